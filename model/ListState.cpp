@@ -1,0 +1,236 @@
+#include "ListState.h"
+
+#include <QUuid>
+
+namespace {
+
+const QString& keyOf(const Row& row) {
+    static const QString empty;
+    return row.id ? *row.id : empty;
+}
+
+bool isItem(const Row& row) {
+    static const QString item = QStringLiteral("item");
+    return row.kind == item;
+}
+
+} // namespace
+
+QString ListState::todayStr() const {
+    // QDate::toString with a fixed pattern writes ASCII digits whatever the locale.
+    return currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+QString ListState::currentTitle() const {
+    const bool mine = choice == kMine;
+    if (payload)
+        return mine ? payload->mine_title : payload->hers_title;
+    return mine ? QStringLiteral("阿蓁的 To-do") : QStringLiteral("晴川子的 To-do");
+}
+
+QList<Row> ListState::currentRows() const {
+    if (!payload)
+        return {};
+    return choice == kMine ? payload->mine_rows : payload->hers_rows;
+}
+
+bool ListState::effDone(const Row& row) const {
+    const auto it = localDone.constFind(keyOf(row));
+    if (it != localDone.constEnd())
+        return *it;
+    return row.done.value_or(false);
+}
+
+QStringList ListState::sectionLabels() const {
+    QStringList labels;
+    QSet<QString> seen;
+    static const QString header = QStringLiteral("header");
+    const QList<Row> rows = currentRows();
+    for (const Row& row : rows) {
+        if (row.kind == header && !seen.contains(row.text)) {
+            seen.insert(row.text);
+            labels.append(row.text);
+        }
+    }
+    if (!seen.contains(kDefaultSection))
+        labels.append(kDefaultSection);
+    return labels;
+}
+
+QList<OrderedItem> ListState::orderedItems() const {
+    const QString today = todayStr();
+    const QList<Row> rows = currentRows();
+    QList<OrderedItem> items;
+    items.reserve(rows.size());
+    for (const Row& feedRow : rows) {
+        if (!isItem(feedRow))
+            continue;
+        Row row = feedRow;
+        const auto local = localDone.constFind(keyOf(row));
+        if (local != localDone.constEnd()) {
+            row.done = *local;
+            row.doneAt = *local ? std::optional<QString>(today) : std::nullopt;
+        } else if (row.done.value_or(false)) {
+            if (row.doneAt != today)
+                continue;
+        } else {
+            row.done = false;
+        }
+        QString sec = row.cat.value_or(QString());
+        items.append({std::move(row), std::move(sec)});
+    }
+
+    const auto override = orderOverride.constFind(choice);
+    if (override != orderOverride.constEnd()) {
+        // Items sharing a key are handed out in feed order, one per override entry, so no
+        // task disappears; whatever the override does not name keeps its feed order after.
+        QHash<QString, QList<qsizetype>> byKey;
+        byKey.reserve(items.size());
+        for (qsizetype i = 0; i < items.size(); ++i)
+            byKey[keyOf(items[i].row)].append(i);
+        QHash<QString, qsizetype> taken;
+        QList<bool> placed(items.size(), false);
+        QList<OrderedItem> reordered;
+        reordered.reserve(items.size());
+        for (const OrderEntry& entry : *override) {
+            const auto hit = byKey.constFind(entry.id);
+            if (hit == byKey.constEnd())
+                continue;
+            qsizetype& next = taken[entry.id];
+            if (next >= hit->size())
+                continue;
+            const qsizetype index = hit->at(next++);
+            placed[index] = true;
+            reordered.append({items[index].row, entry.sec});
+        }
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            if (!placed[i])
+                reordered.append(std::move(items[i]));
+        }
+        items = std::move(reordered);
+    }
+
+    const auto pending = pendingAdd.constFind(choice);
+    if (pending != pendingAdd.constEnd()) {
+        for (const Row& row : *pending)
+            items.append({row, kDefaultSection});
+    }
+
+    if (!localText.isEmpty()) {
+        for (OrderedItem& item : items) {
+            if (!item.row.id)
+                continue;
+            const auto text = localText.constFind(*item.row.id);
+            if (text != localText.constEnd())
+                item.row.text = *text;
+        }
+    }
+    return items;
+}
+
+QList<Row> ListState::displayRows(bool honorCollapse) const {
+    const QStringList labels = sectionLabels();
+    QHash<QString, qsizetype> slot;
+    slot.reserve(labels.size());
+    for (qsizetype i = 0; i < labels.size(); ++i)
+        slot.insert(labels[i], i);
+    const qsizetype fallback = slot.value(kDefaultSection);
+
+    QList<QList<Row>> buckets(labels.size());
+    const QList<OrderedItem> items = orderedItems();
+    for (const OrderedItem& item : items)
+        buckets[slot.value(item.sec, fallback)].append(item.row);
+
+    QList<Row> out;
+    out.reserve(items.size() + labels.size());
+    for (qsizetype i = 0; i < labels.size(); ++i) {
+        if (buckets[i].isEmpty())
+            continue;
+        out.append(headerRow(labels[i]));
+        if (!(honorCollapse && collapsedCats.contains(labels[i])))
+            out.append(buckets[i]);
+    }
+    return out;
+}
+
+void ListState::toggleCollapse(const QString& label) {
+    if (!collapsedCats.remove(label))
+        collapsedCats.insert(label);
+    if (collapseChanged)
+        collapseChanged();
+}
+
+Row ListState::headerRow(const QString& label) {
+    return Row{QStringLiteral("header"), label, std::nullopt, std::nullopt, std::nullopt, label};
+}
+
+QString ListState::newPendingId() {
+    return kPendingPrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+void ListState::applyFeed(Payload feed) {
+    payload = std::move(feed);
+    reconcileDoneAndText();
+    reconcilePendingAdds();
+    reconcileOrderOverride();
+}
+
+void ListState::reconcileDoneAndText() {
+    if (localDone.isEmpty() && localText.isEmpty())
+        return;
+    for (const QList<Row>* rows : {&payload->mine_rows, &payload->hers_rows}) {
+        for (const Row& row : *rows) {
+            if (!isItem(row) || !row.id)
+                continue;
+            const auto done = localDone.find(*row.id);
+            if (done != localDone.end() && *done == row.done.value_or(false))
+                localDone.erase(done);
+            const auto text = localText.find(*row.id);
+            if (text != localText.end() && *text == row.text)
+                localText.erase(text);
+        }
+    }
+}
+
+void ListState::reconcilePendingAdds() {
+    const std::pair<const QString*, const QList<Row>*> lists[] = {
+        {&kMine, &payload->mine_rows}, {&kHers, &payload->hers_rows}};
+    for (const auto& [key, rows] : lists) {
+        const auto pending = pendingAdd.find(*key);
+        if (pending == pendingAdd.end() || pending->isEmpty())
+            continue;
+        QSet<QString> texts;
+        for (const Row& row : *rows) {
+            if (isItem(row))
+                texts.insert(row.text);
+        }
+        QList<Row> kept;
+        for (const Row& row : std::as_const(*pending)) {
+            if (!texts.contains(row.text))
+                kept.append(row);
+        }
+        *pending = std::move(kept);
+    }
+}
+
+void ListState::reconcileOrderOverride() {
+    const auto override = orderOverride.find(choice);
+    if (override == orderOverride.end())
+        return;
+    const QString today = todayStr();
+    const QList<Row>& rows = choice == kMine ? payload->mine_rows : payload->hers_rows;
+    qsizetype n = 0;
+    const QList<OrderEntry>& entries = *override;
+    for (const Row& row : rows) {
+        if (!isItem(row))
+            continue;
+        if (row.done.value_or(false) && row.doneAt != today)
+            continue;
+        if (n >= entries.size() || entries[n].id != keyOf(row) ||
+            entries[n].sec != row.cat.value_or(QString()))
+            return;
+        ++n;
+    }
+    if (n == entries.size())
+        orderOverride.erase(override);
+}

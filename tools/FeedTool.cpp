@@ -1,0 +1,215 @@
+#include "FeedTool.h"
+
+#include "ListState.h"
+#include "Payload.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+constexpr int kExitRejected = 1;
+constexpr int kExitUsage = 2;
+
+struct UsageError {
+    QString message;
+};
+
+QByteArray readInput(const QString& path, QIODevice* standardInput, const char* what) {
+    if (path == QLatin1String("-"))
+        return standardInput->readAll();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw UsageError{QStringLiteral("cannot read %1 %2: %3")
+                             .arg(QLatin1String(what), path, file.errorString())};
+    return file.readAll();
+}
+
+QString jsonString(const QString& s) {
+    // A one-element array is the shortest way to get Qt to escape a lone string.
+    const QByteArray a = QJsonDocument(QJsonArray{s}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(a.mid(1, a.size() - 2));
+}
+
+QString rowJson(const Row& row) {
+    QString s = QStringLiteral("{\"kind\": %1, \"text\": %2").arg(jsonString(row.kind), jsonString(row.text));
+    if (row.id)
+        s += QStringLiteral(", \"id\": ") + jsonString(*row.id);
+    if (row.done)
+        s += QStringLiteral(", \"done\": ") + QLatin1String(*row.done ? "true" : "false");
+    if (row.doneAt)
+        s += QStringLiteral(", \"doneAt\": ") + jsonString(*row.doneAt);
+    if (row.cat)
+        s += QStringLiteral(", \"cat\": ") + jsonString(*row.cat);
+    return s + QLatin1Char('}');
+}
+
+QJsonObject objectMember(const QJsonObject& obj, const QString& key) {
+    const QJsonValue v = obj.value(key);
+    if (v.isUndefined())
+        return {};
+    if (!v.isObject())
+        throw UsageError{QStringLiteral("overlay: %1: expected object").arg(key)};
+    return v.toObject();
+}
+
+void loadOverlay(const QByteArray& bytes, ListState& state) {
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        throw UsageError{QStringLiteral("overlay: %1 at byte %2")
+                             .arg(parseError.errorString())
+                             .arg(parseError.offset)};
+    if (!doc.isObject())
+        throw UsageError{QStringLiteral("overlay: expected object at top level")};
+    const QJsonObject top = doc.object();
+
+    const QJsonObject done = objectMember(top, QStringLiteral("localDone"));
+    for (auto it = done.begin(); it != done.end(); ++it) {
+        if (!it->isBool())
+            throw UsageError{QStringLiteral("overlay: localDone.%1: expected boolean").arg(it.key())};
+        state.localDone.insert(it.key(), it->toBool());
+    }
+    const QJsonObject text = objectMember(top, QStringLiteral("localText"));
+    for (auto it = text.begin(); it != text.end(); ++it) {
+        if (!it->isString())
+            throw UsageError{QStringLiteral("overlay: localText.%1: expected string").arg(it.key())};
+        state.localText.insert(it.key(), it->toString());
+    }
+    const QJsonObject pending = objectMember(top, QStringLiteral("pendingAdd"));
+    for (auto it = pending.begin(); it != pending.end(); ++it) {
+        const QString path = QStringLiteral("pendingAdd.") + it.key();
+        if (!it->isArray())
+            throw UsageError{QStringLiteral("overlay: %1: expected array").arg(path)};
+        const QJsonArray rows = it->toArray();
+        QList<Row>& list = state.pendingAdd[it.key()];
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            const QString rowPath = QStringLiteral("%1[%2]").arg(path).arg(i);
+            if (!rows[i].isObject())
+                throw UsageError{QStringLiteral("overlay: %1: expected object").arg(rowPath)};
+            QString error;
+            const auto row = decodeRowText(QJsonDocument(rows[i].toObject()).toJson(), rowPath, &error);
+            if (!row)
+                throw UsageError{QStringLiteral("overlay: ") + error};
+            list.append(*row);
+        }
+    }
+    const QJsonObject order = objectMember(top, QStringLiteral("orderOverride"));
+    for (auto it = order.begin(); it != order.end(); ++it) {
+        const QString path = QStringLiteral("orderOverride.") + it.key();
+        if (!it->isArray())
+            throw UsageError{QStringLiteral("overlay: %1: expected array").arg(path)};
+        const QJsonArray entries = it->toArray();
+        QList<OrderEntry>& list = state.orderOverride[it.key()];
+        for (qsizetype i = 0; i < entries.size(); ++i) {
+            const QJsonObject entry = entries[i].toObject();
+            const QJsonValue id = entry.value(QStringLiteral("id"));
+            const QJsonValue sec = entry.value(QStringLiteral("sec"));
+            if (!entries[i].isObject() || !id.isString() || !sec.isString())
+                throw UsageError{QStringLiteral("overlay: %1[%2]: expected {\"id\": string, \"sec\": string}")
+                                     .arg(path)
+                                     .arg(i)};
+            list.append(OrderEntry{id.toString(), sec.toString()});
+        }
+    }
+}
+
+int check(const DecodeResult& decoded, QTextStream& out, QTextStream& err) {
+    if (!decoded.payload) {
+        err << decoded.error << Qt::endl;
+        return kExitRejected;
+    }
+    const qsizetype mine = decoded.payload->mine_rows.size();
+    const qsizetype hers = decoded.payload->hers_rows.size();
+    out << QStringLiteral("ok: %1 rows (mine %2, hers %3)").arg(mine + hers).arg(mine).arg(hers)
+        << Qt::endl;
+    return 0;
+}
+
+int view(const QCommandLineParser& parser, const DecodeResult& decoded, QIODevice* standardInput,
+         QTextStream& out, QTextStream& err) {
+    const QString list = parser.value(QStringLiteral("list"));
+    if (list != ListState::kMine && list != ListState::kHers)
+        throw UsageError{QStringLiteral("--list must be mine or hers")};
+    const QDate today = QDate::fromString(parser.value(QStringLiteral("today")), QStringLiteral("yyyy-MM-dd"));
+    if (!today.isValid())
+        throw UsageError{QStringLiteral("--today must be a date written YYYY-MM-DD")};
+
+    ListState state;
+    state.choice = list;
+    state.currentDate = [today] { return today; };
+    if (parser.isSet(QStringLiteral("overlay")))
+        loadOverlay(readInput(parser.value(QStringLiteral("overlay")), standardInput, "overlay"), state);
+    for (const QString& label : parser.values(QStringLiteral("collapsed")))
+        state.collapsedCats.insert(label);
+    if (!decoded.payload) {
+        err << decoded.error << Qt::endl;
+        return kExitRejected;
+    }
+    state.payload = *decoded.payload;
+
+    if (parser.isSet(QStringLiteral("menu"))) {
+        // The status menu always shows every section expanded.
+        for (const Row& row : state.displayRows(false)) {
+            if (row.kind == QLatin1String("header"))
+                out << row.text << '\n';
+            else
+                out << (state.effDone(row) ? "[x] " : "[ ] ") << row.text << '\n';
+        }
+        out.flush();
+        return 0;
+    }
+    QStringList labels;
+    for (const QString& label : state.sectionLabels())
+        labels << jsonString(label);
+    QStringList rows;
+    for (const Row& row : state.displayRows(true))
+        rows << QStringLiteral("    ") + rowJson(row);
+    out << "{\"title\": " << jsonString(state.currentTitle()) << ",\n \"labels\": ["
+        << labels.join(QStringLiteral(", ")) << "],\n \"rows\": [";
+    if (!rows.isEmpty())
+        out << '\n' << rows.join(QStringLiteral(",\n")) << '\n';
+    out << "]}" << Qt::endl;
+    return 0;
+}
+
+} // namespace
+
+int runFeedTool(const QStringList& args, QIODevice* standardInput, QTextStream& out,
+                QTextStream& err) {
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("check or view"));
+    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("feed file, - for stdin"));
+    parser.addOptions({
+        {QStringLiteral("list"), QStringLiteral("mine or hers"), QStringLiteral("list")},
+        {QStringLiteral("today"), QStringLiteral("today's date"), QStringLiteral("date")},
+        {QStringLiteral("overlay"), QStringLiteral("overlay file"), QStringLiteral("file")},
+        {QStringLiteral("collapsed"), QStringLiteral("collapsed label"), QStringLiteral("label")},
+        {QStringLiteral("menu"), QStringLiteral("print menu lines")},
+    });
+    try {
+        if (!parser.parse(args))
+            throw UsageError{parser.errorText()};
+        const QStringList positional = parser.positionalArguments();
+        if (positional.size() != 2)
+            throw UsageError{QStringLiteral("expected a command and one FILE")};
+        const QString& command = positional[0];
+        const bool isCheck = command == QLatin1String("check");
+        if (!isCheck && command != QLatin1String("view"))
+            throw UsageError{QStringLiteral("unknown command: ") + command};
+        if (isCheck && (parser.isSet(QStringLiteral("list")) || parser.isSet(QStringLiteral("today")) ||
+                        parser.isSet(QStringLiteral("overlay")) ||
+                        parser.isSet(QStringLiteral("collapsed")) || parser.isSet(QStringLiteral("menu"))))
+            throw UsageError{QStringLiteral("check takes no options")};
+        if (!isCheck && (!parser.isSet(QStringLiteral("list")) || !parser.isSet(QStringLiteral("today"))))
+            throw UsageError{QStringLiteral("view needs --list and --today")};
+        const DecodeResult decoded = decodePayload(readInput(positional[1], standardInput, "feed"));
+        return isCheck ? check(decoded, out, err) : view(parser, decoded, standardInput, out, err);
+    } catch (const UsageError& e) {
+        err << "velloa-feed: " << e.message << Qt::endl;
+        return kExitUsage;
+    }
+}

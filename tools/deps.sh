@@ -1,0 +1,32 @@
+# Sourced by tools/run.sh and tools/test.sh: installs the Debian packages Velloa needs,
+# only those missing, so a second run installs nothing.
+velloa_log() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
+
+velloa_install_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        velloa_log "Debian packages already installed"
+        return 0
+    fi
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo=(sudo)
+    fi
+    velloa_log "Installing Debian packages: ${missing[*]}"
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# What building the app needs.
+VELLOA_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
+    libxkbcommon-dev libgl-dev qt6-httpserver-dev qt6-websockets-dev libarchive-dev
+    libsimdjson-dev fonts-noto-cjk)
+# What the tests and benchmarks add: a virtual X server with a tray host for the
+# end-to-end runs, screenshots and clicks, Google Benchmark.
+VELLOA_TEST_PACKAGES=(libbenchmark-dev xvfb xauth x11-utils imagemagick xdotool trayer xcompmgr)
