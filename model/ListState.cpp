@@ -84,22 +84,29 @@ QList<OrderedItem> ListState::orderedItems() const {
     if (override != orderOverride.constEnd()) {
         // Items sharing a key are handed out in feed order, one per override entry, so no
         // task disappears; whatever the override does not name keeps its feed order after.
-        QHash<QString, QList<qsizetype>> byKey;
-        byKey.reserve(items.size());
-        for (qsizetype i = 0; i < items.size(); ++i)
-            byKey[keyOf(items[i].row)].append(i);
-        QHash<QString, qsizetype> taken;
+        // head[key] is the first unplaced item of that key; next[] chains the rest of the
+        // key's items in feed order, so each entry is one hash lookup.
+        QHash<QString, qsizetype> head;
+        head.reserve(items.size());
+        QList<qsizetype> next(items.size(), -1);
+        for (qsizetype i = items.size() - 1; i >= 0; --i) {
+            const auto it = head.find(keyOf(items[i].row));
+            if (it == head.end()) {
+                head.insert(keyOf(items[i].row), i);
+            } else {
+                next[i] = *it;
+                *it = i;
+            }
+        }
         QList<bool> placed(items.size(), false);
         QList<OrderedItem> reordered;
         reordered.reserve(items.size());
         for (const OrderEntry& entry : *override) {
-            const auto hit = byKey.constFind(entry.id);
-            if (hit == byKey.constEnd())
+            const auto hit = head.find(entry.id);
+            if (hit == head.end() || *hit < 0)
                 continue;
-            qsizetype& next = taken[entry.id];
-            if (next >= hit->size())
-                continue;
-            const qsizetype index = hit->at(next++);
+            const qsizetype index = *hit;
+            *hit = next[index];
             placed[index] = true;
             reordered.append({items[index].row, entry.sec});
         }
