@@ -1,0 +1,108 @@
+#include "TestHttpServer.h"
+
+#include <QDeadlineTimer>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+const char* reasonPhrase(int status) {
+    switch (status) {
+    case 200:
+        return "OK";
+    case 400:
+        return "Bad Request";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
+    }
+}
+} // namespace
+
+QByteArray TestHttpServer::Request::header(const QByteArray& name) const {
+    for (const QByteArray& line : headerLines) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0 && line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
+            return line.mid(colon + 1).trimmed();
+    }
+    return {};
+}
+
+TestHttpServer::TestHttpServer(QObject* parent) : QObject(parent) {
+    connect(&server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = server.nextPendingConnection()) {
+            socket->setParent(this);
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QObject::destroyed, this, [this, socket] { buffers.remove(socket); });
+        }
+    });
+}
+
+bool TestHttpServer::listen() {
+    return server.listen(QHostAddress::LocalHost, 0);
+}
+
+QString TestHttpServer::url(const QString& path) const {
+    return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path);
+}
+
+void TestHttpServer::onReadyRead(QTcpSocket* socket) {
+    // Requests may arrive in pieces and several on one kept-alive connection.
+    QByteArray& buffer = buffers[socket];
+    buffer += socket->readAll();
+    for (;;) {
+        const qsizetype end = buffer.indexOf("\r\n\r\n");
+        if (end < 0)
+            return;
+        const QList<QByteArray> lines = buffer.left(end).split('\n');
+        Request request;
+        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+        request.method = first.value(0);
+        request.path = first.value(1);
+        qsizetype length = 0;
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            QByteArray line = lines[i];
+            if (line.endsWith('\r'))
+                line.chop(1);
+            request.headerLines.append(line);
+        }
+        length = request.header("Content-Length").toLongLong();
+        if (buffer.size() < end + 4 + length)
+            return;
+        request.body = buffer.mid(end + 4, length);
+        buffer.remove(0, end + 4 + length);
+        requests.append(request);
+        emit requestReceived();
+        answer(socket, request);
+    }
+}
+
+void TestHttpServer::answer(QTcpSocket* socket, const Request& request) {
+    const Answer a = handler ? handler(request) : defaultAnswer;
+    QPointer<QTcpSocket> guarded(socket);
+    auto send = [guarded, a] {
+        if (!guarded)
+            return;
+        if (a.hangUp) {
+            guarded->abort();
+            return;
+        }
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(a.status) + ' ' + reasonPhrase(a.status) + "\r\n";
+        head += "Content-Type: " + a.contentType + "\r\n";
+        head += "Content-Length: " + QByteArray::number(a.body.size()) + "\r\n\r\n";
+        guarded->write(head + a.body);
+    };
+    if (a.delayMs > 0)
+        QTimer::singleShot(a.delayMs, this, send);
+    else
+        send();
+}
+
+bool TestHttpServer::waitForRequests(qsizetype count, int timeoutMs) {
+    return QTest::qWaitFor([&] { return requests.size() >= count; }, timeoutMs);
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QTcpServer>
+#include <functional>
+
+class QTcpSocket;
+
+// A loopback HTTP/1.1 server for network tests. It records every request byte for byte and
+// answers as the test programs it: a status and body, after a delay, or by hanging up.
+class TestHttpServer : public QObject {
+    Q_OBJECT
+
+public:
+    struct Request {
+        QByteArray method;
+        QByteArray path;
+        QList<QByteArray> headerLines; // as received, without the line ending
+        QByteArray body;
+
+        QByteArray header(const QByteArray& name) const; // first value, name case-insensitive
+    };
+
+    struct Answer {
+        int status = 200;
+        QByteArray body;
+        QByteArray contentType = "application/json";
+        int delayMs = 0;
+        bool hangUp = false; // close the connection without any answer
+    };
+
+    explicit TestHttpServer(QObject* parent = nullptr);
+
+    bool listen(); // 127.0.0.1, a free port
+    quint16 port() const { return server.serverPort(); }
+    QString url(const QString& path) const;
+
+    // Decides the answer per request; by default every request gets `defaultAnswer`.
+    std::function<Answer(const Request&)> handler;
+    Answer defaultAnswer;
+
+    QList<Request> requests;
+
+    // Spins the event loop until `count` requests have arrived or `timeoutMs` passed.
+    bool waitForRequests(qsizetype count, int timeoutMs = 10000);
+
+signals:
+    void requestReceived();
+
+private:
+    void onReadyRead(QTcpSocket* socket);
+    void answer(QTcpSocket* socket, const Request& request);
+
+    QTcpServer server;
+    QHash<QTcpSocket*, QByteArray> buffers;
+};
