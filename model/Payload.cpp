@@ -146,7 +146,10 @@ simdjson::error_code parse(QByteArrayView body, dom::element* root) {
     // tools on other systems write one.
     if (body.startsWith("\xEF\xBB\xBF"))
         body = body.sliced(3);
-    return parser.parse(body.data(), size_t(body.size()), true).get(*root);
+    // An empty QByteArray has no buffer at all; the parser copies from its pointer regardless.
+    static const char kEmpty[1] = {};
+    const char* data = body.isEmpty() ? kEmpty : body.data();
+    return parser.parse(data, size_t(body.size()), true).get(*root);
 }
 
 QString syntaxError(simdjson::error_code code) {
