@@ -28,5 +28,6 @@ VELLOA_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-de
     libxkbcommon-dev libgl-dev qt6-httpserver-dev qt6-websockets-dev libarchive-dev
     libsimdjson-dev fonts-noto-cjk)
 # What the tests and benchmarks add: a virtual X server with a tray host for the
-# end-to-end runs, screenshots and clicks, Google Benchmark.
-VELLOA_TEST_PACKAGES=(libbenchmark-dev xvfb xauth x11-utils imagemagick xdotool trayer xcompmgr)
+# end-to-end runs, screenshots and clicks, Google Benchmark, font files for the asset tests.
+VELLOA_TEST_PACKAGES=(libbenchmark-dev xvfb xauth x11-utils imagemagick xdotool trayer xcompmgr
+    fonts-dejavu-core)

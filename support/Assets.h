@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFont>
+#include <QImage>
+#include <QList>
+#include <QString>
+#include <QTextOption>
+
+#include <functional>
+#include <optional>
+
+// The application's own resource folder: Contents/Resources of the bundle on macOS, the
+// "resources" folder next to the executable elsewhere. Needs the QCoreApplication.
+QString appResourceDir();
+
+// Path of the resource file name.ext: the application's resource folder first, then the
+// folder named by VELLOA_RES. Nothing when neither has the file.
+std::optional<QString> assetURL(const QString& name, const QString& ext);
+
+// Registers "VelloaFont" and "VelloaFontBold" (.ttf) where assetURL finds them; missing files
+// and files Qt cannot read are skipped. Must run after the QGuiApplication exists (Qt's font
+// database crashes without one). Returns the ids Qt gave the registered files, in order.
+QList<int> registerBundledFonts();
+
+// The default UI font at `size` device-independent pixels (the unit of every other length in
+// the views) and the given weight.
+QFont noteFont(double size, QFont::Weight weight = QFont::Normal);
+
+// Paragraph settings of every wrapped note text: wrap at word boundaries (inside a word only
+// when it is longer than the line) with 3 pixels between lines.
+struct NotePara {
+    QTextOption option;
+    double lineSpacing = 0;
+};
+NotePara notePara();
+
+// Decodes strict base64 text into an image; nothing when the text or the image data is bad.
+std::optional<QImage> decodeBase64Image(const QByteArray& base64);
+
+// An image decoded from base64 text on first use and kept from then on. A failed decode is
+// not remembered, so the next call tries again.
+class LazyImage {
+public:
+    explicit LazyImage(std::function<QByteArray()> base64) : m_base64(std::move(base64)) {}
+    std::optional<QImage> get();
+
+private:
+    std::function<QByteArray()> m_base64;
+    std::optional<QImage> m_image;
+};
+
+// The note panel's background picture (BG_B64), decoded once. Main thread only.
+std::optional<QImage> vlBackgroundImage();

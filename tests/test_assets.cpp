@@ -1,0 +1,265 @@
+#include "Assets.h"
+#include "Checkbox.h"
+#include "Constants.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kDejaVu = u"/usr/share/fonts/truetype/dejavu/"_s; // fonts-dejavu-core
+
+// Points VELLOA_RES at `dir` until the returned guard goes out of scope.
+auto useResDir(const QString& dir) {
+    qputenv("VELLOA_RES", QFile::encodeName(dir));
+    return qScopeGuard([] { qunsetenv("VELLOA_RES"); });
+}
+
+void copyFont(const QString& from, const QString& to) {
+    QVERIFY2(QFile::exists(kDejaVu + from), "install fonts-dejavu-core");
+    QVERIFY(QFile::copy(kDejaVu + from, to));
+}
+
+// Colour at (x, y) of the 15-point checkbox, with y counted upwards from the bottom edge as
+// the drawing rule states it, sampled from an image drawn at 4 pixels per point.
+QColor checkboxAt(const QImage& image, double x, double yUp) {
+    const double scale = image.devicePixelRatio();
+    return image.pixelColor(int(x * scale), std::min(int((15 - yUp) * scale), image.height() - 1));
+}
+
+bool near(const QColor& c, const QColor& want) {
+    return c.alpha() > 245 && std::abs(c.red() - want.red()) <= 3 &&
+           std::abs(c.green() - want.green()) <= 3 && std::abs(c.blue() - want.blue()) <= 3;
+}
+
+} // namespace
+
+class TestAssets : public QObject {
+    Q_OBJECT
+
+private slots:
+    void assetLookupOrder();
+    void onlyPresentFontsAreRegistered();
+    void noteFontSizeIsInPixels_data();
+    void noteFontSizeIsInPixels();
+    void checkboxPixels_data();
+    void checkboxPixels();
+    void checkboxIsSharpOnHiDpi();
+    void decodeBase64Image_data();
+    void decodeBase64Image();
+    void lazyImageRetriesThenKeeps();
+    void backgroundImage();
+    void trayIcon();
+};
+
+void TestAssets::assetLookupOrder() {
+    QTemporaryDir extra;
+    const QString name = u"lookup-probe-%1"_s.arg(QCoreApplication::applicationPid());
+    const QDir own(appResourceDir());
+    const bool ownExisted = own.exists();
+    QVERIFY(QDir().mkpath(own.path()));
+    const auto cleanup = qScopeGuard([&] {
+        QFile::remove(own.filePath(name + u".ttf"_s));
+        if (!ownExisted)
+            QDir().rmdir(own.path());
+    });
+    auto touch = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly);
+    };
+
+    QVERIFY(!assetURL(name, u"ttf"_s));
+    const auto env = useResDir(extra.path());
+    QVERIFY2(!assetURL(name, u"ttf"_s), "VELLOA_RES without the file");
+    QVERIFY(touch(extra.filePath(name + u".ttf"_s)));
+    QCOMPARE(assetURL(name, u"ttf"_s), extra.filePath(name + u".ttf"_s));
+    QVERIFY2(!assetURL(name, u"otf"_s), "the extension is part of the name");
+    QVERIFY(touch(own.filePath(name + u".ttf"_s)));
+    QCOMPARE(assetURL(name, u"ttf"_s), own.filePath(name + u".ttf"_s));
+}
+
+void TestAssets::onlyPresentFontsAreRegistered() {
+    QVERIFY(!QFile::exists(QDir(appResourceDir()).filePath(u"VelloaFont.ttf"_s)));
+    QTemporaryDir dir;
+    const auto env = useResDir(dir.path());
+
+    copyFont(u"DejaVuSans-Bold.ttf"_s, dir.filePath(u"VelloaFontBold.ttf"_s));
+    QList<int> ids = registerBundledFonts();
+    QCOMPARE(ids.size(), 1);
+    QCOMPARE(QFontDatabase::applicationFontFamilies(ids[0]), QStringList{u"DejaVu Sans"_s});
+
+    // Both present: registered in order, regular first. An unreadable file is skipped.
+    QVERIFY(QFile::remove(dir.filePath(u"VelloaFontBold.ttf"_s)));
+    copyFont(u"DejaVuSansMono.ttf"_s, dir.filePath(u"VelloaFont.ttf"_s));
+    copyFont(u"DejaVuSerif-Bold.ttf"_s, dir.filePath(u"VelloaFontBold.ttf"_s));
+    ids = registerBundledFonts();
+    QCOMPARE(ids.size(), 2);
+    QCOMPARE(QFontDatabase::applicationFontFamilies(ids[0]), QStringList{u"DejaVu Sans Mono"_s});
+    QCOMPARE(QFontDatabase::applicationFontFamilies(ids[1]), QStringList{u"DejaVu Serif"_s});
+
+    QFile garbage(dir.filePath(u"VelloaFont.ttf"_s));
+    QVERIFY(garbage.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    garbage.write("not a font");
+    garbage.close();
+    QCOMPARE(registerBundledFonts().size(), 1);
+}
+
+void TestAssets::noteFontSizeIsInPixels_data() {
+    QTest::addColumn<double>("size");
+    QTest::addColumn<int>("weight");
+    QTest::newRow("item") << NOTE_FONT_ITEM << int(QFont::Normal);
+    QTest::newRow("title bold") << NOTE_FONT_TITLE << int(QFont::Bold);
+    QTest::newRow("large") << 30.0 << int(QFont::Normal);
+}
+
+void TestAssets::noteFontSizeIsInPixels() {
+    QFETCH(double, size);
+    QFETCH(int, weight);
+    const QFont font = noteFont(size, QFont::Weight(weight));
+    QCOMPARE(QFontInfo(font).pixelSize(), qRound(size));
+    QCOMPARE(QFontInfo(font).bold(), weight >= QFont::Bold);
+}
+
+void TestAssets::checkboxPixels_data() {
+    QTest::addColumn<bool>("done");
+    QTest::addColumn<QPointF>("at"); // y upwards from the bottom edge
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("done: corner") << true << QPointF(0.5, 0.5) << u"clear"_s;
+    QTest::newRow("done: fill top") << true << QPointF(7.5, 12) << u"green"_s;
+    QTest::newRow("done: fill bottom right") << true << QPointF(10, 3.5) << u"green"_s;
+    QTest::newRow("done: tick start") << true << QPointF(4, 8.2) << u"white"_s;
+    QTest::newRow("done: tick corner") << true << QPointF(6.6, 4.2) << u"white"_s;
+    QTest::newRow("done: tick end") << true << QPointF(11.6, 10.4) << u"white"_s;
+    QTest::newRow("done: first stroke") << true << QPointF(5.3, 6.2) << u"white"_s;
+    QTest::newRow("open: bottom edge") << false << QPointF(7.5, 1.5) << u"grey"_s;
+    QTest::newRow("open: top edge") << false << QPointF(7.5, 13.5) << u"grey"_s;
+    QTest::newRow("open: right edge") << false << QPointF(13.5, 7.5) << u"grey"_s;
+    QTest::newRow("open: centre") << false << QPointF(7.5, 7.5) << u"clear"_s;
+    QTest::newRow("open: no tick") << false << QPointF(6.6, 4.2) << u"clear"_s;
+    QTest::newRow("open: corner") << false << QPointF(0.5, 14.5) << u"clear"_s;
+}
+
+void TestAssets::checkboxPixels() {
+    QFETCH(bool, done);
+    QFETCH(QPointF, at);
+    QFETCH(QString, expected);
+    const QColor c = checkboxAt(checkboxImage(done, 4), at.x(), at.y());
+    const QString what =
+        u"%1,%2,%3 alpha %4"_s.arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alpha());
+    if (expected == u"clear")
+        QVERIFY2(c.alpha() == 0, qPrintable(what));
+    else if (expected == u"green")
+        QVERIFY2(near(c, C_ACCENT), qPrintable(what));
+    else if (expected == u"white")
+        QVERIFY2(near(c, Qt::white), qPrintable(what));
+    else
+        QVERIFY2(near(c, QColor(158, 158, 158)), qPrintable(what));
+}
+
+void TestAssets::checkboxIsSharpOnHiDpi() {
+    const QImage plain = checkboxImage(true);
+    QCOMPARE(plain.size(), QSize(15, 15));
+    const QImage doubled = checkboxImage(true, 2);
+    QCOMPARE(doubled.size(), QSize(30, 30));
+    QCOMPARE(doubled.deviceIndependentSize(), QSizeF(15, 15));
+    const QPixmap fromIcon = checkboxIcon(false).pixmap(QSize(15, 15), 2.0);
+    QCOMPARE(fromIcon.size(), QSize(30, 30));
+    QCOMPARE(fromIcon.toImage().pixelColor(15, 15).alpha(), 0);
+    QVERIFY(near(fromIcon.toImage().pixelColor(15, 3), QColor(158, 158, 158)));
+}
+
+void TestAssets::decodeBase64Image_data() {
+    QImage tiny(3, 2, QImage::Format_ARGB32);
+    tiny.fill(Qt::red);
+    QBuffer png;
+    png.open(QIODevice::WriteOnly);
+    tiny.save(&png, "PNG");
+    const QByteArray good = png.data().toBase64();
+
+    QTest::addColumn<QByteArray>("base64");
+    QTest::addColumn<bool>("decodes");
+    QTest::newRow("png") << good << true;
+    QTest::newRow("line break inside") << good.left(8) + '\n' + good.mid(8) << false;
+    QTest::newRow("not base64") << QByteArray("@@@@") << false;
+    QTest::newRow("not an image") << QByteArray("bm90IGFuIGltYWdl") << false;
+    QTest::newRow("empty") << QByteArray() << false;
+}
+
+void TestAssets::decodeBase64Image() {
+    QFETCH(QByteArray, base64);
+    QFETCH(bool, decodes);
+    const std::optional<QImage> image = ::decodeBase64Image(base64);
+    QCOMPARE(image.has_value(), decodes);
+    if (decodes)
+        QCOMPARE(image->size(), QSize(3, 2));
+}
+
+void TestAssets::lazyImageRetriesThenKeeps() {
+    int calls = 0;
+    LazyImage lazy([&calls]() -> QByteArray { return ++calls == 1 ? "broken!" : ICON_B64(); });
+    QVERIFY(!lazy.get());
+    const std::optional<QImage> first = lazy.get();
+    QVERIFY(first);
+    const std::optional<QImage> again = lazy.get();
+    QCOMPARE(calls, 2);
+    QCOMPARE(again->cacheKey(), first->cacheKey());
+}
+
+void TestAssets::backgroundImage() {
+    const QByteArray text = BG_B64();
+    QVERIFY(!text.isEmpty() && !text.contains('\n'));
+    const QByteArray jpeg = QByteArray::fromBase64(text);
+    // Markers cannot occur inside entropy-coded data (0xFF is stuffed there), so a plain
+    // search finds the frame header: baseline (0xC0), not progressive (0xC2).
+    const qsizetype sof = jpeg.indexOf("\xFF\xC0");
+    QVERIFY(sof > 0 && !jpeg.contains("\xFF\xC2"));
+    QCOMPARE(int(jpeg[sof + 9]), 3); // components
+    const std::optional<QImage> image = vlBackgroundImage();
+    QVERIFY(image);
+    QCOMPARE(image->size(), QSize(600, 960));
+    QCOMPARE(vlBackgroundImage()->cacheKey(), image->cacheKey());
+
+    // Night blue overall, with gold in it somewhere.
+    double r = 0, g = 0, b = 0;
+    bool gold = false;
+    for (int y = 0; y < image->height(); y += 2) {
+        for (int x = 0; x < image->width(); x += 2) {
+            const QColor c = image->pixelColor(x, y);
+            r += c.redF(), g += c.greenF(), b += c.blueF();
+            gold = gold || (c.red() > c.blue() + 20 && c.green() > c.blue());
+        }
+    }
+    QVERIFY(b > r && b > g && b / (300.0 * 480.0) < 0.3);
+    QVERIFY(gold);
+}
+
+void TestAssets::trayIcon() {
+    const QByteArray png = QByteArray::fromBase64(ICON_B64());
+    QVERIFY(png.startsWith("\x89PNG\r\n\x1a\n"));
+    QCOMPARE(int(png[25]), 6); // colour type: RGB with alpha
+    const std::optional<QImage> icon = ::decodeBase64Image(ICON_B64());
+    QVERIFY(icon);
+    QCOMPARE(icon->size(), QSize(36, 36));
+    QVERIFY(icon->hasAlphaChannel());
+    QCOMPARE(icon->pixelColor(0, 0).alpha(), 0);
+    // A light body and a dark rim: one of them shows on any tray colour.
+    bool light = false, dark = false;
+    for (int y = 0; y < 36; ++y) {
+        for (int x = 0; x < 36; ++x) {
+            const QColor c = icon->pixelColor(x, y);
+            light = light || (c.alpha() == 255 && c.lightnessF() > 0.65);
+            dark = dark || (c.alpha() == 255 && c.lightnessF() < 0.25);
+        }
+    }
+    QVERIFY(light && dark);
+}
+
+QTEST_MAIN(TestAssets)
+#include "test_assets.moc"
