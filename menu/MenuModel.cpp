@@ -1,0 +1,82 @@
+#include "MenuModel.h"
+
+namespace {
+
+MenuEntry header(const QString& text) {
+    MenuEntry e;
+    e.kind = MenuEntry::Kind::Header;
+    e.text = text;
+    e.enabled = false;
+    return e;
+}
+
+MenuEntry separator() {
+    return MenuEntry{};
+}
+
+MenuEntry command(const QString& text, MenuEntry::Action action, QChar key = {}) {
+    MenuEntry e;
+    e.kind = MenuEntry::Kind::Command;
+    e.text = text;
+    e.action = action;
+    e.key = key;
+    return e;
+}
+
+MenuEntry switcher(const QString& text, MenuEntry::Action action, bool checked) {
+    MenuEntry e;
+    e.kind = MenuEntry::Kind::Switch;
+    e.text = text;
+    e.action = action;
+    e.checked = checked;
+    return e;
+}
+
+} // namespace
+
+QList<MenuEntry> buildMenuEntries(const ListState& state, const std::optional<QString>& lastError,
+                                  const QString& appVersion) {
+    QList<MenuEntry> menu;
+
+    MenuEntry title;
+    title.kind = MenuEntry::Kind::Title;
+    title.text = state.currentTitle();
+    if (state.payload)
+        title.updated = state.payload->updated;
+    title.submenu = {
+        switcher(QStringLiteral("阿蓁 TODO"), MenuEntry::Action::UseMine, state.choice == ListState::kMine),
+        switcher(QStringLiteral("晴川子 TODO"), MenuEntry::Action::UseHers, state.choice == ListState::kHers),
+    };
+    menu.append(title);
+    menu.append(header(QStringLiteral("维洛清单 v") + appVersion));
+    menu.append(separator());
+
+    const QList<Row> rows = state.displayRows(false);
+    if (lastError) {
+        menu.append(header(QStringLiteral("⚠️ ") + *lastError));
+    } else if (rows.isEmpty()) {
+        menu.append(header(QStringLiteral("（今天没有待办，全清啦 🎉）")));
+    } else {
+        for (const Row& row : rows) {
+            if (row.kind == QLatin1String("header")) {
+                menu.append(header(row.text));
+                continue;
+            }
+            MenuEntry task;
+            task.kind = MenuEntry::Kind::Task;
+            task.text = row.text;
+            task.id = row.id;
+            task.done = state.effDone(row);
+            task.action = MenuEntry::Action::ToggleItem;
+            menu.append(task);
+        }
+    }
+
+    menu.append(separator());
+    menu.append(command(QStringLiteral("便签（悬浮窗）"), MenuEntry::Action::ToggleNote, QLatin1Char('n')));
+    menu.append(command(QStringLiteral("刷新"), MenuEntry::Action::Refresh, QLatin1Char('r')));
+    menu.append(command(QStringLiteral("检查更新…"), MenuEntry::Action::CheckUpdate));
+    menu.append(separator());
+    menu.append(command(QStringLiteral("退出"), MenuEntry::Action::Quit, QLatin1Char('q')));
+    return menu;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "ListState.h"
+
+#include <QList>
+#include <QString>
+#include <optional>
+
+// What the tray menu shows, as plain data: built from the list state alone, so its order,
+// texts and states are tested without a menu widget. StatusMenu turns it into a QMenu.
+struct MenuEntry {
+    enum class Kind { Title, Switch, Header, Task, Separator, Command };
+    enum class Action { None, UseMine, UseHers, ToggleItem, ToggleNote, Refresh, CheckUpdate, Quit };
+
+    Kind kind = Kind::Separator;
+    QString text;
+    QString updated;           // title: the feed's "updated" text, shown small after it
+    std::optional<QString> id; // task: the id its tick acts on
+    bool done = false;         // task: shown ticked (the "tag" the tick reads)
+    bool enabled = true;
+    bool checked = false;      // switcher items
+    Action action = Action::None;
+    QChar key;                 // key equivalent, used with the platform's command modifier
+    QList<MenuEntry> submenu;  // title: the list switcher
+};
+
+QList<MenuEntry> buildMenuEntries(const ListState& state, const std::optional<QString>& lastError,
+                                  const QString& appVersion);

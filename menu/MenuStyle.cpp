@@ -1,0 +1,98 @@
+#include "MenuStyle.h"
+
+#include <QAction>
+#include <QPainter>
+#include <QStyleOptionMenuItem>
+
+namespace {
+
+QRectF textBounds(const QFont& font, const QString& text) {
+    return QFontMetricsF(font).boundingRect(QRectF(0, 0, 10000, 10000), MenuStyle::kTextFlags, text);
+}
+
+int textLeft(const QStyleOptionMenuItem* item) {
+    return item->rect.left() + MenuStyle::kPadX + qMax(item->maxIconWidth, 16) + MenuStyle::kPadX;
+}
+
+QColor grey(double white) {
+    return QColor::fromRgbF(float(white), float(white), float(white), 1.0f);
+}
+
+} // namespace
+
+void MenuStyle::drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                            const QWidget* widget) const {
+    const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+    const auto* menu = qobject_cast<const QMenu*>(widget);
+    QAction* action = item && menu && element == CE_MenuItem ? menu->actionAt(item->rect.center()) : nullptr;
+    const int kind = action ? action->property(kKindProperty).toInt() : 0;
+    if (!kind) {
+        QProxyStyle::drawControl(element, option, painter, widget);
+        return;
+    }
+
+    // Let the platform paint the background, the highlight and the submenu arrow.
+    QStyleOptionMenuItem frame = *item;
+    frame.text.clear();
+    frame.icon = QIcon();
+    QProxyStyle::drawControl(element, &frame, painter, widget);
+
+    painter->save();
+    const bool selected = (item->state & State_Selected) && (item->state & State_Enabled);
+    const QColor label = item->palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+    const int left = textLeft(item);
+    const QRect area(left, item->rect.top() + kPadY, item->rect.right() - left - kPadX,
+                     item->rect.height() - 2 * kPadY);
+
+    if (kind == Task && !item->icon.isNull()) {
+        const int side = 15;
+        const QFontMetrics fm(item->font);
+        const int y = area.top() + (fm.height() - side) / 2;
+        item->icon.paint(painter, QRect(item->rect.left() + kPadX, y, side, side));
+    }
+
+    QColor colour = label;
+    if (kind == Header)
+        colour = grey(0.62);
+    else if (kind == Task && action->property(kDoneProperty).toBool())
+        colour = grey(0.5);
+    painter->setFont(item->font);
+    painter->setPen(colour);
+
+    if (kind == Title) {
+        const QString updated = action->property(kUpdatedProperty).toString();
+        QString title = item->text;
+        if (!updated.isEmpty())
+            title.chop(updated.size() + 1); // the text carries "title　updated" for sizing
+        const QRectF drawn = textBounds(item->font, title);
+        painter->drawText(area, Qt::AlignLeft | Qt::AlignVCenter | kTextFlags, title);
+        if (!updated.isEmpty()) {
+            QFont small = item->font;
+            small.setBold(false);
+            small.setPixelSize(11);
+            painter->setFont(small);
+            QColor secondary = label;
+            secondary.setAlphaF(0.55f);
+            painter->setPen(secondary);
+            const QRect rest = area.adjusted(int(std::ceil(drawn.width())), 0, 0, 0);
+            painter->drawText(rest, Qt::AlignLeft | Qt::AlignVCenter | kTextFlags,
+                              QStringLiteral("\u3000") + updated);
+        }
+    } else {
+        painter->drawText(area, Qt::AlignLeft | Qt::AlignTop | kTextFlags, item->text);
+    }
+    painter->restore();
+}
+
+QSize MenuStyle::sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
+                                  const QWidget* widget) const {
+    const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+    const auto* menu = qobject_cast<const DrawnMenu*>(widget);
+    if (type != CT_MenuItem || !item || !menu || !menu->drawnTexts.contains(item->text))
+        return QProxyStyle::sizeFromContents(type, option, size, widget);
+    const QRectF bounds = textBounds(item->font, item->text);
+    const int iconColumn = kPadX + qMax(item->maxIconWidth, 16) + kPadX;
+    // Room for the submenu arrow of the title line as well.
+    return QSize(iconColumn + int(std::ceil(bounds.width())) + 3 * kPadX + 16,
+                 int(std::ceil(bounds.height())) + 2 * kPadY);
+}
