@@ -1,14 +1,43 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Velloa and runs it.
+# Installs what is missing, builds Velloa and starts it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh
 
-velloa_install_packages "${VELLOA_BUILD_PACKAGES[@]}"
+headless=0
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    headless=1
+fi
+packages=("${VELLOA_BUILD_PACKAGES[@]}")
+if [ "$headless" -eq 1 ]; then
+    packages+=(xvfb xauth trayer)
+fi
+velloa_install_packages "${packages[@]}"
+
 velloa_log "Configuring build/release"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELLOA_BUILD_TESTS=OFF -DVELLOA_BUILD_BENCH=OFF
 velloa_log "Building build/release"
 cmake --build build/release -j "$(nproc)"
-velloa_log "Showing the sample feed's 'mine' list as the tray menu will"
-build/release/tools/velloa-feed check resources/sample/feed.json
-build/release/tools/velloa-feed view resources/sample/feed.json --list mine --today "$(date +%F)" --menu
+
+cleanup() {
+    for pid in "${started[@]:-}"; do
+        [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+    done
+}
+started=()
+trap cleanup EXIT
+
+if [ "$headless" -eq 1 ]; then
+    # No screen: give the app a virtual one with a tray so it runs as it would on a desktop.
+    display=:$((90 + RANDOM % 100))
+    velloa_log "No display found: starting a virtual X server on $display (nothing will be visible)"
+    Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    started+=($!)
+    export DISPLAY=$display
+    sleep 1
+    trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
+    started+=($!)
+fi
+
+velloa_log "Starting Velloa (quit from its tray menu: 退出)"
+build/release/app/velloa
