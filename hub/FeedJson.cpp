@@ -1,0 +1,126 @@
+#include "FeedJson.h"
+
+#include <QCborValue>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+// Qt's writer does the escaping; a one-element array is the cheapest way to reach it for a
+// lone string.
+QByteArray jsonString(const QString& text) {
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
+}
+
+QByteArray rowText(const Row& row) {
+    QByteArray out = "{\"kind\": " + jsonString(row.kind) + ", \"text\": " + jsonString(row.text);
+    if (row.id)
+        out += ", \"id\": " + jsonString(*row.id);
+    if (row.done)
+        out += *row.done ? ", \"done\": true" : ", \"done\": false";
+    if (row.doneAt)
+        out += ", \"doneAt\": " + jsonString(*row.doneAt);
+    if (row.cat)
+        out += ", \"cat\": " + jsonString(*row.cat);
+    return out + '}';
+}
+
+void appendRows(QByteArray& out, const char* name, const QList<Row>& rows) {
+    out += "  \"" + QByteArray(name) + "\": [";
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        out += (i == 0 ? "\n    " : ",\n    ") + rowText(rows[i]);
+    out += rows.isEmpty() ? "],\n" : "\n  ],\n";
+}
+
+Row item(const char* id, const char* text, const char* cat) {
+    return Row{QStringLiteral("item"),
+               QString::fromUtf8(text),
+               QString::fromLatin1(id),
+               false,
+               std::nullopt,
+               cat ? std::optional<QString>(QString::fromUtf8(cat)) : std::nullopt};
+}
+
+Row doneItem(const char* id, const char* text, const char* cat, const QDate& day) {
+    Row row = item(id, text, cat);
+    row.done = true;
+    row.doneAt = day.toString(QStringLiteral("yyyy-MM-dd"));
+    return row;
+}
+
+Row header(const char* label) {
+    return Row{QStringLiteral("header"),
+               QString::fromUtf8(label),
+               std::nullopt,
+               std::nullopt,
+               std::nullopt,
+               std::nullopt};
+}
+
+} // namespace
+
+QByteArray serializeFeed(const Payload& feed, qint64 appliedSeq) {
+    QByteArray out = "{\n";
+    out += "  \"updated\": " + jsonString(feed.updated) + ",\n";
+    out += "  \"mine_title\": " + jsonString(feed.mine_title) + ",\n";
+    out += "  \"mine\": " + jsonString(feed.mine) + ",\n";
+    appendRows(out, "mine_rows", feed.mine_rows);
+    out += "  \"hers_title\": " + jsonString(feed.hers_title) + ",\n";
+    out += "  \"hers\": " + jsonString(feed.hers) + ",\n";
+    appendRows(out, "hers_rows", feed.hers_rows);
+    out +=
+        "  \"" + QByteArray(kAppliedSeqMember) + "\": " + QByteArray::number(appliedSeq) + "\n}\n";
+    return out;
+}
+
+std::optional<qint64> readAppliedSeq(QByteArrayView feedText, QString* error) {
+    const QJsonObject object = QJsonDocument::fromJson(feedText.toByteArray()).object();
+    const auto it = object.constFind(QLatin1String(kAppliedSeqMember));
+    if (it == object.constEnd())
+        return 0;
+    const QCborValue value = QCborValue::fromJsonValue(*it);
+    if (!value.isInteger() || value.toInteger() < 0) {
+        *error = QStringLiteral("%1: expected a non-negative integer")
+                     .arg(QLatin1String(kAppliedSeqMember));
+        return std::nullopt;
+    }
+    return value.toInteger();
+}
+
+Payload demoFeed(const QDateTime& now) {
+    const QDate today = now.date();
+    Payload feed;
+    feed.updated = now.toString(QStringLiteral("MM-dd HH:mm"));
+    feed.mine_title = QStringLiteral("阿蓁的 To-do");
+    feed.mine = QStringLiteral("v1");
+    feed.mine_rows = {
+        header("工作"),
+        item("m1", "整理周报", "工作"),
+        doneItem("m2", "回复邮件", "工作", today),
+        doneItem("m3", "提交报销单", "工作", today.addDays(-2)),
+        item("m4", "准备周五的分享", "工作"),
+        header("生活"),
+        item("m5", "买牛奶和面包", "生活"),
+        doneItem("m6", "给妈妈打电话", "生活", today),
+        item("m7", "预约体检", "生活"),
+        header("阅读"),
+        item("m8", "读完《小王子》", "阅读"),
+        doneItem("m9", "还图书馆的书", "阅读", today.addDays(-1)),
+        item("m10", "整理书架", nullptr),
+    };
+    feed.hers_title = QStringLiteral("晴川子的 To-do");
+    feed.hers = QStringLiteral("v1");
+    feed.hers_rows = {
+        header("学习"),
+        item("h1", "背 30 个单词", "学习"),
+        doneItem("h2", "练琴半小时", "学习", today),
+        doneItem("h3", "交论文初稿", "学习", today.addDays(-3)),
+        header("家务"),
+        item("h4", "浇花", "家务"),
+        item("h5", "洗窗帘", "家务"),
+        doneItem("h6", "倒垃圾", "家务", today),
+    };
+    return feed;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "Payload.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <optional>
+
+// The member in which the hub records the last journal sequence number the feed includes.
+// The app skips members it does not know, so it never sees it.
+inline constexpr const char* kAppliedSeqMember = "hub_seq";
+
+// The feed as the hub publishes it: members in the feed's own order, one row per line, and
+// `hub_seq`. Optional row fields that are absent are left out.
+QByteArray serializeFeed(const Payload& feed, qint64 appliedSeq);
+
+// Reads `hub_seq` from a feed text that decodePayload accepted. Absent means 0 (a feed
+// written by someone else); anything but a non-negative integer is an error.
+std::optional<qint64> readAppliedSeq(QByteArrayView feedText, QString* error);
+
+// A feed to start from: both lists, sections in Chinese, tasks done today and done earlier.
+Payload demoFeed(const QDateTime& now);

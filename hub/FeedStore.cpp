@@ -1,0 +1,162 @@
+#include "FeedStore.h"
+
+#include "DurableFile.h"
+#include "FeedJson.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QUuid>
+
+#include <cstdio>
+
+namespace {
+
+// Applied entries are cut from the journal once this many have piled up; the journal stays
+// small without rewriting it after every message.
+constexpr qsizetype kCompactAfter = 256;
+
+QString randomId() {
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+} // namespace
+
+FeedStore::FeedStore(QObject* parent) : QObject(parent), newId(randomId) {
+    m_uptime.start();
+    m_applyTimer.setSingleShot(true);
+    connect(&m_applyTimer, &QTimer::timeout, this, &FeedStore::applyDue);
+    m_retryTimer.setSingleShot(true);
+    m_retryTimer.setInterval(2000);
+    connect(&m_retryTimer, &QTimer::timeout, this, &FeedStore::persistOrRetry);
+}
+
+bool FeedStore::open(const QString& dir, QString* error) {
+    m_dir = QDir(dir).absolutePath();
+    if (!QDir().mkpath(m_dir)) {
+        *error = QStringLiteral("cannot create the data folder %1").arg(m_dir);
+        return false;
+    }
+    m_lock = std::make_unique<QLockFile>(m_dir + u'/' + kLockFile);
+    if (!m_lock->tryLock(0)) {
+        *error = QStringLiteral("another velloa-hub is using %1 (or %2 cannot be written)")
+                     .arg(m_dir, kLockFile);
+        return false;
+    }
+    return loadFeed(error) && replayJournal(error);
+}
+
+bool FeedStore::loadFeed(QString* error) {
+    const QString feedPath = m_dir + u'/' + kFeedFile;
+    const QString journalPath = m_dir + u'/' + kJournalFile;
+    if (!QFileInfo::exists(feedPath)) {
+        if (QFileInfo(journalPath).size() > 0) {
+            *error =
+                QStringLiteral("%1 holds messages but %2 is missing; restore %2 from a backup, "
+                               "or move %1 away to start with a demo feed")
+                    .arg(journalPath, feedPath);
+            return false;
+        }
+        m_feed = demoFeed(clock());
+        return persist(error);
+    }
+
+    QFile file(feedPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(feedPath, file.errorString());
+        return false;
+    }
+    const QByteArray text = file.readAll();
+    DecodeResult decoded = decodePayload(text);
+    QString seqError;
+    const auto seq = decoded.payload ? readAppliedSeq(text, &seqError) : std::nullopt;
+    if (!seq) {
+        *error = QStringLiteral("%1 is not a feed the app can read (%2); refusing to start so that "
+                                "it is not overwritten")
+                     .arg(feedPath, decoded.payload ? seqError : decoded.error);
+        return false;
+    }
+    m_feed = std::move(*decoded.payload);
+    m_feedText = text;
+    m_appliedSeq = m_writtenSeq = *seq;
+    return true;
+}
+
+bool FeedStore::replayJournal(QString* error) {
+    if (!m_journal.open(m_dir + u'/' + kJournalFile, m_appliedSeq, error))
+        return false;
+    bool replayed = false;
+    for (const Journal::Entry& entry : m_journal.entries()) {
+        if (entry.seq <= m_appliedSeq)
+            continue;
+        const MessageParse parsed = parseMessage(entry.message);
+        if (!parsed.message) {
+            *error = QStringLiteral("journal entry %1 does not read as a message (%2)")
+                         .arg(entry.seq)
+                         .arg(parsed.error);
+            return false;
+        }
+        applyOne(entry.seq, *parsed.message);
+        replayed = true;
+    }
+    if (replayed && !persist(error))
+        return false;
+    return m_journal.dropThrough(m_writtenSeq, error);
+}
+
+std::optional<qint64> FeedStore::accept(const HubMessage& message, QByteArrayView body,
+                                        QString* error) {
+    // One line per entry: Qt's compact form escapes every line break inside strings.
+    const QByteArray stored =
+        QJsonDocument::fromJson(body.toByteArray()).toJson(QJsonDocument::Compact);
+    const auto seq = m_journal.append(stored, error);
+    if (!seq)
+        return std::nullopt;
+    m_waiting.append({*seq, message, m_uptime.elapsed() + qint64(m_delay.count())});
+    applyDue();
+    return seq;
+}
+
+void FeedStore::applyDue() {
+    const qint64 now = m_uptime.elapsed();
+    bool applied = false;
+    while (!m_waiting.isEmpty() && m_waiting.first().dueMs <= now) {
+        const Waiting next = m_waiting.takeFirst();
+        applyOne(next.seq, next.message);
+        applied = true;
+    }
+    if (applied)
+        persistOrRetry();
+    if (!m_waiting.isEmpty())
+        m_applyTimer.start(int(std::max<qint64>(0, m_waiting.first().dueMs - now)));
+}
+
+void FeedStore::applyOne(qint64 seq, const HubMessage& message) {
+    applyMessage(m_feed, message, ApplyContext{clock(), newId()});
+    m_appliedSeq = seq;
+}
+
+void FeedStore::persistOrRetry() {
+    QString error;
+    if (persist(&error))
+        return;
+    // The messages are safe in the journal; only the published file lags behind.
+    std::fprintf(stderr, "velloa-hub: %s; trying again shortly\n", qPrintable(error));
+    m_retryTimer.start();
+}
+
+bool FeedStore::persist(QString* error) {
+    m_feedText = serializeFeed(m_feed, m_appliedSeq);
+    if (!durable::replaceFile(m_dir + u'/' + kFeedFile, m_feedText, error))
+        return false;
+    m_writtenSeq = m_appliedSeq;
+    qsizetype done = 0;
+    for (const Journal::Entry& entry : m_journal.entries())
+        done += entry.seq <= m_writtenSeq ? 1 : 0;
+    if (done >= kCompactAfter) {
+        QString compactError;
+        if (!m_journal.dropThrough(m_writtenSeq, &compactError))
+            std::fprintf(stderr, "velloa-hub: %s\n", qPrintable(compactError));
+    }
+    return true;
+}

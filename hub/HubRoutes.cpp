@@ -1,0 +1,154 @@
+#include "HubRoutes.h"
+
+#include "FeedStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace {
+
+QByteArray reasonPhrase(int status) {
+    switch (status) {
+    case 100:
+        return "Continue";
+    case 200:
+        return "OK";
+    case 400:
+        return "Bad Request";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 505:
+        return "HTTP Version Not Supported";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Error";
+    }
+}
+
+HttpResponse methodNotAllowed(const QByteArray& allow) {
+    HttpResponse response = HttpResponse::text(405, "method not allowed here; use " + allow);
+    response.headers.append({"Allow", allow});
+    return response;
+}
+
+bool isGet(const HttpRequest& request) {
+    return request.method == "GET" || request.method == "HEAD";
+}
+
+// A release name is one plain file name: no folder part, nothing hidden, nothing that a
+// decoder elsewhere could turn into a separator.
+bool isPlainFileName(const QByteArray& name) {
+    if (name.isEmpty() || name.startsWith('.') || name.size() > 255)
+        return false;
+    for (char c : name) {
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                        (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_' || c == '+';
+        if (!ok)
+            return false;
+    }
+    return !name.contains("..");
+}
+
+QByteArray contentTypeFor(const QString& name) {
+    if (name.endsWith(QLatin1String(".json")))
+        return "application/json";
+    if (name.endsWith(QLatin1String(".zip")))
+        return "application/zip";
+    return "application/octet-stream";
+}
+
+} // namespace
+
+HttpResponse HttpResponse::text(int status, const QByteArray& line) {
+    return HttpResponse{status, "text/plain; charset=utf-8", line + '\n', {}};
+}
+
+QByteArray HttpResponse::serialize(bool headOnly, bool keepAlive) const {
+    QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
+    if (!contentType.isEmpty())
+        out += "Content-Type: " + contentType + "\r\n";
+    out += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    out += "Cache-Control: no-store\r\n";
+    for (const auto& [name, value] : headers)
+        out += name + ": " + value + "\r\n";
+    out += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
+    if (!headOnly)
+        out += body;
+    return out;
+}
+
+HubRoutes::HubRoutes(FeedStore& store, QString topic, QString dataDir)
+    : m_store(store), m_topicPath('/' + topic.toUtf8()), m_dataDir(std::move(dataDir)) {}
+
+HttpResponse HubRoutes::handle(const HttpRequest& request) {
+    QByteArrayView path = request.target;
+    // Absolute form ("http://host/path"), which a proxy may send.
+    if (const qsizetype scheme = path.indexOf("://"); scheme > 0 && !path.startsWith('/')) {
+        const qsizetype slash = path.indexOf('/', scheme + 3);
+        path = slash < 0 ? QByteArrayView("/") : path.sliced(slash);
+    }
+    if (const qsizetype query = path.indexOf('?'); query >= 0)
+        path = path.first(query);
+
+    if (path == "/data.json") {
+        if (!isGet(request))
+            return methodNotAllowed("GET, HEAD");
+        return HttpResponse{200, "application/json", m_store.feedText(), {}};
+    }
+    if (path == "/version.json") {
+        if (!isGet(request))
+            return methodNotAllowed("GET, HEAD");
+        return file(m_dataDir + QStringLiteral("/version.json"), "application/json");
+    }
+    if (path.startsWith("/releases/")) {
+        if (!isGet(request))
+            return methodNotAllowed("GET, HEAD");
+        return release(path.sliced(qsizetype(sizeof("/releases/") - 1)));
+    }
+    if (path == m_topicPath) {
+        if (request.method != "POST")
+            return methodNotAllowed("POST");
+        return post(request);
+    }
+    return HttpResponse::text(404, "not found");
+}
+
+HttpResponse HubRoutes::post(const HttpRequest& request) {
+    const MessageParse parsed = parseMessage(request.body);
+    if (!parsed.message)
+        return HttpResponse::text(400, parsed.error.toUtf8());
+    QString error;
+    if (!m_store.accept(*parsed.message, request.body, &error)) {
+        std::fprintf(stderr, "velloa-hub: %s\n", qPrintable(error));
+        return HttpResponse::text(503, "the message could not be stored; nothing was changed");
+    }
+    return HttpResponse::text(200, "ok");
+}
+
+HttpResponse HubRoutes::file(const QString& path, const QByteArray& contentType) const {
+    QFile in(path);
+    if (!QFileInfo(path).isFile() || !in.open(QIODevice::ReadOnly))
+        return HttpResponse::text(404, "not found");
+    return HttpResponse{200, contentType, in.readAll(), {}};
+}
+
+HttpResponse HubRoutes::release(QByteArrayView encodedName) const {
+    const QByteArray name = QByteArray::fromPercentEncoding(encodedName.toByteArray());
+    if (!isPlainFileName(name))
+        return HttpResponse::text(404, "not found");
+    const QString folder = QDir(m_dataDir + QStringLiteral("/releases")).canonicalPath();
+    const QString candidate =
+        QFileInfo(folder + u'/' + QString::fromUtf8(name)).canonicalFilePath();
+    // A symbolic link inside the folder must not lead out of it either.
+    if (folder.isEmpty() || candidate.isEmpty() || !candidate.startsWith(folder + u'/'))
+        return HttpResponse::text(404, "not found");
+    return file(candidate, contentTypeFor(candidate));
+}

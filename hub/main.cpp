@@ -1,0 +1,116 @@
+// velloa-hub: the other party of the app on one machine. Publishes the feed, takes inbox
+// messages on the topic, serves the update manifest and release files.
+#include "FeedStore.h"
+#include "HubRoutes.h"
+#include "HubServer.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+#include <cstdio>
+
+namespace {
+
+int refuse(const QString& reason) {
+    std::fprintf(stderr, "velloa-hub: %s\n", qPrintable(reason));
+    return 1;
+}
+
+std::optional<QHostAddress> bindAddress(const QString& text) {
+    if (text == QLatin1String("localhost"))
+        return QHostAddress(QHostAddress::LocalHost);
+    QHostAddress address;
+    if (!address.setAddress(text))
+        return std::nullopt;
+    return address;
+}
+
+QString urlHost(const QHostAddress& address) {
+    if (address.protocol() == QAbstractSocket::IPv6Protocol)
+        return u'[' + address.toString() + u']';
+    return address.toString();
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Velloa"));
+    QCoreApplication::setApplicationName(QStringLiteral("Velloa"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELLOA_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Publishes the Velloa list feed at /data.json and applies the inbox messages posted to "
+        "/TOPIC. Also serves DIR/version.json and the files in DIR/releases/."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("TCP port; 0 picks a free one (default %1).")
+                                      .arg(QStringLiteral(VELLOA_HUB_PORT)),
+                                  QStringLiteral("PORT"), QStringLiteral(VELLOA_HUB_PORT));
+    const QCommandLineOption bind(QStringLiteral("bind"),
+                                  QStringLiteral("Address to listen on (default 127.0.0.1). Keep "
+                                                 "the loopback address behind a reverse proxy."),
+                                  QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1"));
+    // From the environment by preference: a command line is visible to every local user.
+    const QCommandLineOption topic(
+        QStringLiteral("topic"),
+        QStringLiteral("Inbox topic: 29 lower-case letters, digits and hyphens. A shared secret: "
+                       "anyone who knows it can change the lists (default: $VELLOA_TOPIC, else "
+                       "the built-in one)."),
+        QStringLiteral("TOPIC"),
+        qEnvironmentVariable("VELLOA_TOPIC", QStringLiteral(VELLOA_DEFAULT_TOPIC)));
+    const QString defaultData =
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/hub");
+    const QCommandLineOption data(
+        QStringLiteral("data"),
+        QStringLiteral("Data folder: data.json, journal.log, version.json, "
+                       "releases/ (default %1).")
+            .arg(defaultData),
+        QStringLiteral("DIR"), defaultData);
+    const QCommandLineOption delay(
+        QStringLiteral("apply-delay"),
+        QStringLiteral("Acknowledge messages at once but apply them only after SECONDS, to watch "
+                       "the app's local overlay at work (default 0)."),
+        QStringLiteral("SECONDS"), QStringLiteral("0"));
+    parser.addOptions({port, bind, topic, data, delay});
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty())
+        return refuse(QStringLiteral("unexpected argument; see --help"));
+
+    bool ok = false;
+    const uint portNumber = parser.value(port).toUInt(&ok);
+    if (!ok || portNumber > 65535)
+        return refuse(QStringLiteral("--port must be a number from 0 to 65535"));
+    const auto address = bindAddress(parser.value(bind));
+    if (!address)
+        return refuse(QStringLiteral("--bind must be an IP address or localhost"));
+    const QString topicName = parser.value(topic);
+    static const QRegularExpression topicForm(QStringLiteral("^[a-z0-9-]{29}$"));
+    if (!topicForm.match(topicName).hasMatch())
+        return refuse(QStringLiteral("--topic must be 29 lower-case letters, digits and hyphens"));
+    const double delaySeconds = parser.value(delay).toDouble(&ok);
+    if (!ok || delaySeconds < 0 || delaySeconds > 86400)
+        return refuse(QStringLiteral("--apply-delay must be a number of seconds from 0 to 86400"));
+
+    FeedStore store;
+    store.setApplyDelay(std::chrono::milliseconds(qint64(delaySeconds * 1000)));
+    QString error;
+    if (!store.open(parser.value(data), &error))
+        return refuse(error);
+
+    HubRoutes routes(store, topicName, parser.value(data));
+    HubServer server(routes);
+    if (!server.listen(*address, quint16(portNumber)))
+        return refuse(QStringLiteral("cannot listen on %1:%2: %3")
+                          .arg(parser.value(bind))
+                          .arg(portNumber)
+                          .arg(server.errorString()));
+    std::printf("velloa-hub listening on http://%s:%u/\n", qPrintable(urlHost(*address)),
+                unsigned(server.port()));
+    std::fflush(stdout);
+    return app.exec();
+}
