@@ -39,5 +39,20 @@ if [ "$headless" -eq 1 ]; then
     started+=($!)
 fi
 
+port=$(sed -n 's/^VELLOA_HUB_PORT:STRING=//p' build/release/CMakeCache.txt)
+if [ -z "${VELLOA_DATA_URL:-}" ]; then
+    # The built-in endpoints point at a hub on this machine: start one with a demo feed kept in
+    # the user's data folder, and stop it when the app quits.
+    velloa_log "Starting velloa-hub on 127.0.0.1:$port (data in ~/.local/share/Velloa/Velloa/hub)"
+    build/release/hub/velloa-hub --port "$port" &
+    started+=($!)
+    for _ in $(seq 50); do
+        if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+            break
+        fi
+        sleep 0.2
+    done
+fi
+
 velloa_log "Starting Velloa (quit from its tray menu: 退出)"
 build/release/app/velloa
