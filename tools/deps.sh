@@ -23,11 +23,10 @@ velloa_install_packages() {
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# What building the app needs.
+# What building the app needs: compiler and build tools, Qt (libxkbcommon-dev and libgl-dev
+# are what Qt's CMake packages look for), the JSON parser, and CJK glyphs for the Chinese texts.
 VELLOA_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
-    libxkbcommon-dev libgl-dev qt6-httpserver-dev qt6-websockets-dev libarchive-dev
-    libsimdjson-dev fonts-noto-cjk)
-# What the tests and benchmarks add: a virtual X server with a tray host for the
-# end-to-end runs, screenshots and clicks, Google Benchmark, font files for the asset tests.
-VELLOA_TEST_PACKAGES=(libbenchmark-dev xvfb xauth x11-utils imagemagick xdotool trayer xcompmgr
-    fonts-dejavu-core)
+    libxkbcommon-dev libgl-dev libsimdjson-dev fonts-noto-cjk)
+# What the tests and benchmarks add: Google Benchmark, font files for the asset tests.
+# Widget tests draw offscreen, so the suite needs no X server.
+VELLOA_TEST_PACKAGES=(libbenchmark-dev fonts-dejavu-core)
