@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QPainter>
 #include <QStyleOptionMenuItem>
+#include <cmath>
 
 namespace {
 
@@ -45,9 +46,10 @@ void MenuStyle::drawControl(ControlElement element, const QStyleOption* option, 
                      item->rect.height() - 2 * kPadY);
 
     if (kind == Task && !item->icon.isNull()) {
+        // Centred on the first line as laid out, fallback (CJK) glyphs included.
         const int side = 15;
-        const QFontMetrics fm(item->font);
-        const int y = area.top() + (fm.height() - side) / 2;
+        const double lineHeight = textBounds(item->font, item->text.section(QLatin1Char('\n'), 0, 0)).height();
+        const int y = area.top() + int(std::lround((lineHeight - side) / 2));
         item->icon.paint(painter, QRect(item->rect.left() + kPadX, y, side, side));
     }
 
