@@ -26,11 +26,14 @@ QIcon fallbackIcon() {
     font.setPixelSize(28);
     painter.setFont(font);
     painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("📋"));
+    pixmap.setDevicePixelRatio(2.0);
     return QIcon(pixmap);
 }
 
-QIcon statusIcon() {
-    const std::optional<QImage> image = decodeBase64Image(ICON_B64());
+} // namespace
+
+QIcon trayIcon(const QByteArray& iconBase64) {
+    const std::optional<QImage> image = decodeBase64Image(iconBase64);
     if (!image)
         return fallbackIcon();
     // 36 px drawn at 18 points: crisp on a 2x screen, scaled down on a 1x one.
@@ -38,8 +41,6 @@ QIcon statusIcon() {
     pixmap.setDevicePixelRatio(2.0);
     return QIcon(pixmap);
 }
-
-} // namespace
 
 AppDelegate::AppDelegate(QSettings& store, Endpoints endpoints, QObject* parent)
     : QObject(parent), sync(state, network), settings(store), endpoints(std::move(endpoints)) {
@@ -71,7 +72,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::createStatusItem() {
-    statusItem = new QSystemTrayIcon(statusIcon(), this);
+    statusItem = new QSystemTrayIcon(trayIcon(ICON_B64()), this);
     statusItem->setToolTip(QStringLiteral("维洛清单"));
 #ifndef Q_OS_MACOS
     // Linux trays send a left click as Trigger and leave the menu closed: open it there too.

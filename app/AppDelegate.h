@@ -11,9 +11,14 @@
 #include <QTimer>
 
 class DrawnMenu;
+class QIcon;
 class QAction;
 class QSettings;
 class QSystemTrayIcon;
+
+// The tray icon from base64 PNG text, shown at 18 x 18 points; "📋" drawn in its place when
+// the text or the picture cannot be decoded.
+QIcon trayIcon(const QByteArray& iconBase64);
 
 // The one controller: owns the list state, the feed client, the tray and its menu, the timers
 // and the settings, and implements every user action. Views call back into it.

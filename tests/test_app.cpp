@@ -61,6 +61,8 @@ private slots:
     void tickThroughMenu();
     void tickPendingSendsNothing();
     void switchListsWithoutFetching();
+    void trayIconAndFallback_data();
+    void trayIconAndFallback();
     void settings_data();
     void settings();
     void settingsSurviveRestart();
@@ -241,6 +243,34 @@ void TestApp::switchListsWithoutFetching() {
     QCOMPARE(noteRebuilt.size(), 1);
     QTest::qWait(200);
     QVERIFY(server->requests.isEmpty());
+}
+
+void TestApp::trayIconAndFallback_data() {
+    QTest::addColumn<QByteArray>("base64");
+    QTest::addColumn<bool>("artwork");
+    QTest::newRow("embedded icon") << ICON_B64() << true;
+    QTest::newRow("not base64") << QByteArray("%%%") << false;
+    QTest::newRow("base64 of no picture") << QByteArray("aGVsbG8=") << false;
+    QTest::newRow("empty") << QByteArray() << false;
+}
+
+void TestApp::trayIconAndFallback() {
+    QFETCH(QByteArray, base64);
+    QFETCH(bool, artwork);
+    const QIcon icon = trayIcon(base64);
+    QVERIFY(!icon.isNull());
+    // 36 device pixels at ratio 2: 18 x 18 points.
+    const QPixmap pixmap = icon.pixmap(QSize(18, 18), 2.0);
+    QCOMPARE(pixmap.deviceIndependentSize(), QSizeF(18, 18));
+    const QImage image = pixmap.toImage();
+    QCOMPARE(image.size(), QSize(36, 36));
+    int painted = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            painted += qAlpha(image.pixel(x, y)) > 0;
+    QVERIFY2(painted > 36, "something is drawn, artwork or the emoji");
+    const QImage artworkImage = trayIcon(ICON_B64()).pixmap(QSize(18, 18), 2.0).toImage();
+    QCOMPARE(image == artworkImage, artwork);
 }
 
 void TestApp::settings_data() {
