@@ -47,6 +47,11 @@ public:
     void refresh() { sync.refresh(); }
     void scheduleQuickRefresh() { sync.scheduleQuickRefresh(); }
 
+private:
+    // The process's one network manager, declared first: the feed client below uses it.
+    QNetworkAccessManager network;
+
+public:
     ListState state;
     FeedSync sync;
     Settings settings;
@@ -74,6 +79,5 @@ private:
     void createStatusItem();
     void showStatusItemWhenTrayExists();
 
-    QNetworkAccessManager network;
     QTimer trayWait;
 };
