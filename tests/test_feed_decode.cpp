@@ -14,28 +14,9 @@ QByteArray feed(const QByteArray& rows = "[]", const QByteArray& extra = {}) {
            ",\"hers_title\":\"H\",\"hers\":\"y\",\"hers_rows\":[]" + extra + "}";
 }
 
-QByteArray feedWithout(const QByteArray& member, const QByteArray& replacement) {
-    QByteArray doc = feed();
-    const QByteArray key = "\"" + member + "\":";
-    const qsizetype at = doc.indexOf(key);
-    qsizetype end = at + key.size();
-    int depth = 0;
-    while (end < doc.size() && (depth > 0 || (doc[end] != ',' && doc[end] != '}'))) {
-        if (doc[end] == '[')
-            ++depth;
-        if (doc[end] == ']')
-            --depth;
-        ++end;
-    }
-    // Drop the member (and its comma) or replace its value.
-    if (replacement.isNull()) {
-        if (doc[end] == ',')
-            ++end;
-        else if (doc[at - 1] == ',')
-            return doc.left(at - 1) + doc.mid(end);
-        return doc.left(at) + doc.mid(end);
-    }
-    return doc.left(at) + key + replacement + doc.mid(end);
+// The minimal feed with one piece of its text replaced.
+QByteArray feedWith(const char* from, const char* to) {
+    return feed().replace(from, to);
 }
 
 } // namespace
@@ -49,7 +30,6 @@ private slots:
     void acceptedRow_data();
     void acceptedRow();
     void wholeFeedFields();
-    void emptyFeed();
     void duplicateMembersLastWins();
     void jsonTestSuite_data();
     void jsonTestSuite();
@@ -68,35 +48,23 @@ void TestFeedDecode::rejected_data() {
 
     QTest::newRow("empty body") << QByteArray() << "body: Empty: no JSON found";
     QTest::newRow("top-level array") << QByteArray("[]") << "body: expected object at top level, got array";
-    QTest::newRow("top-level string") << QByteArray("\"x\"") << "body: expected object at top level, got string";
     QTest::newRow("trailing garbage") << feed() + "x" << kStructure;
-    QTest::newRow("second document") << feed() + feed() << kStructure;
     QTest::newRow("invalid UTF-8 lead byte") << feed("[]", ",\"z\":\"\xff\"") << kUtf8;
-    QTest::newRow("truncated UTF-8") << feed("[]", ",\"z\":\"\xe4\xb8\"") << kUtf8;
     QTest::newRow("overlong slash") << feed("[]", ",\"z\":\"\xc0\xaf\"") << kUtf8;
     QTest::newRow("UTF-8 encoded surrogate") << feed("[]", ",\"z\":\"\xed\xa0\x80\"") << kUtf8;
-    QTest::newRow("beyond U+10FFFF") << feed("[]", ",\"z\":\"\xf4\x90\x80\x80\"") << kUtf8;
     QTest::newRow("raw tab in string") << feed("[{\"kind\":\"item\",\"text\":\"a\tb\"}]") << kControl;
-    QTest::newRow("raw newline in string") << feed("[{\"kind\":\"item\",\"text\":\"a\nb\"}]") << kControl;
     // Numbers are read as 64-bit integers or doubles; one that fits neither cannot be
     // represented, so the feed is refused even where the member is not one we read.
     QTest::newRow("number beyond double range") << feed("[]", ",\"n\":1e400") << kNumber;
-    QTest::newRow("missing mine") << feedWithout("mine", QByteArray()) << "mine: missing";
-    QTest::newRow("null mine") << feedWithout("mine", "null") << "mine: expected string, got null";
-    QTest::newRow("hers as number") << feedWithout("hers", "7") << "hers: expected string, got number";
-    QTest::newRow("missing updated") << feedWithout("updated", QByteArray()) << "updated: missing";
-    QTest::newRow("title as array") << feedWithout("hers_title", "[]") << "hers_title: expected string, got array";
-    QTest::newRow("rows null") << feedWithout("hers_rows", "null") << "hers_rows: expected array, got null";
-    QTest::newRow("rows object") << feedWithout("mine_rows", "{}") << "mine_rows: expected array, got object";
+    QTest::newRow("missing mine") << feedWith("\"mine\":\"x\",", "") << "mine: missing";
+    QTest::newRow("null mine") << feedWith("\"mine\":\"x\"", "\"mine\":null") << "mine: expected string, got null";
+    QTest::newRow("title as array") << feedWith("\"H\"", "[]") << "hers_title: expected string, got array";
+    QTest::newRow("rows null") << feedWith("\"hers_rows\":[]", "\"hers_rows\":null") << "hers_rows: expected array, got null";
     QTest::newRow("row not object") << feed("[{\"kind\":\"header\",\"text\":\"A\"},\"x\"]") << "mine_rows[1]: expected object, got string";
     QTest::newRow("row without kind") << feed("[{\"text\":\"a\"}]") << "mine_rows[0].kind: missing";
-    QTest::newRow("row null text") << feed("[{\"kind\":\"item\",\"text\":null}]") << "mine_rows[0].text: expected string, got null";
     QTest::newRow("done as number") << feed("[{\"kind\":\"item\",\"text\":\"a\"},{\"kind\":\"item\",\"text\":\"b\"},{\"kind\":\"item\",\"text\":\"c\"},{\"kind\":\"item\",\"text\":\"d\",\"done\":1}]") << "mine_rows[3].done: expected boolean, got number";
-    QTest::newRow("done as string") << feed("[{\"kind\":\"item\",\"text\":\"a\",\"done\":\"true\"}]") << "mine_rows[0].done: expected boolean, got string";
     QTest::newRow("id as number") << feed("[{\"kind\":\"item\",\"text\":\"a\",\"id\":12}]") << "mine_rows[0].id: expected string, got number";
-    QTest::newRow("cat as bool") << feed("[{\"kind\":\"item\",\"text\":\"a\",\"cat\":false}]") << "mine_rows[0].cat: expected string, got boolean";
-    QTest::newRow("doneAt as object") << feed("[{\"kind\":\"item\",\"text\":\"a\",\"doneAt\":{}}]") << "mine_rows[0].doneAt: expected string, got object";
-    QTest::newRow("bad row in hers") << feedWithout("hers_rows", "[{\"kind\":1,\"text\":\"a\"}]") << "hers_rows[0].kind: expected string, got number";
+    QTest::newRow("bad row in hers") << feedWith("\"hers_rows\":[]", "\"hers_rows\":[{\"kind\":1,\"text\":\"a\"}]") << "hers_rows[0].kind: expected string, got number";
 }
 
 void TestFeedDecode::rejected() {
@@ -114,12 +82,8 @@ void TestFeedDecode::acceptedRow_data() {
     const std::optional<QString> none;
     QTest::newRow("minimal item") << QByteArray("{\"kind\":\"item\",\"text\":\"a\"}")
                                   << Row{"item", "a", none, std::nullopt, none, none};
-    QTest::newRow("all members") << QByteArray("{\"kind\":\"item\",\"text\":\"a\",\"id\":\"i\",\"done\":true,\"doneAt\":\"2026-01-02\",\"cat\":\"C\"}")
-                                 << Row{"item", "a", "i", true, "2026-01-02", "C"};
     QTest::newRow("nulls read as absent") << QByteArray("{\"kind\":\"item\",\"text\":\"a\",\"id\":null,\"done\":null,\"doneAt\":null,\"cat\":null}")
                                           << Row{"item", "a", none, std::nullopt, none, none};
-    QTest::newRow("done false kept") << QByteArray("{\"kind\":\"item\",\"text\":\"a\",\"done\":false}")
-                                     << Row{"item", "a", none, false, none, none};
     QTest::newRow("unknown kind kept") << QByteArray("{\"kind\":\"note\",\"text\":\"n\"}")
                                        << Row{"note", "n", none, std::nullopt, none, none};
     QTest::newRow("snake case done_at ignored") << QByteArray("{\"kind\":\"item\",\"text\":\"a\",\"done_at\":\"2026-01-02\"}")
@@ -128,8 +92,6 @@ void TestFeedDecode::acceptedRow_data() {
                                                   << Row{"item", "a", none, std::nullopt, none, none};
     QTest::newRow("strings taken as they are") << QByteArray("{\"kind\":\" item\",\"text\":\"  A\\tb \\n\",\"id\":\"ID\"}")
                                                << Row{" item", "  A\tb \n", "ID", std::nullopt, none, none};
-    QTest::newRow("escapes and CJK") << QByteArray("{\"kind\":\"header\",\"text\":\"\\u5de5\xe4\xbd\x9c\\ud83c\\udf89\"}")
-                                     << Row{"header", QString::fromUtf8("工作🎉"), none, std::nullopt, none, none};
 }
 
 void TestFeedDecode::acceptedRow() {
@@ -142,31 +104,16 @@ void TestFeedDecode::acceptedRow() {
     QVERIFY(result.error.isEmpty());
 }
 
+// A leading byte order mark, members in any order, an unlisted object and trailing white
+// space; empty strings are kept as they are.
 void TestFeedDecode::wholeFeedFields() {
-    const QByteArray body =
-        "\xef\xbb\xbf {\"hers_rows\":[{\"kind\":\"item\",\"text\":\"h\"}],\"extra\":{\"deep\":[true]},"
-        "\"updated\":\"12-06 08:30\",\"mine_title\":\"Mine\",\"mine\":\"\",\"hers_title\":\"Hers\","
-        "\"hers\":\"whatever\",\"mine_rows\":[{\"kind\":\"header\",\"text\":\"A\"},{\"kind\":\"item\",\"text\":\"m\"}]}\r\n\t ";
-    const DecodeResult result = decodePayload(body);
-    QVERIFY2(result.payload, qPrintable(result.error));
-    const Payload& p = *result.payload;
-    QCOMPARE(p.updated, "12-06 08:30");
-    QCOMPARE(p.mine_title, "Mine");
-    QCOMPARE(p.mine, "");
-    QCOMPARE(p.hers_title, "Hers");
-    QCOMPARE(p.hers, "whatever");
-    QCOMPARE(p.mine_rows.size(), 2);
-    QCOMPARE(p.mine_rows[1].text, "m");
-    QCOMPARE(p.hers_rows.size(), 1);
-    QCOMPARE(p.hers_rows[0].text, "h");
-}
-
-void TestFeedDecode::emptyFeed() {
     const DecodeResult result = decodePayload(
-        "{\"updated\":\"\",\"mine_title\":\"\",\"mine\":\"\",\"mine_rows\":[],\"hers_title\":\"\","
-        "\"hers\":\"\",\"hers_rows\":[]}");
-    QVERIFY(result.payload);
-    QCOMPARE(*result.payload, Payload{});
+        "\xef\xbb\xbf {\"hers_rows\":[{\"kind\":\"item\",\"text\":\"h\"}],\"extra\":{\"deep\":[true]},"
+        "\"updated\":\"12-06 08:30\",\"mine_title\":\"\",\"mine\":\"\",\"hers_title\":\"Hers\","
+        "\"hers\":\"whatever\",\"mine_rows\":[]}\r\n\t ");
+    QVERIFY2(result.payload, qPrintable(result.error));
+    const Row h{"item", "h", std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+    QCOMPARE(*result.payload, (Payload{"12-06 08:30", "", "", {}, "Hers", "whatever", {h}}));
 }
 
 void TestFeedDecode::duplicateMembersLastWins() {

@@ -8,6 +8,7 @@ namespace {
 
 const QDate kToday(2026, 12, 6);
 const QString kTodayStr = QStringLiteral("2026-12-06");
+const QString A = QStringLiteral("A"), B = QStringLiteral("B"), Z = QStringLiteral("Z");
 
 Row header(const QString& text) {
     return Row{QStringLiteral("header"), text, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
@@ -15,31 +16,43 @@ Row header(const QString& text) {
 
 Row item(const QString& id, const QString& text, std::optional<QString> cat = std::nullopt,
          std::optional<bool> done = std::nullopt, std::optional<QString> doneAt = std::nullopt) {
-    return Row{QStringLiteral("item"), text,
-               id.isNull() ? std::nullopt : std::optional<QString>(id), done, doneAt, cat};
+    return Row{QStringLiteral("item"), text, id.isNull() ? std::nullopt : std::optional<QString>(id), done, doneAt, cat};
 }
 
 Payload feedOf(const QList<Row>& mine, const QList<Row>& hers = {}) {
-    return Payload{QStringLiteral("u"), QStringLiteral("Mine"), QString(), mine,
-                   QStringLiteral("Hers"), QString(), hers};
+    return Payload{"u", "Mine", "", mine, "Hers", "", hers};
 }
 
-ListState stateWith(const QList<Row>& mine, const QList<Row>& hers = {}) {
+// Overlay shorthand: "order:ID:SEC", "done:ID", "undone:ID", "text:ID=V", "pending:ID=V",
+// "collapse:LABEL", "nofeed".
+ListState stateFor(const QList<Row>& rows, const QStringList& overlay) {
     ListState state;
     state.currentDate = [] { return kToday; };
-    state.payload = feedOf(mine, hers);
+    state.payload = feedOf(rows);
+    for (const QString& part : overlay) {
+        const QString kind = part.section(':', 0, 0), rest = part.section(':', 1);
+        const QString id = rest.section('=', 0, 0), value = rest.section('=', 1);
+        if (kind == "order")
+            state.orderOverride[ListState::kMine].append({rest.section(':', 0, 0), rest.section(':', 1)});
+        else if (kind == "done" || kind == "undone")
+            state.localDone[id] = kind == "done";
+        else if (kind == "text")
+            state.localText[id] = value;
+        else if (kind == "pending")
+            state.pendingAdd[ListState::kMine].append(item(id, value, std::nullopt, false));
+        else if (kind == "collapse")
+            state.collapsedCats.insert(rest);
+        else if (kind == "nofeed")
+            state.payload.reset();
+    }
     return state;
 }
 
-// "H:label" for a header, "text" for a task with its effective mark: "text*" when done.
-QStringList render(const ListState& state, bool honorCollapse = false) {
+// "H:label" for a header, a task's text with "*" when it shows done.
+QStringList render(const ListState& state, bool honorCollapse) {
     QStringList out;
-    for (const Row& row : state.displayRows(honorCollapse)) {
-        if (row.kind == QLatin1String("header"))
-            out << QStringLiteral("H:") + row.text;
-        else
-            out << row.text + (state.effDone(row) ? QStringLiteral("*") : QString());
-    }
+    for (const Row& row : state.displayRows(honorCollapse))
+        out << (row.kind == "header" ? "H:" + row.text : row.text + (state.effDone(row) ? "*" : ""));
     return out;
 }
 
@@ -49,83 +62,54 @@ class TestListState : public QObject {
     Q_OBJECT
 
 private slots:
-    void noFeed();
-    void titles();
     void display_data();
     void display();
-    void doneTodayRule();
-    void overrideDuplicatesKeepEveryTask();
-    void displayHeadersAreClean();
-    void collapse();
-    void pendingIds();
+    void localTickSetsToday();
+    void noFeedTitlesAndPendingIds();
     void reconcile_data();
     void reconcile();
-    void reconcileOverride_data();
-    void reconcileOverride();
 };
-
-void TestListState::noFeed() {
-    ListState state;
-    state.currentDate = [] { return kToday; };
-    QCOMPARE(state.currentTitle(), QStringLiteral("阿蓁的 To-do"));
-    QCOMPARE(state.sectionLabels(), QStringList{QStringLiteral("其他")});
-    QVERIFY(state.displayRows(true).isEmpty());
-    state.choice = ListState::kHers;
-    QCOMPARE(state.currentTitle(), QStringLiteral("晴川子的 To-do"));
-
-    state.pendingAdd[ListState::kHers] = {item(QStringLiteral("pending-X"), QStringLiteral("new"), std::nullopt, false)};
-    QCOMPARE(render(state), (QStringList{QStringLiteral("H:其他"), QStringLiteral("new")}));
-    state.choice = ListState::kMine;
-    QVERIFY2(state.displayRows(false).isEmpty(), "pending additions belong to their own list");
-}
-
-void TestListState::titles() {
-    ListState state = stateWith({});
-    QCOMPARE(state.currentTitle(), QStringLiteral("Mine"));
-    state.choice = QStringLiteral("anything else");
-    QCOMPARE(state.currentTitle(), QStringLiteral("Hers"));
-}
 
 void TestListState::display_data() {
     QTest::addColumn<QList<Row>>("rows");
     QTest::addColumn<QStringList>("overlay");
     QTest::addColumn<QStringList>("labels");
-    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QStringList>("shown"); // displayRows(true); collapsed sections differ below
 
-    const QString A = QStringLiteral("A"), B = QStringLiteral("B"), Z = QStringLiteral("Z");
     const QString other = QStringLiteral("其他");
-    const QList<Row> repeated = {header(A), header(B), header(A), item("1", "a", A), item("2", "b", B),
-                                 item("3", "z", Z), item("4", "none")};
+    QTest::newRow("no feed, one pending addition") << QList<Row>{} << QStringList{"nofeed", "pending:pending-1=new"}
+                                                   << QStringList{other} << QStringList{"H:其他", "new"};
     QTest::newRow("repeated header, unknown and absent cat")
-        << repeated << QStringList() << QStringList{A, B, other}
-        << QStringList{"H:A", "a", "H:B", "b", "H:其他", "z", "none"};
-    QTest::newRow("feed header 其他 first")
-        << QList<Row>{header(other), header(A), item("1", "a", A), item("2", "z", Z)} << QStringList()
-        << QStringList{other, A} << QStringList{"H:其他", "z", "H:A", "a"};
-    QTest::newRow("header without items shows nothing")
-        << QList<Row>{header(A), header(B), item("1", "b", B), Row{"note", "x", {}, {}, {}, B}}
-        << QStringList() << QStringList{A, B, other} << QStringList{"H:B", "b"};
+        << QList<Row>{header(A), header(B), header(A), item("1", "a", A), item("2", "b", B), item("3", "z", Z), item("4", "none")}
+        << QStringList() << QStringList{A, B, other} << QStringList{"H:A", "a", "H:B", "b", "H:其他", "z", "none"};
+    QTest::newRow("feed header 其他 first") << QList<Row>{header(other), header(A), item("1", "a", A), item("2", "z", Z)}
+                                          << QStringList() << QStringList{other, A} << QStringList{"H:其他", "z", "H:A", "a"};
+    QTest::newRow("done today shown, done earlier or undated hidden")
+        << QList<Row>{item("y", "y", {}, true, "2026-12-05"), item("t", "t", {}, true, kTodayStr), item("n", "n", {}, true)}
+        << QStringList() << QStringList{other} << QStringList{"H:其他", "t*"};
+    QTest::newRow("local tick beats any date, local untick beats today")
+        << QList<Row>{item("y", "y", {}, true, "2026-12-05"), item("t", "t", {}, true, kTodayStr)}
+        << QStringList{"done:y", "undone:t"} << QStringList{other} << QStringList{"H:其他", "y*", "t"};
     QTest::newRow("override moves across sections")
         << QList<Row>{header(A), header(B), item("1", "a1", A), item("2", "a2", A), item("3", "b1", B)}
         << QStringList{"order:3:A", "order:1:B", "order:2:A"} << QStringList{A, B, other} << QStringList{"H:A", "b1", "a2", "H:B", "a1"};
     QTest::newRow("override sec no longer a label goes to default")
         << QList<Row>{header(A), item("1", "a1", A), item("2", "a2", A)} << QStringList{"order:2:Gone", "order:1:A"}
         << QStringList{A, other} << QStringList{"H:A", "a1", "H:其他", "a2"};
-    QTest::newRow("items the override does not name keep feed order after it")
+    QTest::newRow("unnamed items keep feed order after the named")
         << QList<Row>{header(A), item("1", "a1", A), item("2", "a2", A), item("3", "a3", A), item("4", "a4", A)}
         << QStringList{"order:3:A", "order:unknown:A", "order:1:A"} << QStringList{A, other} << QStringList{"H:A", "a3", "a1", "a2", "a4"};
-    QTest::newRow("override entry named twice places one task")
-        << QList<Row>{header(A), item("1", "a1", A), item("2", "a2", A)} << QStringList{"order:2:A", "order:2:A", "order:1:A"}
-        << QStringList{A, other} << QStringList{"H:A", "a2", "a1"};
-    QTest::newRow("local text and local tick together")
-        << QList<Row>{item("1", "old")} << QStringList{"text:1=new", "done:1"} << QStringList{other}
-        << QStringList{"H:其他", "new*"};
-    QTest::newRow("local untick of an item done today")
-        << QList<Row>{item("1", "t", std::nullopt, true, kTodayStr)} << QStringList{"undone:1"} << QStringList{other}
-        << QStringList{"H:其他", "t"};
-    QTest::newRow("pending additions after feed items, with local text")
-        << QList<Row>{header(A), item("1", "a", A)} << QStringList{"pending:pending-1=p1", "pending:pending-2=p2", "text:pending-2=edited"}
-        << QStringList{A, other} << QStringList{"H:A", "a", "H:其他", "p1", "edited"};
+    // Three items without an id and two sharing one: none of them may vanish.
+    QTest::newRow("override with shared keys keeps every task")
+        << QList<Row>{item(QString(), "n1"), item("d", "d1"), item(QString(), "n2"), item("d", "d2"), item(QString(), "n3"), item("u", "u")}
+        << QStringList{"order:u:其他", "order:d:其他", "order::其他", "order:d:其他"} << QStringList{other}
+        << QStringList{"H:其他", "u", "d1", "n1", "d2", "n2", "n3"};
+    QTest::newRow("local text and tick, pending additions last")
+        << QList<Row>{header(A), item("1", "old", A)} << QStringList{"text:1=new", "done:1", "pending:pending-1=p1", "text:pending-1=p2"}
+        << QStringList{A, other} << QStringList{"H:A", "new*", "H:其他", "p2"};
+    QTest::newRow("collapsed section keeps only its header")
+        << QList<Row>{header(A), item("1", "a", A), item("2", "b")} << QStringList{"collapse:A"}
+        << QStringList{A, other} << QStringList{"H:A", "H:其他", "b"};
 }
 
 void TestListState::display() {
@@ -133,181 +117,100 @@ void TestListState::display() {
     QFETCH(QStringList, overlay);
     QFETCH(QStringList, labels);
     QFETCH(QStringList, shown);
-
-    ListState state = stateWith(rows);
-    // Overlay shorthand: "order:ID:SEC", "done:ID", "undone:ID", "text:ID=V", "pending:ID=V".
-    for (const QString& part : overlay) {
-        const QString kind = part.section(QLatin1Char(':'), 0, 0);
-        const QString rest = part.section(QLatin1Char(':'), 1);
-        const QString id = rest.section(QLatin1Char('='), 0, 0);
-        const QString value = rest.section(QLatin1Char('='), 1);
-        if (kind == QLatin1String("order"))
-            state.orderOverride[ListState::kMine].append(
-                {rest.section(QLatin1Char(':'), 0, 0), rest.section(QLatin1Char(':'), 1)});
-        else if (kind == QLatin1String("done") || kind == QLatin1String("undone"))
-            state.localDone[id] = kind == QLatin1String("done");
-        else if (kind == QLatin1String("text"))
-            state.localText[id] = value;
-        else if (kind == QLatin1String("pending"))
-            state.pendingAdd[ListState::kMine].append(item(id, value, std::nullopt, false));
-        else
-            QFAIL(qPrintable(QStringLiteral("bad overlay shorthand ") + part));
-    }
+    const ListState state = stateFor(rows, overlay);
     QCOMPARE(state.sectionLabels(), labels);
-    QCOMPARE(render(state), shown);
+    QCOMPARE(render(state, true), shown);
+    // The menu ignores collapsing: it lists every task of the collapsed section too.
+    QCOMPARE(render(state, false).size() > shown.size(), !state.collapsedCats.isEmpty());
 }
 
-void TestListState::doneTodayRule() {
-    ListState state = stateWith({item("y", "yesterday", std::nullopt, true, QStringLiteral("2026-12-05")),
-                                 item("t", "today", std::nullopt, true, kTodayStr),
-                                 item("n", "no date", std::nullopt, true)});
-    QCOMPARE(render(state), (QStringList{"H:其他", "today*"}));
-
-    // A local tick shows the task done today whatever the feed's date says.
-    state.localDone[QStringLiteral("y")] = true;
-    state.localDone[QStringLiteral("t")] = false;
+void TestListState::localTickSetsToday() {
+    ListState state = stateFor({item("y", "y", {}, true, "2026-12-01"), item("t", "t", A, true, kTodayStr)},
+                               {"done:y", "undone:t"});
     const QList<OrderedItem> items = state.orderedItems();
-    QCOMPARE(items.size(), 2);
     QCOMPARE(items[0].row.doneAt, std::optional<QString>(kTodayStr));
-    QCOMPARE(items[0].row.done, std::optional<bool>(true));
     QCOMPARE(items[1].row.done, std::optional<bool>(false));
     QVERIFY(!items[1].row.doneAt);
-}
+    QCOMPARE(state.displayRows(false)[0], ListState::headerRow(QStringLiteral("其他")));
+    QCOMPARE(items[1].sec, A);
 
-void TestListState::overrideDuplicatesKeepEveryTask() {
-    // Three items without an id and two sharing one: every one of them must stay visible.
-    ListState state = stateWith({item(QString(), "n1"), item("d", "d1"), item(QString(), "n2"),
-                                 item("d", "d2"), item(QString(), "n3"), item("u", "u")});
-    state.orderOverride[ListState::kMine] = {{"u", "其他"}, {"d", "其他"}, {"", "其他"}, {"d", "其他"}};
-    QCOMPARE(render(state), (QStringList{"H:其他", "u", "d1", "n1", "d2", "n2", "n3"}));
-}
-
-void TestListState::displayHeadersAreClean() {
-    ListState state = stateWith({header(QStringLiteral("A")), item("1", "a", QStringLiteral("Z"))});
-    state.orderOverride[ListState::kMine] = {{"1", "A"}};
-    const QList<Row> rows = state.displayRows(false);
-    QCOMPARE(rows.size(), 2);
-    QCOMPARE(rows[0], ListState::headerRow(QStringLiteral("A")));
-    QCOMPARE(rows[0].cat, std::optional<QString>(QStringLiteral("A")));
-    QVERIFY(!rows[0].id && !rows[0].done && !rows[0].doneAt);
-    QCOMPARE(rows[1].cat, std::optional<QString>(QStringLiteral("Z")));
-}
-
-void TestListState::collapse() {
-    ListState state = stateWith({header(QStringLiteral("A")), item("1", "a", QStringLiteral("A")), item("2", "b")});
     int rebuilt = 0;
     state.collapseChanged = [&] { ++rebuilt; };
-    state.toggleCollapse(QStringLiteral("A"));
-    QCOMPARE(rebuilt, 1);
-    QCOMPARE(render(state, true), (QStringList{"H:A", "H:其他", "b"}));
-    QCOMPARE(render(state, false), (QStringList{"H:A", "a", "H:其他", "b"}));
-    state.choice = ListState::kHers;
-    QVERIFY2(state.collapsedCats.contains(QStringLiteral("A")), "one set serves both lists");
-    state.toggleCollapse(QStringLiteral("A"));
+    state.toggleCollapse(A);
+    state.toggleCollapse(A);
     QCOMPARE(rebuilt, 2);
     QVERIFY(state.collapsedCats.isEmpty());
 }
 
-void TestListState::pendingIds() {
+void TestListState::noFeedTitlesAndPendingIds() {
+    ListState state = stateFor({}, {"nofeed", "pending:pending-1=mine only"});
+    QCOMPARE(state.currentTitle(), QStringLiteral("阿蓁的 To-do"));
+    state.choice = ListState::kHers;
+    QCOMPARE(state.currentTitle(), QStringLiteral("晴川子的 To-do"));
+    QVERIFY2(state.displayRows(false).isEmpty(), "pending additions belong to their own list");
+    state.payload = feedOf({});
+    QCOMPARE(state.currentTitle(), QStringLiteral("Hers"));
+
     const QString id = ListState::newPendingId();
-    QCOMPARE(id.size(), 44);
-    QVERIFY(ListState::isPendingId(id));
-    QVERIFY(QRegularExpression(QStringLiteral("^pending-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$"))
-                .match(id)
-                .hasMatch());
+    QVERIFY(QRegularExpression("^pending-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$").match(id).hasMatch());
     QVERIFY(id != ListState::newPendingId());
 }
-
+// Before each row the overlay is: localDone x=true, y=false; localText x="new", y=" spaced";
+// pendingAdd mine ["add me", "old done"], hers ["hers only"]; order of mine [2:A, 1:"", 3:A].
 void TestListState::reconcile_data() {
     QTest::addColumn<QList<Row>>("mine");
     QTest::addColumn<QList<Row>>("hers");
+    QTest::addColumn<QString>("choice");
     QTest::addColumn<QStringList>("kept");
 
-    // Overlay before each row: localDone x=true, y=false; localText x="new", y=" spaced";
-    // pendingAdd mine ["add me", "old done"], hers ["hers only"].
+    const QStringList all{"done:x", "done:y", "text:x", "text:y", "add:mine:add me", "add:mine:old done", "add:hers:hers only"};
     QTest::newRow("feed disagrees with everything")
-        << QList<Row>{item("x", "old"), item("y", "spaced", std::nullopt, true, kTodayStr)} << QList<Row>{}
-        << QStringList{"done:x", "done:y", "text:x", "text:y", "add:mine:add me", "add:mine:old done", "add:hers:hers only"};
+        << QList<Row>{item("x", "old"), item("y", "spaced", {}, true, kTodayStr)} << QList<Row>{} << "mine" << all + QStringList{"order"};
     QTest::newRow("feed agrees; absent done equals false; whitespace differs")
-        << QList<Row>{item("x", "new", std::nullopt, true, "2020-01-01"), item("y", "spaced"),
-                      item("z", "add me"), item("w", "old done", std::nullopt, true, "2020-01-01")}
-        << QList<Row>{}
-        << QStringList{"text:y", "add:hers:hers only"};
+        << QList<Row>{item("x", "new", {}, true, "2020-01-01"), item("y", "spaced"), item("z", "add me"), item("w", "old done", {}, true, "2020-01-01")}
+        << QList<Row>{} << "mine" << QStringList{"text:y", "add:hers:hers only", "order"};
     QTest::newRow("ids found in the other list count; texts only in their own list")
-        << QList<Row>{item("h", "hers only")}
-        << QList<Row>{item("x", "new", std::nullopt, true), item("y", " spaced", std::nullopt, false), item("q", "add me")}
-        << QStringList{"add:mine:add me", "add:mine:old done", "add:hers:hers only"};
-    QTest::newRow("headers and other kinds never reconcile")
-        << QList<Row>{Row{"header", "add me", QStringLiteral("x"), true, {}, {}}, Row{"note", "new", QStringLiteral("x"), true, {}, {}}}
-        << QList<Row>{}
-        << QStringList{"done:x", "done:y", "text:x", "text:y", "add:mine:add me", "add:mine:old done", "add:hers:hers only"};
+        << QList<Row>{item("h", "hers only")} << QList<Row>{item("x", "new", {}, true), item("y", " spaced", {}, false), item("q", "add me")}
+        << "mine" << QStringList{"add:mine:add me", "add:mine:old done", "add:hers:hers only", "order"};
+    QTest::newRow("order matches; done today counts, done earlier does not")
+        << QList<Row>{header(A), item("2", "b", A, true, kTodayStr), item("9", "old", A, true, "2026-12-05"), item("1", "a"), item("3", "c", A)}
+        << QList<Row>{} << "mine" << all;
+    QTest::newRow("order with a cat that differs from its sec stays")
+        << QList<Row>{item("2", "b", A), item("1", "a", A), item("3", "c", A)} << QList<Row>{} << "mine" << all + QStringList{"order"};
+    QTest::newRow("order with an extra visible item stays")
+        << QList<Row>{item("2", "b", A), item("1", "a"), item("3", "c", A), item("4", "d")} << QList<Row>{} << "mine" << all + QStringList{"order"};
+    QTest::newRow("order of the list not chosen is not examined")
+        << QList<Row>{item("2", "b", A), item("1", "a"), item("3", "c", A)} << QList<Row>{} << "hers" << all + QStringList{"order"};
 }
 
 void TestListState::reconcile() {
     QFETCH(QList<Row>, mine);
     QFETCH(QList<Row>, hers);
+    QFETCH(QString, choice);
     QFETCH(QStringList, kept);
 
-    ListState state;
-    state.currentDate = [] { return kToday; };
-    state.localDone = {{"x", true}, {"y", false}};
-    state.localText = {{"x", "new"}, {"y", " spaced"}};
-    state.pendingAdd[ListState::kMine] = {item("pending-1", "add me"), item("pending-2", "old done")};
+    ListState state = stateFor({}, {"done:x", "undone:y", "text:x=new", "text:y= spaced", "pending:pending-1=add me",
+                                    "pending:pending-2=old done", "order:2:A", "order:1:", "order:3:A"});
     state.pendingAdd[ListState::kHers] = {item("pending-3", "hers only")};
+    state.choice = choice;
     state.applyFeed(feedOf(mine, hers));
 
     QStringList left;
     for (auto it = state.localDone.cbegin(); it != state.localDone.cend(); ++it)
-        left << QStringLiteral("done:") + it.key();
+        left << "done:" + it.key();
     for (auto it = state.localText.cbegin(); it != state.localText.cend(); ++it)
-        left << QStringLiteral("text:") + it.key();
+        left << "text:" + it.key();
     for (const QString& list : {ListState::kMine, ListState::kHers}) {
         QVERIFY2(state.pendingAdd.contains(list), "a list key stays even when emptied");
         for (const Row& row : state.pendingAdd[list])
             left << QStringLiteral("add:%1:%2").arg(list, row.text);
     }
+    if (state.orderOverride.contains(ListState::kMine))
+        left << "order";
     left.sort();
     kept.sort();
     QCOMPARE(left, kept);
     QCOMPARE(state.payload, std::optional<Payload>(feedOf(mine, hers)));
-}
-
-void TestListState::reconcileOverride_data() {
-    QTest::addColumn<QList<Row>>("rows");
-    QTest::addColumn<QString>("choice");
-    QTest::addColumn<bool>("dropped");
-
-    const QString A = QStringLiteral("A");
-    // The override under test is always mine: [2:A, 1:"", 3:A].
-    QTest::newRow("exact match") << QList<Row>{header(A), item("2", "b", A), item("1", "a"), item("3", "c", A)}
-                                 << ListState::kMine << true;
-    QTest::newRow("cat differs from sec") << QList<Row>{item("2", "b", A), item("1", "a", A), item("3", "c", A)}
-                                          << ListState::kMine << false;
-    QTest::newRow("order differs") << QList<Row>{item("1", "a"), item("2", "b", A), item("3", "c", A)}
-                                   << ListState::kMine << false;
-    QTest::newRow("done today counts") << QList<Row>{item("2", "b", A, true, kTodayStr), item("1", "a"), item("3", "c", A)}
-                                       << ListState::kMine << true;
-    QTest::newRow("done earlier does not count")
-        << QList<Row>{item("2", "b", A), item("9", "old", A, true, "2026-12-05"), item("1", "a"), item("3", "c", A)}
-        << ListState::kMine << true;
-    QTest::newRow("extra visible item") << QList<Row>{item("2", "b", A), item("1", "a"), item("3", "c", A), item("4", "d")}
-                                        << ListState::kMine << false;
-    QTest::newRow("missing item") << QList<Row>{item("2", "b", A), item("1", "a")} << ListState::kMine << false;
-    QTest::newRow("other list chosen is not examined")
-        << QList<Row>{item("2", "b", A), item("1", "a"), item("3", "c", A)} << ListState::kHers << false;
-}
-
-void TestListState::reconcileOverride() {
-    QFETCH(QList<Row>, rows);
-    QFETCH(QString, choice);
-    QFETCH(bool, dropped);
-
-    ListState state;
-    state.currentDate = [] { return kToday; };
-    state.choice = choice;
-    state.orderOverride[ListState::kMine] = {{"2", "A"}, {"1", ""}, {"3", "A"}};
-    state.applyFeed(feedOf(rows, rows));
-    QCOMPARE(!state.orderOverride.contains(ListState::kMine), dropped);
 }
 
 QTEST_APPLESS_MAIN(TestListState)

@@ -51,7 +51,6 @@ class TestMenuModel : public QObject {
 private slots:
     void structure_data();
     void structure();
-    void statesAndActions();
 };
 
 void TestMenuModel::structure_data() {
@@ -92,48 +91,6 @@ void TestMenuModel::structure() {
     }
     const std::optional<QString> lastError = error.isNull() ? std::nullopt : std::optional<QString>(error);
     QCOMPARE(outline(buildMenuEntries(state, lastError, QStringLiteral("2.13"))), body + kCommands);
-}
-
-void TestMenuModel::statesAndActions() {
-    ListState state;
-    state.currentDate = [] { return kToday; };
-    state.payload = Payload{"u", "Mine", "", {row("item", "t", "7", true, "2026-12-06"), row("item", "no id")}, "Hers", "", {}};
-    state.choice = ListState::kHers;
-    QList<MenuEntry> menu = buildMenuEntries(state, std::nullopt, QStringLiteral("2.13"));
-
-    const MenuEntry& title = menu[0];
-    QVERIFY(title.enabled);
-    QCOMPARE(title.action, Action::None);
-    QCOMPARE(title.submenu.size(), 2);
-    QCOMPARE(title.submenu[0].text, QStringLiteral("阿蓁 TODO"));
-    QCOMPARE(title.submenu[0].action, Action::UseMine);
-    QVERIFY(!title.submenu[0].checked);
-    QCOMPARE(title.submenu[1].text, QStringLiteral("晴川子 TODO"));
-    QCOMPARE(title.submenu[1].action, Action::UseHers);
-    QVERIFY(title.submenu[1].checked);
-    QVERIFY(title.submenu[0].enabled && title.submenu[1].enabled);
-    QVERIFY2(!menu[1].enabled, "the version line is a disabled header");
-
-    const QList<Action> commands{Action::ToggleNote, Action::Refresh, Action::CheckUpdate, Action::Quit};
-    QList<Action> seen;
-    for (const MenuEntry& e : menu) {
-        if (e.kind == Kind::Command) {
-            seen << e.action;
-            QVERIFY(e.enabled);
-        }
-    }
-    QCOMPARE(seen, commands);
-
-    state.choice = ListState::kMine;
-    menu = buildMenuEntries(state, std::nullopt, QStringLiteral("2.13"));
-    // Title, version, separator, header 其他, then the two tasks.
-    const MenuEntry& done = menu[4];
-    const MenuEntry& noId = menu[5];
-    QCOMPARE(done.kind, Kind::Task);
-    QCOMPARE(done.id, std::optional<QString>(QStringLiteral("7")));
-    QVERIFY(done.done && done.enabled);
-    QCOMPARE(done.action, Action::ToggleItem);
-    QVERIFY(!noId.id && !noId.done);
 }
 
 QTEST_APPLESS_MAIN(TestMenuModel)

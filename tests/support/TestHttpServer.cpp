@@ -6,23 +6,6 @@
 #include <QTest>
 #include <QTimer>
 
-namespace {
-const char* reasonPhrase(int status) {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 400:
-        return "Bad Request";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    default:
-        return "Status";
-    }
-}
-} // namespace
-
 QByteArray TestHttpServer::Request::header(const QByteArray& name) const {
     for (const QByteArray& line : headerLines) {
         const qsizetype colon = line.indexOf(':');
@@ -92,7 +75,8 @@ void TestHttpServer::answer(QTcpSocket* socket, const Request& request) {
             guarded->abort();
             return;
         }
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(a.status) + ' ' + reasonPhrase(a.status) + "\r\n";
+        // Clients read the status code only; the reason phrase is free text.
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(a.status) + " Test\r\n";
         head += "Content-Type: " + a.contentType + "\r\n";
         head += "Content-Length: " + QByteArray::number(a.body.size()) + "\r\n\r\n";
         guarded->write(head + a.body);
