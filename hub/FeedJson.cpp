@@ -1,5 +1,7 @@
 #include "FeedJson.h"
 
+#include "RowJson.h"
+
 #include <QCborValue>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -7,30 +9,10 @@
 
 namespace {
 
-// Qt's writer does the escaping; a one-element array is the cheapest way to reach it for a
-// lone string.
-QByteArray jsonString(const QString& text) {
-    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-    return array.mid(1, array.size() - 2);
-}
-
-QByteArray rowText(const Row& row) {
-    QByteArray out = "{\"kind\": " + jsonString(row.kind) + ", \"text\": " + jsonString(row.text);
-    if (row.id)
-        out += ", \"id\": " + jsonString(*row.id);
-    if (row.done)
-        out += *row.done ? ", \"done\": true" : ", \"done\": false";
-    if (row.doneAt)
-        out += ", \"doneAt\": " + jsonString(*row.doneAt);
-    if (row.cat)
-        out += ", \"cat\": " + jsonString(*row.cat);
-    return out + '}';
-}
-
 void appendRows(QByteArray& out, const char* name, const QList<Row>& rows) {
     out += "  \"" + QByteArray(name) + "\": [";
     for (qsizetype i = 0; i < rows.size(); ++i)
-        out += (i == 0 ? "\n    " : ",\n    ") + rowText(rows[i]);
+        out += (i == 0 ? "\n    " : ",\n    ") + rowJson(rows[i]);
     out += rows.isEmpty() ? "],\n" : "\n  ],\n";
 }
 

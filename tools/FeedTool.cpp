@@ -2,6 +2,7 @@
 
 #include "ListState.h"
 #include "Payload.h"
+#include "RowJson.h"
 
 #include <QCommandLineParser>
 #include <QFile>
@@ -26,25 +27,6 @@ QByteArray readInput(const QString& path, QIODevice* standardInput, const char* 
         throw UsageError{QStringLiteral("cannot read %1 %2: %3")
                              .arg(QLatin1String(what), path, file.errorString())};
     return file.readAll();
-}
-
-QString jsonString(const QString& s) {
-    // A one-element array is the shortest way to get Qt to escape a lone string.
-    const QByteArray a = QJsonDocument(QJsonArray{s}).toJson(QJsonDocument::Compact);
-    return QString::fromUtf8(a.mid(1, a.size() - 2));
-}
-
-QString rowJson(const Row& row) {
-    QString s = QStringLiteral("{\"kind\": %1, \"text\": %2").arg(jsonString(row.kind), jsonString(row.text));
-    if (row.id)
-        s += QStringLiteral(", \"id\": ") + jsonString(*row.id);
-    if (row.done)
-        s += QStringLiteral(", \"done\": ") + QLatin1String(*row.done ? "true" : "false");
-    if (row.doneAt)
-        s += QStringLiteral(", \"doneAt\": ") + jsonString(*row.doneAt);
-    if (row.cat)
-        s += QStringLiteral(", \"cat\": ") + jsonString(*row.cat);
-    return s + QLatin1Char('}');
 }
 
 QJsonObject objectMember(const QJsonObject& obj, const QString& key) {
@@ -164,11 +146,11 @@ int view(const QCommandLineParser& parser, const DecodeResult& decoded, QIODevic
     }
     QStringList labels;
     for (const QString& label : state.sectionLabels())
-        labels << jsonString(label);
+        labels << QString::fromUtf8(jsonString(label));
     QStringList rows;
     for (const Row& row : state.displayRows(true))
-        rows << QStringLiteral("    ") + rowJson(row);
-    out << "{\"title\": " << jsonString(state.currentTitle()) << ",\n \"labels\": ["
+        rows << QStringLiteral("    ") + QString::fromUtf8(rowJson(row));
+    out << "{\"title\": " << QString::fromUtf8(jsonString(state.currentTitle())) << ",\n \"labels\": ["
         << labels.join(QStringLiteral(", ")) << "],\n \"rows\": [";
     if (!rows.isEmpty())
         out << '\n' << rows.join(QStringLiteral(",\n")) << '\n';
