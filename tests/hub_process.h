@@ -1,50 +1,39 @@
 #pragma once
 
-#include <QByteArray>
-#include <QMap>
 #include <QProcess>
-#include <QStringList>
 
-// Drives the real velloa-hub binary for tests: started on a free port with a test folder.
+// Drives the real velloa-hub binary for tests: a free port, a test folder, a fixed topic.
 class HubProcess {
 public:
     static inline const QString kTopic = QStringLiteral("velloa-test-topic-0123456789a");
 
-    explicit HubProcess(QString dataDir, QStringList extraArgs = {});
-    ~HubProcess();
+    explicit HubProcess(const QString& dataDir, const QStringList& extraArgs = {});
+    ~HubProcess() { crash(); }
 
-    // Starts the hub and waits for its "listening" line. False if it exited instead. The
-    // topic is kTopic, given on the command line unless the process environment has one.
-    bool start();
-    // SIGKILL, as a crash would: nothing in the hub gets to run.
-    void crash();
-    // Starts the hub expecting it to refuse; returns its exit code (-1 if it kept running).
-    int runToExit(int timeoutMs = 15000);
-
+    bool start(); // false if the hub exited before it said it was listening
+    void crash(); // SIGKILL, as a crash would: nothing in the hub gets to run
     quint16 port() const { return m_port; }
-    // Everything the hub wrote so far on stdout and stderr.
-    QByteArray output();
-    QProcess& process() { return m_process; }
+    const QProcess& process() const { return m_process; }
+    QByteArray output() { return m_output += m_process.readAll(); } // stdout and stderr so far
 
 private:
-    void launch();
-
-    QString m_dataDir;
-    QStringList m_extraArgs;
     QProcess m_process;
     QByteArray m_output;
     quint16 m_port = 0;
 };
 
 struct RawResponse {
-    int status = 0;                       // 0: no parseable answer
-    QMap<QByteArray, QByteArray> headers; // lower-case names
+    int status = 0;  // 0: no parseable answer
+    QByteArray head; // header lines, each ending in CRLF; lower-cased, as names are case-blind
     QByteArray body;
 };
 
 // Sends bytes as they are over a fresh connection and reads until the hub closes it.
-RawResponse rawExchange(quint16 port, const QByteArray& request, int timeoutMs = 10000);
-// POST of `body` to /TOPIC (or any path) with a correct Content-Length and Connection: close.
-QByteArray postRequest(const QByteArray& path, const QByteArray& body);
-RawResponse postMessage(quint16 port, const QByteArray& body);
-RawResponse getPath(quint16 port, const QByteArray& path);
+RawResponse rawExchange(quint16 port, const QByteArray& request);
+// A request with Connection: close, and a Content-Length when there is a body.
+QByteArray httpRequest(const QByteArray& method, const QByteArray& path,
+                       const QByteArray& body = {});
+inline QByteArray topicPath() { return '/' + HubProcess::kTopic.toLatin1(); }
+inline RawResponse getPath(quint16 port, const QByteArray& path) {
+    return rawExchange(port, httpRequest("GET", path));
+}
