@@ -42,6 +42,7 @@ private slots:
     void cleanup();
     void launchSequence();
     void menuWidgets();
+    void failedRefreshReplacesTheList();
     void tickThroughMenu();
     void tickPendingSendsNothing();
     void trayIconAndFallback();
@@ -103,7 +104,9 @@ void TestApp::launchSequence() {
     QVERIFY(delegate->statusItem);
     QVERIFY(!delegate->statusItem->icon().isNull());
     QVERIFY(delegate->menu);
+    // No feed yet: the fallback title with nothing after it, and the all-done line.
     QCOMPARE(delegate->menu->actions().first()->text(), QStringLiteral("晴川子的 To-do"));
+    QCOMPARE(delegate->menu->actions()[3]->text(), QStringLiteral("（今天没有待办，全清啦 🎉）"));
     QCOMPARE(shown.size(), 1);
     QCOMPARE(delegate->timer.interval(), 30000);
     QVERIFY(delegate->timer.isActive() && !delegate->timer.isSingleShot());
@@ -121,6 +124,7 @@ void TestApp::menuWidgets() {
     delegate->state.payload = decodePayload(feedJson()).payload;
     delegate->state.pendingAdd[ListState::kMine] = {
         Row{"item", QString(40, QChar(0x5B57)), QStringLiteral("pending-1"), false, {}, {}}};
+    delegate->state.collapsedCats.insert(QStringLiteral("S")); // the menu still lists it
     delegate->rebuildMenu();
     QMenu* menu = delegate->menu;
     const QList<QAction*> actions = menu->actions();
@@ -156,6 +160,17 @@ void TestApp::menuWidgets() {
     QVERIFY(menu->actionGeometry(longTask).height() >= lines * menu->actionGeometry(actions[5]).height() * 3 / 4);
     for (const QString& line : longTask->text().split(QLatin1Char('\n')))
         QVERIFY(QFontMetricsF(longTask->font()).horizontalAdvance(line) <= MENU_TEXT_W);
+}
+
+void TestApp::failedRefreshReplacesTheList() {
+    auto delegate = makeDelegate();
+    delegate->state.payload = decodePayload(feedJson()).payload;
+    delegate->sync.lastError = QStringLiteral("Connection refused");
+    delegate->rebuildMenu();
+    const QList<QAction*> actions = delegate->menu->actions();
+    QCOMPARE(actions[3]->text(), QStringLiteral("⚠️ Connection refused"));
+    QVERIFY(actions[4]->isSeparator() && !actions[3]->isEnabled());
+    QCOMPARE(actions.size(), 10);
 }
 
 void TestApp::tickThroughMenu() {
