@@ -6,7 +6,8 @@
 #include <QtTest>
 
 static const QByteArray kManifest = R"({"version":"2.14","url":"http://x/r/V.zip","notes":"新"})";
-static const QByteArray kArchive("PK\x03\x04\0\xff binary", 16);
+// Binary bytes, a NUL and 0xFF among them, must come back exactly.
+static const QByteArray kArchive = QByteArray::fromHex("504b030400ff") + " binary";
 
 class TestHubHttp : public QObject {
     Q_OBJECT
