@@ -1,100 +1,38 @@
 #include "AppDelegate.h"
 
-#include "Constants.h"
-#include "MenuStyle.h"
 #include "StatusMenu.h"
-#include "Assets.h"
+#include "Theme.h"
+#include "Version.h"
 
-#include <QApplication>
-#include <QCursor>
+#include <QCoreApplication>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPushButton>
-#include <QSystemTrayIcon>
 
 using namespace std::chrono_literals;
 
-namespace {
-
-// The tray shows a picture only; where the icon cannot be decoded the clipboard emoji stands
-// in, drawn into a picture of the same size.
-QIcon fallbackIcon() {
-    QPixmap pixmap(36, 36);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    QFont font = painter.font();
-    font.setPixelSize(28);
-    painter.setFont(font);
-    painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("📋"));
-    pixmap.setDevicePixelRatio(2.0);
-    return QIcon(pixmap);
-}
-
-} // namespace
-
-QIcon trayIcon(const QByteArray& iconBase64) {
-    const std::optional<QImage> image = decodeBase64Image(iconBase64);
-    if (!image)
-        return fallbackIcon();
-    // 36 px drawn at 18 points: crisp on a 2x screen, scaled down on a 1x one.
-    QPixmap pixmap = QPixmap::fromImage(*image);
-    pixmap.setDevicePixelRatio(2.0);
-    return QIcon(pixmap);
-}
-
-AppDelegate::AppDelegate(QSettings& store, Endpoints endpoints, QObject* parent)
-    : QObject(parent), sync(state, network), settings(store), endpoints(std::move(endpoints)) {
-    notePinned = settings.notePinned();
-    sync.dataUrl = this->endpoints.DATA_URL;
-    sync.inboxUrl = this->endpoints.NTFY_URL;
-    sync.rebuildMenu = [this] { rebuildMenu(); };
-    sync.refreshNote = [this] { refreshNote(); };
-    sync.noteBusy = [this] { return editingRow || draggingRow; };
-    state.collapseChanged = [this] { refreshNote(); };
-    connect(&timer, &QTimer::timeout, this, &AppDelegate::refresh);
-    connect(&updateTimer, &QTimer::timeout, this, [this] { checkForUpdate(false); });
-}
-
-AppDelegate::~AppDelegate() {
-    delete menu;
+AppDelegate::AppDelegate(QSettings& store, Endpoints endpoints, Clock& clock, QObject* parent)
+    : QObject(parent), m_clock(clock), m_sync(m_state, m_network, clock), m_actions(m_state, m_sync),
+      m_settings(store), m_endpoints(std::move(endpoints)) {
+    m_state.clock = &m_clock;
+    m_notePinned = m_settings.notePinned();
+    m_sync.dataUrl = m_endpoints.DATA_URL;
+    m_sync.inboxUrl = m_endpoints.NTFY_URL;
+    connect(&m_sync, &FeedSync::feedApplied, this, &AppDelegate::stateChanged);
+    connect(&m_sync, &FeedSync::refreshFailed, this, &AppDelegate::stateChanged);
+    connect(&m_actions, &ListActions::changed, this, &AppDelegate::stateChanged);
+    connect(&m_statusItem, &StatusItem::triggered, this, &AppDelegate::onMenuItem);
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
-    createStatusItem();
+    m_statusItem.create(trayIcon(ICON_B64()));
     rebuildMenu();
     chooseList();
     rebuildMenu();
     refresh();
     showNote();
-    timer.start(30s);
-    sync.scheduler(4s, [this] { checkForUpdate(false); });
-    updateTimer.start(21600s);
-}
-
-void AppDelegate::createStatusItem() {
-    statusItem = new QSystemTrayIcon(trayIcon(ICON_B64()), this);
-    statusItem->setToolTip(QStringLiteral("维洛清单"));
-#ifndef Q_OS_MACOS
-    // Linux trays send a left click as Trigger and leave the menu closed: open it there too.
-    connect(statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger && menu)
-            menu->popup(QCursor::pos());
-    });
-#endif
-    showStatusItemWhenTrayExists();
-}
-
-void AppDelegate::showStatusItemWhenTrayExists() {
-    // A tray host started after the app (at login) appears later; desktops without one never
-    // get the icon, and the app keeps running quietly for the note panel.
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        statusItem->show();
-        return;
-    }
-    trayWait.setSingleShot(true);
-    connect(&trayWait, &QTimer::timeout, this, &AppDelegate::showStatusItemWhenTrayExists,
-            Qt::UniqueConnection);
-    trayWait.start(5s);
+    m_clock.every(30s, this, [this] { refresh(); });
+    m_clock.schedule(4s, this, [this] { checkForUpdate(false); });
+    m_clock.every(21600s, this, [this] { checkForUpdate(false); });
 }
 
 void AppDelegate::chooseList() {
@@ -111,65 +49,64 @@ void AppDelegate::chooseList() {
     box.raise();
     box.activateWindow();
     box.exec();
-    state.choice = box.clickedButton() == mine ? ListState::kMine : ListState::kHers;
+    m_state.choice = box.clickedButton() == mine ? ListState::kMine : ListState::kHers;
+}
+
+void AppDelegate::stateChanged() {
+    rebuildMenu();
+    refreshNote();
 }
 
 void AppDelegate::rebuildMenu() {
-    const QList<MenuEntry> entries = buildMenuEntries(state, sync.lastError, APP_VERSION);
-    DrawnMenu* next = buildStatusMenu(entries, [this](MenuEntry::Action action, QAction* sender) {
-        switch (action) {
-        case MenuEntry::Action::UseMine:
-            return useMine();
-        case MenuEntry::Action::UseHers:
-            return useHers();
-        case MenuEntry::Action::ToggleItem:
-            return toggleItem(sender);
-        case MenuEntry::Action::ToggleNote:
-            return toggleNoteAction();
-        case MenuEntry::Action::Refresh:
-            return refreshAction();
-        case MenuEntry::Action::CheckUpdate:
-            return checkUpdateAction();
-        case MenuEntry::Action::Quit:
-            return quit();
-        case MenuEntry::Action::None:
-            return;
-        }
-    });
-    if (statusItem)
-        statusItem->setContextMenu(next);
-    // The old menu may be the one whose item is being handled right now.
-    if (menu)
-        menu->deleteLater();
-    menu = next;
+    m_statusItem.setEntries(buildMenuEntries(m_state, m_sync.lastError(), APP_VERSION));
+}
+
+void AppDelegate::onMenuItem(MenuEntry::Action action, QAction* sender) {
+    switch (action) {
+    case MenuEntry::Action::UseMine:
+        return useMine();
+    case MenuEntry::Action::UseHers:
+        return useHers();
+    case MenuEntry::Action::ToggleItem:
+        return toggleItem(sender);
+    case MenuEntry::Action::ToggleNote:
+        return toggleNoteAction();
+    case MenuEntry::Action::Refresh:
+        return refreshAction();
+    case MenuEntry::Action::CheckUpdate:
+        return checkUpdateAction();
+    case MenuEntry::Action::Quit:
+        return quit();
+    case MenuEntry::Action::None:
+        return;
+    }
 }
 
 void AppDelegate::toggleItem(QAction* sender) {
-    const QVariant data = sender ? taskItemId(sender) : QVariant();
-    if (data.typeId() != QMetaType::QString || data.toString().isEmpty())
+    const QVariant id = sender ? taskItemId(sender) : QVariant();
+    if (id.typeId() != QMetaType::QString)
         return;
-    const QString id = data.toString();
-    const bool wasDone = taskItemTag(sender) != 0;
-    state.localDone[id] = !wasDone;
-    rebuildMenu();
-    refreshNote();
-    sync.postInbox(id, wasDone ? QStringLiteral("undone") : QStringLiteral("done"));
+    m_actions.toggle(id.toString(), taskItemTag(sender) != 0);
 }
 
 void AppDelegate::useMine() {
-    state.choice = ListState::kMine;
-    rebuildMenu();
-    refreshNote();
+    m_actions.chooseList(ListState::kMine);
 }
 
 void AppDelegate::useHers() {
-    state.choice = ListState::kHers;
-    rebuildMenu();
-    refreshNote();
+    m_actions.chooseList(ListState::kHers);
 }
 
 void AppDelegate::refreshAction() {
     refresh();
+}
+
+void AppDelegate::refresh() {
+    m_sync.refresh();
+}
+
+void AppDelegate::scheduleQuickRefresh() {
+    m_sync.scheduleQuickRefresh();
 }
 
 void AppDelegate::quit() {

@@ -1,33 +1,28 @@
 #pragma once
 
+#include "Clock.h"
 #include "Endpoints.h"
 #include "FeedSync.h"
+#include "ListActions.h"
 #include "ListState.h"
 #include "Settings.h"
+#include "StatusItem.h"
 
 #include <QNetworkAccessManager>
 #include <QObject>
-#include <QPointer>
-#include <QTimer>
 
-class DrawnMenu;
-class QIcon;
 class QAction;
 class QSettings;
-class QSystemTrayIcon;
 
-// The tray icon from base64 PNG text, shown at 18 x 18 points; "📋" drawn in its place when
-// the text or the picture cannot be decoded.
-QIcon trayIcon(const QByteArray& iconBase64);
-
-// The one controller: owns the list state, the feed client, the tray and its menu, the timers
-// and the settings, and implements every user action. Views call back into it.
+// The composition root: creates the parts (list state, feed client, write path, tray), wires
+// them together and keeps the entry points the platform and the views call, each a thin
+// forward to the part that does the work.
 class AppDelegate : public QObject {
     Q_OBJECT
 
 public:
-    AppDelegate(QSettings& store, Endpoints endpoints, QObject* parent = nullptr);
-    ~AppDelegate() override;
+    AppDelegate(QSettings& store, Endpoints endpoints, Clock& clock = Clock::system(),
+                QObject* parent = nullptr);
 
     void applicationDidFinishLaunching();
     void chooseList();
@@ -43,29 +38,16 @@ public:
     void toggleNoteAction();
     void showNote();
     void refreshNote();
+    void refresh();
+    void scheduleQuickRefresh();
 
-    void refresh() { sync.refresh(); }
-    void scheduleQuickRefresh() { sync.scheduleQuickRefresh(); }
-
-private:
-    // The process's one network manager, declared first: the feed client below uses it.
-    QNetworkAccessManager network;
-
-public:
-    ListState state;
-    FeedSync sync;
-    Settings settings;
-    const Endpoints endpoints;
-    bool notePinned = false;
-    bool updatePrompted = false;
-    // The note row being edited or dragged; a refresh leaves the panel alone while either is set.
-    QPointer<QObject> editingRow;
-    QPointer<QObject> draggingRow;
-
-    QSystemTrayIcon* statusItem = nullptr;
-    QPointer<DrawnMenu> menu;
-    QTimer timer;
-    QTimer updateTimer;
+    ListState& listState() { return m_state; }
+    FeedSync& feedSync() { return m_sync; }
+    ListActions& listActions() { return m_actions; }
+    StatusItem& statusItem() { return m_statusItem; }
+    Settings& settings() { return m_settings; }
+    const Endpoints& endpoints() const { return m_endpoints; }
+    bool notePinned() const { return m_notePinned; }
 
 signals:
     // The update subsystem connects here; manual is true when the user asked from the menu.
@@ -76,8 +58,18 @@ signals:
     void noteRefreshRequested();
 
 private:
-    void createStatusItem();
-    void showStatusItemWhenTrayExists();
+    void onMenuItem(MenuEntry::Action action, QAction* sender);
+    // Every change of what the lists show, from the user or from a refresh, reaches both views.
+    void stateChanged();
 
-    QTimer trayWait;
+    Clock& m_clock;
+    // The process's one network manager, declared before the feed client that uses it.
+    QNetworkAccessManager m_network;
+    ListState m_state;
+    FeedSync m_sync;
+    ListActions m_actions;
+    Settings m_settings;
+    const Endpoints m_endpoints;
+    StatusItem m_statusItem;
+    bool m_notePinned = false;
 };

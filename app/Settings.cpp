@@ -1,6 +1,6 @@
 #include "Settings.h"
 
-#include "Constants.h"
+#include "Theme.h"
 
 #include <QSettings>
 #include <cmath>

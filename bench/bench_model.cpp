@@ -10,7 +10,7 @@
 
 namespace {
 
-const QDate kToday(2026, 12, 6);
+const FixedClock kClock(QDateTime(QDate(2026, 12, 6), QTime(12, 0)));
 
 QList<Row> makeRows(int tasks, int sections) {
     QList<Row> rows;
@@ -85,7 +85,7 @@ void BM_DisplayRows(benchmark::State& state) {
     const int tasks = int(state.range(0));
     const bool withOverride = state.range(1) != 0;
     ListState list;
-    list.currentDate = [] { return kToday; };
+    list.clock = &kClock;
     list.payload = Payload{"u", "M", "", makeRows(tasks, std::max(5, tasks / 50)), "H", "", {}};
     if (withOverride) {
         // A full override in reverse order, every task moved to section 0.

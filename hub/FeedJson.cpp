@@ -1,5 +1,6 @@
 #include "FeedJson.h"
 
+#include "ListRules.h"
 #include "RowJson.h"
 
 #include <QCborValue>
@@ -28,7 +29,7 @@ Row item(const char* id, const char* text, const char* cat) {
 Row doneItem(const char* id, const char* text, const char* cat, const QDate& day) {
     Row row = item(id, text, cat);
     row.done = true;
-    row.doneAt = day.toString(QStringLiteral("yyyy-MM-dd"));
+    row.doneAt = rules::dayString(day);
     return row;
 }
 

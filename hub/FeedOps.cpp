@@ -1,50 +1,28 @@
 #include "FeedOps.h"
 
+#include "ListRules.h"
+
 #include <QHash>
+
+using rules::isVisibleItem;
+using rules::keyOf;
 
 namespace {
 
-const QString kItem = QStringLiteral("item");
-const QString kHeader = QStringLiteral("header");
-const QString kDefaultSection = QStringLiteral("其他");
-
-// The app's order override keys items by id, an item without one by the empty string; the
-// hub hands items out the same way so that its result is what the app's override showed.
-QString keyOf(const Row& row) {
-    return row.id.value_or(QString());
-}
-
-QString dayOf(const QDateTime& now) {
-    return now.date().toString(QStringLiteral("yyyy-MM-dd"));
-}
-
-// Visible items in their new order: the named ones as the message lists them (each entry
-// takes the first unplaced item of its id), then the unnamed ones in their old order.
+// Visible items in their new order, placed exactly as the app's order override places them,
+// so that the feed afterwards shows what the app showed.
 QList<Row> newVisibleOrder(const QList<Row>& rows, const QList<qsizetype>& visible,
                            const QList<inbox::OrderItem>& order) {
-    QHash<QString, QList<qsizetype>> byKey;
-    for (qsizetype index : visible)
-        byKey[keyOf(rows[index])].append(index);
-    QHash<QString, qsizetype> used;
-    QList<bool> placed(rows.size(), false);
+    const QList<rules::Placed> placed = rules::placeByOrder(
+        visible, [&rows](qsizetype index) -> const QString& { return keyOf(rows[index]); },
+        order, [](const inbox::OrderItem& entry) -> const QString& { return entry.id; });
     QList<Row> out;
-    out.reserve(visible.size());
-    for (const inbox::OrderItem& entry : order) {
-        const auto candidates = byKey.constFind(entry.id);
-        if (candidates == byKey.constEnd())
-            continue;
-        qsizetype& next = used[entry.id];
-        if (next >= candidates->size())
-            continue;
-        const qsizetype index = candidates->at(next++);
-        placed[index] = true;
-        Row row = rows[index];
-        row.cat = entry.cat;
+    out.reserve(placed.size());
+    for (const rules::Placed& p : placed) {
+        Row row = rows[visible[p.item]];
+        if (p.entry >= 0)
+            row.cat = order[p.entry].cat;
         out.append(std::move(row));
-    }
-    for (qsizetype index : visible) {
-        if (!placed[index])
-            out.append(rows[index]);
     }
     return out;
 }
@@ -58,7 +36,7 @@ std::optional<QList<Row>> groupedLayout(const QList<Row>& rows, const QList<Row>
     QHash<QString, qsizetype> blockOfLabel;
     qsizetype blocks = 1; // block 0 holds the rows before the first header
     for (qsizetype i = 0; i < rows.size(); ++i) {
-        if (rows[i].kind == kHeader) {
+        if (rules::isHeader(rows[i])) {
             // A repeated label: the app shows the section once, where its first header is.
             if (!blockOfLabel.contains(rows[i].text))
                 blockOfLabel.insert(rows[i].text, blocks);
@@ -68,7 +46,7 @@ std::optional<QList<Row>> groupedLayout(const QList<Row>& rows, const QList<Row>
     }
     // The app shows a task whose section has no header under "其他", last unless a header
     // of that name places it elsewhere.
-    const qsizetype fallback = blockOfLabel.value(kDefaultSection, blocks - 1);
+    const qsizetype fallback = blockOfLabel.value(rules::kDefaultSection, blocks - 1);
 
     QList<QList<Row>> visibleIn(blocks);
     qsizetype last = 0;
@@ -83,7 +61,7 @@ std::optional<QList<Row>> groupedLayout(const QList<Row>& rows, const QList<Row>
     QList<QList<Row>> othersIn(blocks);
     QList<Row> headers;
     for (qsizetype i = 0; i < rows.size(); ++i) {
-        if (rows[i].kind == kHeader)
+        if (rules::isHeader(rows[i]))
             headers.append(rows[i]);
         else if (!isVisibleItem(rows[i], today))
             othersIn[blockOfRow[i]].append(rows[i]);
@@ -99,17 +77,7 @@ std::optional<QList<Row>> groupedLayout(const QList<Row>& rows, const QList<Row>
     return out;
 }
 
-QList<Row>& rowsOf(Payload& feed, const QString& list) {
-    return list == QLatin1String("mine") ? feed.mine_rows : feed.hers_rows;
-}
-
 } // namespace
-
-bool isVisibleItem(const Row& row, const QString& today) {
-    if (row.kind != kItem)
-        return false;
-    return !row.done.value_or(false) || row.doneAt == today;
-}
 
 QList<Row> reorderRows(const QList<Row>& rows, const QList<inbox::OrderItem>& order,
                        const QString& today) {
@@ -129,18 +97,18 @@ QList<Row> reorderRows(const QList<Row>& rows, const QList<inbox::OrderItem>& or
     return out;
 }
 
-bool applyMessage(Payload& feed, const HubMessage& message, const ApplyContext& ctx) {
-    using Action = HubMessage::Action;
-    QList<Row>& rows = rowsOf(feed, message.list);
+bool applyMessage(Payload& feed, const inbox::Message& message, const ApplyContext& ctx) {
+    using Action = inbox::Action;
+    QList<Row>& rows = rules::rowsOf(feed, message.list);
     const QList<Row> before = rows;
-    const QString today = dayOf(ctx.now);
+    const QString today = rules::dayString(ctx.now.date());
 
     switch (message.action) {
     case Action::Done:
     case Action::Undone:
     case Action::Edit:
         for (Row& row : rows) {
-            if (row.kind != kItem || row.id != message.id)
+            if (!rules::isItem(row) || row.id != message.id)
                 continue;
             if (message.action == Action::Done) {
                 row.done = true;
@@ -154,7 +122,7 @@ bool applyMessage(Payload& feed, const HubMessage& message, const ApplyContext& 
         }
         break;
     case Action::Add:
-        rows.append(Row{kItem, message.text, ctx.newId, false, std::nullopt, std::nullopt});
+        rows.append(Row{rules::kItem, message.text, ctx.newId, false, std::nullopt, std::nullopt});
         break;
     case Action::Reorder:
         rows = reorderRows(rows, message.order, today);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HubMessage.h"
+#include "InboxMessage.h"
 #include "Payload.h"
 
 #include <QDateTime>
@@ -11,9 +11,6 @@ struct ApplyContext {
     QString newId; // id for an added task; never starts with "pending-"
 };
 
-// The app shows an item while it is not done, or done with `doneAt` equal to today.
-bool isVisibleItem(const Row& row, const QString& today);
-
 // The rows of `list` after a reorder: the visible items carry the sent ids and cats in the
 // sent order (see docs/HUB.md for where headers and hidden items go).
 QList<Row> reorderRows(const QList<Row>& rows, const QList<inbox::OrderItem>& order,
@@ -21,4 +18,4 @@ QList<Row> reorderRows(const QList<Row>& rows, const QList<inbox::OrderItem>& or
 
 // Applies one message to the feed. Returns whether any row changed; only then does
 // `updated` move to ctx.now. A message naming an unknown id changes nothing.
-bool applyMessage(Payload& feed, const HubMessage& message, const ApplyContext& ctx);
+bool applyMessage(Payload& feed, const inbox::Message& message, const ApplyContext& ctx);

@@ -57,7 +57,7 @@ bool FeedStore::loadFeed(QString* error) {
                     .arg(journalPath, feedPath);
             return false;
         }
-        m_feed = demoFeed(clock());
+        m_feed = demoFeed(clock->now());
         return persist(error);
     }
 
@@ -89,7 +89,7 @@ bool FeedStore::replayJournal(QString* error) {
     for (const Journal::Entry& entry : m_journal.entries()) {
         if (entry.seq <= m_appliedSeq)
             continue;
-        const MessageParse parsed = parseMessage(entry.message);
+        const inbox::Parse parsed = inbox::parse(entry.message);
         if (!parsed.message) {
             *error = QStringLiteral("journal entry %1 does not read as a message (%2)")
                          .arg(entry.seq)
@@ -104,7 +104,7 @@ bool FeedStore::replayJournal(QString* error) {
     return m_journal.dropThrough(m_writtenSeq, error);
 }
 
-std::optional<qint64> FeedStore::accept(const HubMessage& message, QByteArrayView body,
+std::optional<qint64> FeedStore::accept(const inbox::Message& message, QByteArrayView body,
                                         QString* error) {
     // One line per entry: Qt's compact form escapes every line break inside strings.
     const QByteArray stored =
@@ -131,8 +131,8 @@ void FeedStore::applyDue() {
         m_applyTimer.start(int(std::max<qint64>(0, m_waiting.first().dueMs - now)));
 }
 
-void FeedStore::applyOne(qint64 seq, const HubMessage& message) {
-    applyMessage(m_feed, message, ApplyContext{clock(), newId()});
+void FeedStore::applyOne(qint64 seq, const inbox::Message& message) {
+    applyMessage(m_feed, message, ApplyContext{clock->now(), newId()});
     m_appliedSeq = seq;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Clock.h"
 #include "FeedOps.h"
 #include "Journal.h"
 
@@ -24,7 +25,7 @@ public:
 
     explicit FeedStore(QObject* parent = nullptr);
 
-    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
+    const Clock* clock = &Clock::system();
     std::function<QString()> newId;
 
     // Messages are acknowledged at once and applied only after this delay (a demonstration
@@ -37,7 +38,7 @@ public:
     bool open(const QString& dir, QString* error);
 
     // Stores a checked message durably, then applies it now or schedules it.
-    std::optional<qint64> accept(const HubMessage& message, QByteArrayView body, QString* error);
+    std::optional<qint64> accept(const inbox::Message& message, QByteArrayView body, QString* error);
 
     // What GET /data.json serves: the feed with every applied message.
     const QByteArray& feedText() const { return m_feedText; }
@@ -47,14 +48,14 @@ public:
 private:
     struct Waiting {
         qint64 seq;
-        HubMessage message;
+        inbox::Message message;
         qint64 dueMs;
     };
 
     bool loadFeed(QString* error);
     bool replayJournal(QString* error);
     void applyDue();
-    void applyOne(qint64 seq, const HubMessage& message);
+    void applyOne(qint64 seq, const inbox::Message& message);
     bool persist(QString* error);
     void persistOrRetry();
 

@@ -122,7 +122,7 @@ HttpResponse HubRoutes::handle(const HttpRequest& request) {
 }
 
 HttpResponse HubRoutes::post(const HttpRequest& request) {
-    const MessageParse parsed = parseMessage(request.body);
+    const inbox::Parse parsed = inbox::parse(request.body);
     if (!parsed.message)
         return HttpResponse::text(400, parsed.error.toUtf8());
     QString error;

@@ -3,6 +3,7 @@
 #include "FeedStore.h"
 #include "HubRoutes.h"
 #include "HubServer.h"
+#include "Version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -39,7 +40,7 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Velloa"));
     QCoreApplication::setApplicationName(QStringLiteral("Velloa"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(VELLOA_VERSION));
+    QCoreApplication::setApplicationVersion(APP_VERSION);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(

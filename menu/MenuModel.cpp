@@ -1,5 +1,7 @@
 #include "MenuModel.h"
 
+#include <algorithm>
+
 namespace {
 
 MenuEntry header(const QString& text) {
@@ -34,6 +36,14 @@ MenuEntry switcher(const QString& text, MenuEntry::Action action, bool checked) 
 
 } // namespace
 
+bool MenuEntry::operator==(const MenuEntry& o) const {
+    if (kind != o.kind || text != o.text || updated != o.updated || id != o.id || done != o.done ||
+        enabled != o.enabled || checked != o.checked || action != o.action || key != o.key ||
+        submenu.size() != o.submenu.size())
+        return false;
+    return std::equal(submenu.cbegin(), submenu.cend(), o.submenu.cbegin());
+}
+
 QList<MenuEntry> buildMenuEntries(const ListState& state, const std::optional<QString>& lastError,
                                   const QString& appVersion) {
     QList<MenuEntry> menu;
@@ -58,7 +68,7 @@ QList<MenuEntry> buildMenuEntries(const ListState& state, const std::optional<QS
         menu.append(header(QStringLiteral("（今天没有待办，全清啦 🎉）")));
     } else {
         for (const Row& row : rows) {
-            if (row.kind == QLatin1String("header")) {
+            if (rules::isHeader(row)) {
                 menu.append(header(row.text));
                 continue;
             }
@@ -79,4 +89,23 @@ QList<MenuEntry> buildMenuEntries(const ListState& state, const std::optional<QS
     menu.append(separator());
     menu.append(command(QStringLiteral("退出"), MenuEntry::Action::Quit, QLatin1Char('q')));
     return menu;
+}
+
+QStringList menuListLines(const QList<MenuEntry>& entries) {
+    QStringList lines;
+    int separators = 0;
+    for (const MenuEntry& entry : entries) {
+        if (entry.kind == MenuEntry::Kind::Separator) {
+            if (++separators == 2)
+                break;
+            continue;
+        }
+        if (separators == 0)
+            continue;
+        if (entry.kind == MenuEntry::Kind::Task)
+            lines << (entry.done ? QStringLiteral("[x] ") : QStringLiteral("[ ] ")) + entry.text;
+        else
+            lines << entry.text;
+    }
+    return lines;
 }

@@ -22,7 +22,14 @@ struct MenuEntry {
     Action action = Action::None;
     QChar key;                 // key equivalent, used with the platform's command modifier
     QList<MenuEntry> submenu;  // title: the list switcher
+
+    // Written out: Qt cannot derive equality for a list of the type being defined.
+    bool operator==(const MenuEntry& other) const;
 };
 
 QList<MenuEntry> buildMenuEntries(const ListState& state, const std::optional<QString>& lastError,
                                   const QString& appVersion);
+
+// The list part of the menu (between its first two separators) as plain text lines: headers
+// and notices as they stand, tasks as "[x] text" or "[ ] text".
+QStringList menuListLines(const QList<MenuEntry>& entries);

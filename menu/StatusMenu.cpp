@@ -1,7 +1,7 @@
 #include "StatusMenu.h"
 
 #include "Checkbox.h"
-#include "Constants.h"
+#include "Theme.h"
 #include "MenuStyle.h"
 #include "TextRules.h"
 
@@ -12,6 +12,8 @@
 namespace {
 
 constexpr const char* kTagProperty = "velloaTag";
+constexpr const char* kActionProperty = "velloaAction";
+constexpr const char* kEntryKindProperty = "velloaEntryKind";
 
 // QMenu reads "&" as a mnemonic marker; doubling it shows the character as typed.
 QString escaped(const QString& text) {
@@ -27,16 +29,6 @@ QFont systemFont(int size, QFont::Weight weight = QFont::Normal) {
     font.setPixelSize(size);
     font.setWeight(weight);
     return font;
-}
-
-MenuStyle* sharedStyle() {
-    // One style for every menu; it wraps the application style and lives as long as the app.
-    static MenuStyle* style = [] {
-        auto* s = new MenuStyle();
-        s->setParent(qApp);
-        return s;
-    }();
-    return style;
 }
 
 QAction* addDrawn(DrawnMenu* menu, const QString& text, MenuStyle::Kind kind, const QFont& font) {
@@ -62,7 +54,7 @@ void addEntries(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActi
             action = addDrawn(menu, text, MenuStyle::Title, systemFont(15, QFont::Bold));
             action->setProperty(MenuStyle::kUpdatedProperty, escaped(entry.updated));
             auto* sub = new DrawnMenu(menu);
-            sub->setStyle(sharedStyle());
+            sub->setStyle(sharedMenuStyle());
             addEntries(sub, entry.submenu, act);
             action->setMenu(sub);
             break;
@@ -96,6 +88,8 @@ void addEntries(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActi
             break;
         }
         action->setEnabled(entry.enabled);
+        action->setProperty(kActionProperty, int(entry.action));
+        action->setProperty(kEntryKindProperty, int(entry.kind));
         if (entry.action != MenuEntry::Action::None) {
             const MenuEntry::Action what = entry.action;
             QObject::connect(action, &QAction::triggered, menu, [act, what, action] { act(what, action); });
@@ -105,11 +99,22 @@ void addEntries(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActi
 
 } // namespace
 
-DrawnMenu* buildStatusMenu(const QList<MenuEntry>& entries, const MenuActionHandler& act, QWidget* parent) {
-    auto* menu = new DrawnMenu(parent);
-    menu->setStyle(sharedStyle());
+MenuStyle* sharedMenuStyle() {
+    // It wraps the application style, so it is made once the application exists.
+    static MenuStyle* style = [] {
+        auto* s = new MenuStyle();
+        s->setParent(qApp);
+        return s;
+    }();
+    return style;
+}
+
+void fillStatusMenu(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActionHandler& act) {
+    menu->clear();
+    menu->drawnTexts.clear();
+    // The list switcher of the previous content is a child menu of its own.
+    qDeleteAll(menu->findChildren<DrawnMenu*>(Qt::FindDirectChildrenOnly));
     addEntries(menu, entries, act);
-    return menu;
 }
 
 QVariant taskItemId(const QAction* action) {
@@ -118,4 +123,14 @@ QVariant taskItemId(const QAction* action) {
 
 int taskItemTag(const QAction* action) {
     return action->property(kTagProperty).toInt();
+}
+
+MenuEntry::Action menuItemAction(const QAction* action) {
+    return MenuEntry::Action(action->property(kActionProperty).toInt());
+}
+
+MenuEntry::Kind menuItemKind(const QAction* action) {
+    if (action->isSeparator())
+        return MenuEntry::Kind::Separator;
+    return MenuEntry::Kind(action->property(kEntryKindProperty).toInt());
 }

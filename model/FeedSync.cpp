@@ -1,10 +1,8 @@
 #include "FeedSync.h"
 
-#include <QDateTime>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QTimer>
 #include <QUrl>
 #include <memory>
 
@@ -23,13 +21,9 @@ bool isTransportError(QNetworkReply::NetworkError code) {
 
 } // namespace
 
-FeedSync::FeedSync(ListState& state, QNetworkAccessManager& network, QObject* parent)
-    : QObject(parent), state(state), network(network) {
-    scheduler = [this](Delay delay, std::function<void()> call) {
-        QTimer::singleShot(delay, this, std::move(call));
-    };
-    nowSeconds = [] { return QDateTime::currentSecsSinceEpoch(); };
-}
+FeedSync::FeedSync(ListState& state, QNetworkAccessManager& network, Clock& clock,
+                   QObject* parent)
+    : QObject(parent), state(state), network(network), clock(clock) {}
 
 void FeedSync::refresh() {
     const QUrl url(dataUrl, QUrl::StrictMode);
@@ -41,6 +35,7 @@ void FeedSync::refresh() {
     request.setTransferTimeout(int(fetchTimeout.count()));
     QNetworkReply* reply = network.get(request);
     const quint64 sequence = nextSequence++;
+    emit fetchStarted();
     auto oversized = std::make_shared<bool>(false);
     // Stop reading a runaway body early instead of holding it all in memory.
     connect(reply, &QNetworkReply::downloadProgress, reply, [reply, oversized](qint64 received, qint64) {
@@ -60,7 +55,7 @@ void FeedSync::handleReply(QNetworkReply* reply, quint64 sequence, bool oversize
     // feed is shown would turn back the clock (a tick the feed already confirmed would flip
     // back), so it is dropped without a trace, not even in lastError.
     if (sequence < appliedSequence) {
-        emit refreshHandled();
+        emit answerHandled();
         return;
     }
     std::optional<QString> transportError;
@@ -69,34 +64,30 @@ void FeedSync::handleReply(QNetworkReply* reply, quint64 sequence, bool oversize
 
     const QByteArray body = oversized || !reply->isOpen() ? QByteArray() : reply->readAll();
     if (oversized || body.size() > kMaxFeedBytes) {
-        lastError = transportError.value_or(kFetchFailed);
+        m_lastError = transportError.value_or(kFetchFailed);
     } else if (body.isEmpty() && transportError) {
-        lastError = *transportError;
+        m_lastError = *transportError;
     } else {
         DecodeResult decoded = decodePayload(body);
         if (!decoded.payload) {
-            lastError = transportError.value_or(kFetchFailed);
+            m_lastError = transportError.value_or(kFetchFailed);
         } else {
             appliedSequence = sequence;
-            lastError.reset();
+            m_lastError.reset();
             state.applyFeed(std::move(*decoded.payload));
         }
     }
-    rebuild();
-    emit refreshHandled();
-}
-
-void FeedSync::rebuild() {
-    if (rebuildMenu)
-        rebuildMenu();
-    if (refreshNote && !(noteBusy && noteBusy()))
-        refreshNote();
+    if (m_lastError)
+        emit refreshFailed(*m_lastError);
+    else
+        emit feedApplied();
+    emit answerHandled();
 }
 
 void FeedSync::scheduleQuickRefresh() {
     using namespace std::chrono_literals;
     for (const Delay delay : {Delay(4s), Delay(12s), Delay(30s)})
-        scheduler(delay, [this] { refresh(); });
+        clock.schedule(delay, this, [this] { refresh(); });
 }
 
 void FeedSync::postJSON(const QJsonObject& message) {
@@ -111,29 +102,30 @@ void FeedSync::postJSON(const QJsonObject& message) {
     connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
 }
 
-void FeedSync::postInbox(const QString& id, const QString& action) {
-    if (ListState::isPendingId(id))
+void FeedSync::postInbox(const QString& id, inbox::Action action) {
+    if (rules::isPendingId(id))
         return;
-    postJSON(inbox::toggle(state.choice, id, action, nowSeconds()));
+    postJSON(inbox::toggle(state.choice, id, action == inbox::Action::Done,
+                           clock.secondsSinceEpoch()));
 }
 
 void FeedSync::postInboxEdit(const QString& id, const QString& text) {
-    if (ListState::isPendingId(id))
+    if (rules::isPendingId(id))
         return;
-    postJSON(inbox::edit(state.choice, id, text, nowSeconds()));
+    postJSON(inbox::edit(state.choice, id, text, clock.secondsSinceEpoch()));
 }
 
 void FeedSync::postInboxAdd(const QString& text) {
-    postJSON(inbox::add(state.choice, text, nowSeconds()));
+    postJSON(inbox::add(state.choice, text, clock.secondsSinceEpoch()));
 }
 
 void FeedSync::postInboxReorder(const QList<inbox::OrderItem>& order) {
     QList<inbox::OrderItem> named;
     for (const inbox::OrderItem& item : order) {
-        if (!item.id.isEmpty() && !ListState::isPendingId(item.id))
+        if (!item.id.isEmpty() && !rules::isPendingId(item.id))
             named.append(item);
     }
     if (named.isEmpty())
         return;
-    postJSON(inbox::reorder(state.choice, named, nowSeconds()));
+    postJSON(inbox::reorder(state.choice, named, clock.secondsSinceEpoch()));
 }

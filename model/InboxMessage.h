@@ -1,24 +1,63 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <optional>
 
-// Builders of the small JSON objects the app posts to the relay's inbox topic. Each carries
-// the list shown when it was sent, the action, and the send time in whole seconds.
+// The inbox message: one small JSON object the app posts to the relay's topic and the other
+// party (the hub) reads. Its form is written here once: action names, the members of each
+// kind, and the checks a reader applies.
 namespace inbox {
+
+enum class Action { Done, Undone, Edit, Add, Reorder };
+
+QString actionName(Action action);
+std::optional<Action> actionNamed(QStringView name);
 
 struct OrderItem {
     QString id;
     QString cat;
+
+    bool operator==(const OrderItem&) const = default;
 };
 
-QJsonObject toggle(const QString& list, const QString& id, const QString& action, qint64 ts);
+// One message after every member has been checked. Which fields are used depends on the action:
+// id for done, undone and edit; text for edit and add; order for reorder.
+struct Message {
+    QString list; // "mine" or "hers"
+    Action action = Action::Done;
+    qint64 ts = 0;
+    QString id;
+    QString text;
+    QList<OrderItem> order;
+
+    bool operator==(const Message&) const = default;
+};
+
+// The JSON object of a message: list, action and ts, plus the members its action carries.
+QJsonObject toJson(const Message& message);
+
+// Builders of the messages the app sends. `ts` is the send time in whole seconds.
+QJsonObject toggle(const QString& list, const QString& id, bool done, qint64 ts);
 QJsonObject edit(const QString& list, const QString& id, const QString& text, qint64 ts);
 QJsonObject add(const QString& list, const QString& text, qint64 ts);
 QJsonObject reorder(const QString& list, const QList<OrderItem>& order, qint64 ts);
 
 // Compact UTF-8 JSON, the form the relay passes on unchanged.
 QByteArray serialize(const QJsonObject& message);
+
+struct Parse {
+    std::optional<Message> message;
+    // One line saying what is wrong, e.g. "ts: expected an integer number". Empty on success.
+    QString error;
+};
+
+// Checks one message body: `list` "mine" or "hers", a known action, `ts` an integral number
+// that fits 64 bits, `id` and `text` strings where the action needs them (`text` not empty),
+// `order` an array of objects with string `id` and `cat`, every string valid Unicode. Members
+// the action does not use, and unknown members, are ignored so a newer sender is not refused.
+Parse parse(QByteArrayView body);
 
 } // namespace inbox

@@ -2,23 +2,11 @@
 
 #include <QUuid>
 
-namespace {
-
-const QString& keyOf(const Row& row) {
-    static const QString empty;
-    return row.id ? *row.id : empty;
-}
-
-bool isItem(const Row& row) {
-    static const QString item = QStringLiteral("item");
-    return row.kind == item;
-}
-
-} // namespace
+using rules::isItem;
+using rules::keyOf;
 
 QString ListState::todayStr() const {
-    // QDate::toString with a fixed pattern writes ASCII digits whatever the locale.
-    return currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    return clock->todayStr();
 }
 
 QString ListState::currentTitle() const {
@@ -31,7 +19,7 @@ QString ListState::currentTitle() const {
 QList<Row> ListState::currentRows() const {
     if (!payload)
         return {};
-    return choice == kMine ? payload->mine_rows : payload->hers_rows;
+    return rules::rowsOf(*payload, choice);
 }
 
 bool ListState::effDone(const Row& row) const {
@@ -44,10 +32,9 @@ bool ListState::effDone(const Row& row) const {
 QStringList ListState::sectionLabels() const {
     QStringList labels;
     QSet<QString> seen;
-    static const QString header = QStringLiteral("header");
     const QList<Row> rows = currentRows();
     for (const Row& row : rows) {
-        if (row.kind == header && !seen.contains(row.text)) {
+        if (rules::isHeader(row) && !seen.contains(row.text)) {
             seen.insert(row.text);
             labels.append(row.text);
         }
@@ -70,11 +57,10 @@ QList<OrderedItem> ListState::orderedItems() const {
         if (local != localDone.constEnd()) {
             row.done = *local;
             row.doneAt = *local ? std::optional<QString>(today) : std::nullopt;
-        } else if (row.done.value_or(false)) {
-            if (row.doneAt != today)
-                continue;
+        } else if (!rules::isVisibleItem(row, today)) {
+            continue;
         } else {
-            row.done = false;
+            row.done = row.done.value_or(false);
         }
         QString sec = row.cat.value_or(QString());
         items.append({std::move(row), std::move(sec)});
@@ -82,37 +68,16 @@ QList<OrderedItem> ListState::orderedItems() const {
 
     const auto override = orderOverride.constFind(choice);
     if (override != orderOverride.constEnd()) {
-        // Items sharing a key are handed out in feed order, one per override entry, so no
-        // task disappears; whatever the override does not name keeps its feed order after.
-        // head[key] is the first unplaced item of that key; next[] chains the rest of the
-        // key's items in feed order, so each entry is one hash lookup.
-        QHash<QString, qsizetype> head;
-        head.reserve(items.size());
-        QList<qsizetype> next(items.size(), -1);
-        for (qsizetype i = items.size() - 1; i >= 0; --i) {
-            const auto it = head.find(keyOf(items[i].row));
-            if (it == head.end()) {
-                head.insert(keyOf(items[i].row), i);
-            } else {
-                next[i] = *it;
-                *it = i;
-            }
-        }
-        QList<bool> placed(items.size(), false);
+        const QList<rules::Placed> placed = rules::placeByOrder(
+            items, [](const OrderedItem& item) -> const QString& { return keyOf(item.row); },
+            *override, [](const OrderEntry& entry) -> const QString& { return entry.id; });
         QList<OrderedItem> reordered;
         reordered.reserve(items.size());
-        for (const OrderEntry& entry : *override) {
-            const auto hit = head.find(entry.id);
-            if (hit == head.end() || *hit < 0)
-                continue;
-            const qsizetype index = *hit;
-            *hit = next[index];
-            placed[index] = true;
-            reordered.append({items[index].row, entry.sec});
-        }
-        for (qsizetype i = 0; i < items.size(); ++i) {
-            if (!placed[i])
-                reordered.append(std::move(items[i]));
+        for (const rules::Placed& p : placed) {
+            OrderedItem& item = items[p.item];
+            if (p.entry >= 0)
+                item.sec = (*override)[p.entry].sec;
+            reordered.append(std::move(item));
         }
         items = std::move(reordered);
     }
@@ -163,16 +128,14 @@ QList<Row> ListState::displayRows(bool honorCollapse) const {
 void ListState::toggleCollapse(const QString& label) {
     if (!collapsedCats.remove(label))
         collapsedCats.insert(label);
-    if (collapseChanged)
-        collapseChanged();
 }
 
 Row ListState::headerRow(const QString& label) {
-    return Row{QStringLiteral("header"), label, std::nullopt, std::nullopt, std::nullopt, label};
+    return Row{rules::kHeader, label, std::nullopt, std::nullopt, std::nullopt, label};
 }
 
 QString ListState::newPendingId() {
-    return kPendingPrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    return rules::kPendingPrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
 }
 
 void ListState::applyFeed(Payload feed) {
@@ -200,14 +163,12 @@ void ListState::reconcileDoneAndText() {
 }
 
 void ListState::reconcilePendingAdds() {
-    const std::pair<const QString*, const QList<Row>*> lists[] = {
-        {&kMine, &payload->mine_rows}, {&kHers, &payload->hers_rows}};
-    for (const auto& [key, rows] : lists) {
+    for (const QString* key : {&kMine, &kHers}) {
         const auto pending = pendingAdd.find(*key);
         if (pending == pendingAdd.end() || pending->isEmpty())
             continue;
         QSet<QString> texts;
-        for (const Row& row : *rows) {
+        for (const Row& row : rules::rowsOf(*payload, *key)) {
             if (isItem(row))
                 texts.insert(row.text);
         }
@@ -225,13 +186,10 @@ void ListState::reconcileOrderOverride() {
     if (override == orderOverride.end())
         return;
     const QString today = todayStr();
-    const QList<Row>& rows = choice == kMine ? payload->mine_rows : payload->hers_rows;
     qsizetype n = 0;
     const QList<OrderEntry>& entries = *override;
-    for (const Row& row : rows) {
-        if (!isItem(row))
-            continue;
-        if (row.done.value_or(false) && row.doneAt != today)
+    for (const Row& row : rules::rowsOf(*payload, choice)) {
+        if (!rules::isVisibleItem(row, today))
             continue;
         if (n >= entries.size() || entries[n].id != keyOf(row) ||
             entries[n].sec != row.cat.value_or(QString()))

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "Clock.h"
+#include "ListRules.h"
 #include "Payload.h"
 
 #include <QDate>
 #include <QHash>
 #include <QSet>
 #include <QStringList>
-#include <functional>
 
 // A visible task together with the label of the section it is shown in.
 struct OrderedItem {
@@ -21,10 +22,9 @@ struct OrderedItem {
 // the refresh code hands it each decoded feed.
 class ListState {
 public:
-    static inline const QString kMine = QStringLiteral("mine");
-    static inline const QString kHers = QStringLiteral("hers");
-    static inline const QString kDefaultSection = QStringLiteral("其他");
-    static inline const QString kPendingPrefix = QStringLiteral("pending-");
+    static inline const QString& kMine = rules::kMine;
+    static inline const QString& kHers = rules::kHers;
+    static inline const QString& kDefaultSection = rules::kDefaultSection;
 
     std::optional<Payload> payload;
     QString choice = kMine;
@@ -34,10 +34,8 @@ public:
     QHash<QString, QList<OrderEntry>> orderOverride;
     QSet<QString> collapsedCats;
 
-    // Tests and tools pin "today"; the app leaves the system clock in place.
-    std::function<QDate()> currentDate = [] { return QDate::currentDate(); };
-    // Called after the collapsed set changes, so the panel can redraw.
-    std::function<void()> collapseChanged;
+    // Where "today" comes from; tests and tools hand in a clock of their own.
+    const Clock* clock = &Clock::system();
 
     QString todayStr() const;
     QString currentTitle() const;
@@ -51,7 +49,7 @@ public:
     // Makes `feed` the current feed and drops every overlay entry it already reflects.
     void applyFeed(Payload feed);
 
-    static bool isPendingId(const QString& id) { return id.startsWith(kPendingPrefix); }
+    static bool isPendingId(const QString& id) { return rules::isPendingId(id); }
     static QString newPendingId();
     static Row headerRow(const QString& label);
 

@@ -1,6 +1,6 @@
 #include "Assets.h"
 
-#include "Constants.h"
+#include "Theme.h"
 
 #include <QCoreApplication>
 #include <QDir>

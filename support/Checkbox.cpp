@@ -1,6 +1,6 @@
 #include "Checkbox.h"
 
-#include "Constants.h"
+#include "Theme.h"
 
 #include <QPainter>
 #include <QPainterPath>

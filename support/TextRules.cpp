@@ -1,6 +1,6 @@
 #include "TextRules.h"
 
-#include "Constants.h"
+#include "Theme.h"
 
 #include <QFontMetricsF>
 #include <QPainter>

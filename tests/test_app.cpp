@@ -1,8 +1,9 @@
 #include "AppDelegate.h"
-#include "Constants.h"
+#include "ManualClock.h"
 #include "MenuStyle.h"
 #include "StatusMenu.h"
 #include "TestHttpServer.h"
+#include "Theme.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -14,6 +15,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+using Kind = MenuEntry::Kind;
+using Action = MenuEntry::Action;
+
 namespace {
 
 QByteArray feedJson() {
@@ -24,12 +28,31 @@ QByteArray feedJson() {
         "hers_title":"Hers","hers":"","hers_rows":[]})";
 }
 
-QAction* findAction(QMenu* menu, const QString& text) {
+// The menu's items of one kind, in order.
+QList<QAction*> itemsOf(QMenu* menu, Kind kind) {
+    QList<QAction*> out;
     for (QAction* action : menu->actions()) {
-        if (action->text() == text)
+        if (menuItemKind(action) == kind)
+            out << action;
+    }
+    return out;
+}
+
+QAction* command(QMenu* menu, Action what) {
+    for (QAction* action : menu->actions()) {
+        if (menuItemAction(action) == what)
             return action;
     }
     return nullptr;
+}
+
+QString firstHeader(QMenu* menu) {
+    const QList<QAction*> headers = itemsOf(menu, Kind::Header);
+    return headers.size() > 1 ? headers[1]->text() : QString(); // [0] is the version line
+}
+
+QJsonObject messageOf(const TestHttpServer::Request& request) {
+    return QJsonDocument::fromJson(request.body).object();
 }
 
 } // namespace
@@ -41,21 +64,26 @@ private slots:
     void init();
     void cleanup();
     void launchSequence();
+    void timersRefreshAndCheck();
     void menuWidgets();
     void failedRefreshReplacesTheList();
     void tickThroughMenu();
     void tickPendingSendsNothing();
+    void leftClickOpensTheMenu();
     void trayIconAndFallback();
     void settings_data();
     void settings();
 
 private:
     std::unique_ptr<AppDelegate> makeDelegate();
+    QMenu* menuOf(AppDelegate& delegate);
+    // Answers the list dialog `delay` ms from now with the button at `index`.
+    void answerDialog(int index, const std::function<void(QMessageBox*)>& inspect = {});
 
     QTemporaryDir dir;
     std::unique_ptr<QSettings> store;
     std::unique_ptr<TestHttpServer> server;
-    QList<qint64> scheduled;
+    std::unique_ptr<ManualClock> clock;
 };
 
 void TestApp::init() {
@@ -66,7 +94,7 @@ void TestApp::init() {
     server->handler = [](const TestHttpServer::Request& r) {
         return r.method == "GET" ? TestHttpServer::Answer{200, feedJson()} : TestHttpServer::Answer{200, "{}"};
     };
-    scheduled.clear();
+    clock = std::make_unique<ManualClock>();
 }
 
 void TestApp::cleanup() {
@@ -79,139 +107,199 @@ std::unique_ptr<AppDelegate> TestApp::makeDelegate() {
     e.DATA_URL = server->url(QStringLiteral("/data.json"));
     e.NTFY_TOPIC = QStringLiteral("velloa-test-topic-000000000000");
     e.NTFY_URL = server->url(QStringLiteral("/")) + e.NTFY_TOPIC;
-    auto delegate = std::make_unique<AppDelegate>(*store, e);
-    delegate->state.currentDate = [] { return QDate(2026, 12, 6); };
-    delegate->sync.scheduler = [this](FeedSync::Delay delay, std::function<void()>) { scheduled << delay.count(); };
-    return delegate;
+    return std::make_unique<AppDelegate>(*store, e, *clock);
 }
 
-void TestApp::launchSequence() {
-    auto delegate = makeDelegate();
-    QSignalSpy shown(delegate.get(), &AppDelegate::noteShowRequested);
-    QStringList dialog;
-    QTimer::singleShot(50, [&] {
+// The menu as it stands once the rebuilds asked for so far have run.
+QMenu* TestApp::menuOf(AppDelegate& delegate) {
+    QCoreApplication::processEvents();
+    return delegate.statusItem().menu();
+}
+
+void TestApp::answerDialog(int index, const std::function<void(QMessageBox*)>& inspect) {
+    QTimer::singleShot(50, [index, inspect] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         QVERIFY(box);
-        dialog << box->text() << box->informativeText();
+        if (inspect)
+            inspect(box);
+        box->buttons()[index]->click();
+    });
+}
+
+// The steps happen in their order: tray and a menu for "mine" before the dialog asks, the
+// choice before the first fetch, then the panel, then the timers.
+void TestApp::launchSequence() {
+    auto delegate = makeDelegate();
+    QStringList steps;
+    connect(&delegate->feedSync(), &FeedSync::fetchStarted, this, [&] { steps << "fetch"; });
+    connect(delegate.get(), &AppDelegate::noteShowRequested, this, [&] { steps << "show note"; });
+    answerDialog(1, [&](QMessageBox* box) {
+        steps << "dialog";
+        QCOMPARE((QStringList{box->text(), box->informativeText()}),
+                 (QStringList{"显示哪份 To-do？", "之后点最上面那一行就能随时切换。"}));
+        QStringList buttons;
         for (QAbstractButton* b : box->buttons())
-            dialog << b->text();
-        box->buttons().last()->click();
+            buttons << b->text();
+        QCOMPARE(buttons, (QStringList{"阿蓁的 To-do", "晴川子的 To-do"}));
+        QVERIFY(delegate->statusItem().trayIcon());
+        // Already built, for "mine", with no feed: the fallback title and the all-done line.
+        QMenu* menu = menuOf(*delegate);
+        QCOMPARE(itemsOf(menu, Kind::Title).value(0)->text(), QStringLiteral("阿蓁的 To-do"));
+        QCOMPARE(firstHeader(menu), QStringLiteral("（今天没有待办，全清啦 🎉）"));
     });
     delegate->applicationDidFinishLaunching();
+    steps << clock->requests;
 
-    QCOMPARE(dialog, (QStringList{"显示哪份 To-do？", "之后点最上面那一行就能随时切换。", "阿蓁的 To-do", "晴川子的 To-do"}));
-    QCOMPARE(delegate->state.choice, ListState::kHers);
-    QVERIFY(delegate->statusItem);
-    QVERIFY(!delegate->statusItem->icon().isNull());
-    QVERIFY(delegate->menu);
-    // No feed yet: the fallback title with nothing after it, and the all-done line.
-    QCOMPARE(delegate->menu->actions().first()->text(), QStringLiteral("晴川子的 To-do"));
-    QCOMPARE(delegate->menu->actions()[3]->text(), QStringLiteral("（今天没有待办，全清啦 🎉）"));
-    QCOMPARE(shown.size(), 1);
-    QCOMPARE(delegate->timer.interval(), 30000);
-    QVERIFY(delegate->timer.isActive() && !delegate->timer.isSingleShot());
-    QCOMPARE(delegate->updateTimer.interval(), 21600000);
-    QVERIFY(delegate->updateTimer.isActive());
-    QCOMPARE(scheduled, QList<qint64>{4000});
-
+    QCOMPARE(steps, (QStringList{"dialog", "fetch", "show note", "every 30000", "once 4000", "every 21600000"}));
+    QCOMPARE(delegate->listState().choice, ListState::kHers);
+    QVERIFY(!delegate->statusItem().trayIcon()->icon().isNull());
+    QCOMPARE(itemsOf(menuOf(*delegate), Kind::Title).value(0)->text(), QStringLiteral("晴川子的 To-do"));
     QVERIFY(server->waitForRequests(1));
     QCOMPARE(server->requests[0].path, QByteArray("/data.json"));
-    QTRY_COMPARE(delegate->menu->actions().first()->text(), QStringLiteral("Hers\u300012-06 08:30"));
+    QTRY_COMPARE(itemsOf(menuOf(*delegate), Kind::Title).value(0)->text(), QStringLiteral("Hers\u300012-06 08:30"));
+}
+
+// Moving the clock runs the refresh every 30 s and the silent update checks at +4 s and 6 h.
+void TestApp::timersRefreshAndCheck() {
+    auto delegate = makeDelegate();
+    QSignalSpy fetches(&delegate->feedSync(), &FeedSync::fetchStarted);
+    QSignalSpy checks(delegate.get(), &AppDelegate::updateCheckRequested);
+    answerDialog(0);
+    delegate->applicationDidFinishLaunching();
+    QCOMPARE(fetches.size(), 1);
+    clock->advance(std::chrono::milliseconds(3999));
+    QCOMPARE(checks.size(), 0);
+    clock->advance(std::chrono::milliseconds(1));
+    QCOMPARE(checks.size(), 1);
+    QCOMPARE(checks[0][0].toBool(), false);
+    QCOMPARE(fetches.size(), 1);
+    clock->advance(std::chrono::seconds(26));
+    QCOMPARE(fetches.size(), 2);
+    clock->advance(std::chrono::seconds(60));
+    QCOMPARE(fetches.size(), 4);
+    clock->advance(std::chrono::hours(6));
+    QCOMPARE(checks.size(), 2);
 }
 
 void TestApp::menuWidgets() {
     auto delegate = makeDelegate();
-    delegate->state.payload = decodePayload(feedJson()).payload;
-    delegate->state.pendingAdd[ListState::kMine] = {
+    ListState& state = delegate->listState();
+    state.payload = decodePayload(feedJson()).payload;
+    state.pendingAdd[ListState::kMine] = {
         Row{"item", QString(40, QChar(0x5B57)), QStringLiteral("pending-1"), false, {}, {}}};
-    delegate->state.collapsedCats.insert(QStringLiteral("S")); // the menu still lists it
+    state.collapsedCats.insert(QStringLiteral("S")); // the menu still lists it
     delegate->rebuildMenu();
-    QMenu* menu = delegate->menu;
-    const QList<QAction*> actions = menu->actions();
-    QStringList texts;
-    for (QAction* a : actions)
-        texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    QCOMPARE(texts.mid(0, 3), (QStringList{"Mine\u300012-06 08:30", "维洛清单 v2.13", "-"}));
+    QMenu* menu = menuOf(*delegate);
+
+    QCOMPARE(itemsOf(menu, Kind::Title).value(0)->text(), QStringLiteral("Mine\u300012-06 08:30"));
+    const QList<QAction*> headers = itemsOf(menu, Kind::Header);
+    QCOMPARE(headers[0]->text(), QStringLiteral("维洛清单 v2.13"));
+    QVERIFY(!headers[0]->isEnabled() && !headers[1]->isEnabled());
+    const QList<QAction*> tasks = itemsOf(menu, Kind::Task);
+    QCOMPARE(tasks.size(), 3);
     // "&" is doubled so QMenu shows it instead of reading a mnemonic; the tab stays.
-    QCOMPARE(texts[4], QStringLiteral("T && J\tx"));
-    QCOMPARE(texts.mid(texts.size() - 6), (QStringList{"-", "便签（悬浮窗）", "刷新", "检查更新…", "-", "退出"}));
+    QCOMPARE(tasks[0]->text(), QStringLiteral("T && J\tx"));
+    QVERIFY(tasks[0]->isEnabled());
+    QCOMPARE(taskItemTag(tasks[1]), 1);
+    QVERIFY(tasks[1]->font().strikeOut() && !tasks[0]->font().strikeOut());
 
-    QStringList keys;
-    for (const char* command : {"便签（悬浮窗）", "刷新", "检查更新…", "退出"})
-        keys << findAction(menu, command)->shortcut().toString();
+    QStringList commands, keys;
+    for (QAction* a : itemsOf(menu, Kind::Command)) {
+        commands << a->text();
+        keys << a->shortcut().toString();
+    }
+    QCOMPARE(commands, (QStringList{"便签（悬浮窗）", "刷新", "检查更新…", "退出"}));
     QCOMPARE(keys, (QStringList{"Ctrl+N", "Ctrl+R", "", "Ctrl+Q"}));
-    QVERIFY(!actions[1]->isEnabled() && !actions[3]->isEnabled());
-    QVERIFY(actions[4]->isEnabled());
-    QCOMPARE(taskItemTag(actions[5]), 1);
-    QVERIFY(actions[5]->font().strikeOut());
-    QVERIFY(!actions[4]->font().strikeOut());
 
-    QMenu* switcher = actions[0]->menu();
+    QMenu* switcher = itemsOf(menu, Kind::Title).value(0)->menu();
     QVERIFY(switcher);
     QCOMPARE(switcher->actions().size(), 2);
     QVERIFY(switcher->actions()[0]->isChecked() && !switcher->actions()[1]->isChecked());
 
     // The 40-character pending task is wrapped onto several lines, and the style makes the
     // item tall enough for all of them.
-    QAction* longTask = actions[7];
+    QAction* longTask = tasks[2];
     QVERIFY2(longTask->text().count(QLatin1Char('\n')) >= 2, qPrintable(longTask->text()));
     menu->adjustSize();
     const int lines = int(longTask->text().count(QLatin1Char('\n'))) + 1;
-    QVERIFY(menu->actionGeometry(longTask).height() >= lines * menu->actionGeometry(actions[5]).height() * 3 / 4);
+    QVERIFY(menu->actionGeometry(longTask).height() >= lines * menu->actionGeometry(tasks[1]).height() * 3 / 4);
     for (const QString& line : longTask->text().split(QLatin1Char('\n')))
         QVERIFY(QFontMetricsF(longTask->font()).horizontalAdvance(line) <= MENU_TEXT_W);
 }
 
 void TestApp::failedRefreshReplacesTheList() {
     auto delegate = makeDelegate();
-    delegate->state.payload = decodePayload(feedJson()).payload;
-    delegate->sync.lastError = QStringLiteral("Connection refused");
-    delegate->rebuildMenu();
-    const QList<QAction*> actions = delegate->menu->actions();
-    QCOMPARE(actions[3]->text(), QStringLiteral("⚠️ Connection refused"));
-    QVERIFY(actions[4]->isSeparator() && !actions[3]->isEnabled());
-    QCOMPARE(actions.size(), 10);
+    delegate->listState().payload = decodePayload(feedJson()).payload;
+    server->handler = [](const TestHttpServer::Request&) { return TestHttpServer::Answer{200, {}, {}, 0, true}; };
+    QSignalSpy failed(&delegate->feedSync(), &FeedSync::refreshFailed);
+    delegate->refresh();
+    QVERIFY(failed.wait());
+    QTRY_COMPARE(firstHeader(menuOf(*delegate)), QStringLiteral("⚠️ Connection closed"));
+    QMenu* menu = menuOf(*delegate);
+    QVERIFY(itemsOf(menu, Kind::Task).isEmpty());
+    QCOMPARE(itemsOf(menu, Kind::Header).size(), 2);
+    QCOMPARE(itemsOf(menu, Kind::Command).size(), 4);
 }
 
 void TestApp::tickThroughMenu() {
     auto delegate = makeDelegate();
     QSignalSpy noteRebuilt(delegate.get(), &AppDelegate::noteRefreshRequested);
-    delegate->state.payload = decodePayload(feedJson()).payload;
+    delegate->listState().payload = decodePayload(feedJson()).payload;
     delegate->rebuildMenu();
-    QPointer<QMenu> before = delegate->menu.data();
-    QAction* done = before->actions()[5];
-    done->trigger();
+    itemsOf(menuOf(*delegate), Kind::Task)[1]->trigger(); // "b", shown done
 
-    QCOMPARE(delegate->state.localDone.value(QStringLiteral("b"), true), false);
-    QVERIFY(delegate->menu != before);
-    QCOMPARE(taskItemTag(delegate->menu->actions()[5]), 0);
+    QCOMPARE(delegate->listState().localDone.value(QStringLiteral("b"), true), false);
+    QTRY_COMPARE(taskItemTag(itemsOf(menuOf(*delegate), Kind::Task)[1]), 0);
     QCOMPARE(noteRebuilt.size(), 1);
     QVERIFY(server->waitForRequests(1));
-    const QJsonObject message = QJsonDocument::fromJson(server->requests[0].body).object();
-    QCOMPARE(message.value("action").toString(), QStringLiteral("undone"));
-    QCOMPARE(message.value("id").toString(), QStringLiteral("b"));
-    QCOMPARE(message.value("list").toString(), QStringLiteral("mine"));
+    QCOMPARE(messageOf(server->requests[0]),
+             (QJsonObject{{"list", "mine"}, {"action", "undone"}, {"id", "b"}, {"ts", clock->secondsSinceEpoch()}}));
 
     // Ticking the rebuilt menu flips it back.
-    delegate->menu->actions()[5]->trigger();
-    QCOMPARE(delegate->state.localDone.value(QStringLiteral("b")), true);
+    itemsOf(menuOf(*delegate), Kind::Task)[1]->trigger();
+    QCOMPARE(delegate->listState().localDone.value(QStringLiteral("b")), true);
     QVERIFY(server->waitForRequests(2));
-    QCOMPARE(QJsonDocument::fromJson(server->requests[1].body).object().value("action").toString(), QStringLiteral("done"));
+    QCOMPARE(messageOf(server->requests[1]).value("action").toString(), QStringLiteral("done"));
 }
 
+// Ticking a pending task, or one without an id, sends nothing: the next message the relay
+// gets is the one sent after them.
 void TestApp::tickPendingSendsNothing() {
     auto delegate = makeDelegate();
-    delegate->state.pendingAdd[ListState::kMine] = {Row{"item", "new", QStringLiteral("pending-1"), false, {}, {}}};
-    delegate->state.pendingAdd[ListState::kHers] = {Row{"item", "no id", std::nullopt, false, {}, {}}};
+    ListState& state = delegate->listState();
+    state.payload = decodePayload(feedJson()).payload;
+    state.pendingAdd[ListState::kMine] = {Row{"item", "new", QStringLiteral("pending-1"), false, {}, {}}};
+    state.pendingAdd[ListState::kHers] = {Row{"item", "no id", std::nullopt, false, {}, {}}};
     delegate->rebuildMenu();
-    delegate->menu->actions()[4]->trigger();
-    QCOMPARE(delegate->state.localDone.value(QStringLiteral("pending-1")), true);
-    QCOMPARE(taskItemTag(delegate->menu->actions()[4]), 1);
+    itemsOf(menuOf(*delegate), Kind::Task).last()->trigger();
+    QCOMPARE(state.localDone.value(QStringLiteral("pending-1")), true);
+    QTRY_COMPARE(taskItemTag(itemsOf(menuOf(*delegate), Kind::Task).last()), 1);
     delegate->useHers();
-    delegate->menu->actions()[4]->trigger(); // a task without an id: nothing at all
-    QVERIFY(!delegate->state.localDone.contains(QString()));
-    QTest::qWait(300);
-    QVERIFY(server->requests.isEmpty());
+    itemsOf(menuOf(*delegate), Kind::Task).last()->trigger(); // no id: nothing at all
+    QVERIFY(!state.localDone.contains(QString()));
+    delegate->useMine();
+    itemsOf(menuOf(*delegate), Kind::Task).first()->trigger(); // "a": sent
+    QVERIFY(server->waitForRequests(1));
+    QCOMPARE(messageOf(server->requests[0]).value("id").toString(), QStringLiteral("a"));
+    QCOMPARE(server->requests.size(), 1);
+}
+
+// Linux trays report a left click as Trigger and open nothing themselves.
+void TestApp::leftClickOpensTheMenu() {
+    auto delegate = makeDelegate();
+    delegate->statusItem().create(trayIcon(ICON_B64()));
+    delegate->rebuildMenu();
+    QMenu* menu = menuOf(*delegate);
+    QVERIFY(!menu->isVisible());
+    emit delegate->statusItem().trayIcon()->activated(QSystemTrayIcon::Trigger);
+#ifdef Q_OS_MACOS
+    QVERIFY(!menu->isVisible());
+#else
+    QVERIFY(menu->isVisible());
+    menu->hide();
+#endif
+    emit delegate->statusItem().trayIcon()->activated(QSystemTrayIcon::DoubleClick);
+    QVERIFY(!menu->isVisible());
 }
 
 void TestApp::trayIconAndFallback() {
@@ -257,7 +345,7 @@ void TestApp::settings() {
     QCOMPARE(s.notePinned(), expectPinned);
     QCOMPARE(s.noteHeight(), expectHeight);
     QCOMPARE(s.notePos().value_or(QString()), expectPos);
-    QCOMPARE(makeDelegate()->notePinned, expectPinned);
+    QCOMPARE(makeDelegate()->notePinned(), expectPinned);
 }
 
 QTEST_MAIN(TestApp)

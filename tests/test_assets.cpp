@@ -1,6 +1,6 @@
 #include "Assets.h"
 #include "Checkbox.h"
-#include "Constants.h"
+#include "Theme.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -31,7 +31,7 @@ void TestEndToEnd::init() {
     QVERIFY(dir.isValid());
     network = std::make_unique<QNetworkAccessManager>();
     state = std::make_unique<ListState>();
-    sync = std::make_unique<FeedSync>(*state, *network);
+    sync = std::make_unique<FeedSync>(*state, *network, Clock::system());
 }
 
 void TestEndToEnd::cleanup() {
@@ -42,11 +42,11 @@ void TestEndToEnd::cleanup() {
 bool TestEndToEnd::refreshUntil(const std::function<bool()>& done, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
-        QSignalSpy handled(sync.get(), &FeedSync::refreshHandled);
+        QSignalSpy handled(sync.get(), &FeedSync::answerHandled);
         sync->refresh();
         if (!handled.wait(5000))
             return false;
-        if (!sync->lastError && done())
+        if (!sync->lastError() && done())
             return true;
         QTest::qWait(100);
     }
@@ -73,7 +73,7 @@ void TestEndToEnd::changesTravelAndOverlayMelts() {
 
     // Tick, edit and add, as the menu and the panel do: overlay first, then one message each.
     state->localDone[ticked] = true;
-    sync->postInbox(ticked, QStringLiteral("done"));
+    sync->postInbox(ticked, inbox::Action::Done);
     state->localText[edited] = QStringLiteral("端到端 改过的文字");
     sync->postInboxEdit(edited, QStringLiteral("端到端 改过的文字"));
     const QString pendingId = ListState::newPendingId();

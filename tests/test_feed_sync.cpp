@@ -1,4 +1,5 @@
 #include "FeedSync.h"
+#include "ManualClock.h"
 #include "TestHttpServer.h"
 
 #include <QJsonArray>
@@ -48,9 +49,9 @@ private:
     std::unique_ptr<QNetworkAccessManager> network;
     std::unique_ptr<ListState> state;
     std::unique_ptr<FeedSync> sync;
-    int menuBuilds = 0;
-    int noteBuilds = 0;
-    bool busy = false;
+    ManualClock clock{QDateTime::fromSecsSinceEpoch(1765000000)};
+    int applied = 0;
+    int failed = 0;
 };
 
 void TestFeedSync::init() {
@@ -58,16 +59,17 @@ void TestFeedSync::init() {
     QVERIFY(server->listen());
     network = std::make_unique<QNetworkAccessManager>();
     state = std::make_unique<ListState>();
-    state->currentDate = [] { return kToday; };
-    sync = std::make_unique<FeedSync>(*state, *network);
+    clock.setNow(QDateTime::fromSecsSinceEpoch(1765000000));
+    state->clock = &clock;
+    sync = std::make_unique<FeedSync>(*state, *network, clock);
     sync->dataUrl = server->url(QStringLiteral("/data.json"));
     sync->inboxUrl = server->url(QStringLiteral("/velloa-test-topic-000000000000"));
-    sync->nowSeconds = [] { return qint64(1765000000); };
-    menuBuilds = noteBuilds = 0;
-    busy = false;
-    sync->rebuildMenu = [this] { ++menuBuilds; };
-    sync->refreshNote = [this] { ++noteBuilds; };
-    sync->noteBusy = [this] { return busy; };
+    applied = failed = 0;
+    connect(sync.get(), &FeedSync::feedApplied, this, [this] { ++applied; });
+    connect(sync.get(), &FeedSync::refreshFailed, this, [this](const QString& error) {
+        QCOMPARE(sync->lastError(), std::optional<QString>(error));
+        ++failed;
+    });
 }
 
 void TestFeedSync::cleanup() {
@@ -77,7 +79,7 @@ void TestFeedSync::cleanup() {
 }
 
 void TestFeedSync::waitHandled(int count) {
-    QSignalSpy spy(sync.get(), &FeedSync::refreshHandled);
+    QSignalSpy spy(sync.get(), &FeedSync::answerHandled);
     QVERIFY(spy.wait(15000));
     while (spy.size() < count)
         QVERIFY(spy.wait(15000));
@@ -108,7 +110,12 @@ void TestFeedSync::failureTable() {
     const Payload before{"old", "Old", "", {task("a", "A")}, "H", "", {}};
     state->payload = before;
     state->localDone[QStringLiteral("a")] = true;
-    sync->lastError = QStringLiteral("earlier");
+    // An earlier failure, so that a success has to clear it.
+    server->defaultAnswer = Answer{200, "junk"};
+    sync->refresh();
+    waitHandled();
+    QCOMPARE(failed, 1);
+    failed = 0;
     server->defaultAnswer = answer;
     sync->fetchTimeout = FeedSync::Delay(1000);
     if (refused) {
@@ -119,29 +126,27 @@ void TestFeedSync::failureTable() {
     sync->refresh();
     waitHandled();
 
-    QCOMPARE(menuBuilds, 1);
-    QCOMPARE(noteBuilds, 1);
+    QCOMPARE(applied + failed, 1);
     if (error.isNull()) {
-        QVERIFY(!sync->lastError);
+        QCOMPARE(applied, 1);
+        QVERIFY(!sync->lastError());
         QCOMPARE(state->currentTitle(), QStringLiteral("New"));
         QVERIFY2(state->localDone.contains(QStringLiteral("a")), "the new feed does not name a");
     } else {
-        QCOMPARE(sync->lastError.value_or(QString()), error);
+        QCOMPARE(sync->lastError().value_or(QString()), error);
         QCOMPARE(state->payload, std::optional<Payload>(before));
         QCOMPARE(state->localDone.value(QStringLiteral("a")), true);
     }
 }
 
-// While a note row is busy only the menu is rebuilt; the GET carries only Qt's own fields.
+// The GET carries only Qt's own fields.
 void TestFeedSync::reconcilesThroughHttp() {
-    busy = true;
     state->localDone = {{"a", true}};
     server->defaultAnswer = Answer{200, feedJson("T", R"([{"kind":"item","id":"a","text":"A","done":true,"doneAt":"2026-12-06"}])")};
     sync->refresh();
     waitHandled();
     QVERIFY(state->localDone.isEmpty());
-    QCOMPARE(menuBuilds, 1);
-    QCOMPARE(noteBuilds, 0);
+    QCOMPARE(applied, 1);
 
     const TestHttpServer::Request& request = server->requests.value(0);
     QCOMPARE(request.method + ' ' + request.path, QByteArray("GET /data.json"));
@@ -169,16 +174,16 @@ void TestFeedSync::staleAnswersChangeNothing() {
     sync->refresh();
     waitHandled(2);
     QCOMPARE(state->currentTitle(), QStringLiteral("New"));
-    QVERIFY(!sync->lastError);
+    QVERIFY(!sync->lastError());
     QVERIFY2(!state->localDone.contains(QStringLiteral("a")), "the newer feed confirmed the tick");
-    QCOMPARE(menuBuilds, 1); // the stale answer does not even rebuild the views
+    QCOMPARE(applied + failed, 1); // the stale answer does not even reach the views
 }
 
 void TestFeedSync::messagesOnTheWire() {
     state->choice = ListState::kHers;
-    sync->postInbox(QStringLiteral("a1"), QStringLiteral("undone"));
+    sync->postInbox(QStringLiteral("a1"), inbox::Action::Undone);
     state->choice = ListState::kMine;
-    sync->postInbox(QStringLiteral("a1"), QStringLiteral("done"));
+    sync->postInbox(QStringLiteral("a1"), inbox::Action::Done);
     sync->postInboxEdit(QStringLiteral("a1"), QStringLiteral("新 \"文本\""));
     sync->postInboxAdd(QStringLiteral("买菜"));
     sync->postInboxReorder({{"b", "其他"}, {"pending-X", "S"}, {"", "S"}, {"a1", "S"}});
@@ -208,30 +213,32 @@ void TestFeedSync::relayDownOrSlowChangesNothing() {
     state->localDone[QStringLiteral("a")] = true;
     server->defaultAnswer = Answer{500, "down", "text/plain", 600};
     sync->postTimeout = FeedSync::Delay(200);
-    sync->postInbox(QStringLiteral("a"), QStringLiteral("done"));
+    QSignalSpy finished(network.get(), &QNetworkAccessManager::finished);
+    sync->postInbox(QStringLiteral("a"), inbox::Action::Done);
     sync->inboxUrl = QStringLiteral("http://127.0.0.1:1/topic");
-    sync->postInbox(QStringLiteral("a"), QStringLiteral("done"));
-    QVERIFY(server->waitForRequests(1));
-    QTest::qWait(900);
+    sync->postInbox(QStringLiteral("a"), inbox::Action::Done);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 15000); // one timed out, one refused
+    QCOMPARE(server->requests.size(), 1);
     QCOMPARE(state->localDone.value(QStringLiteral("a")), true);
-    QVERIFY(!sync->lastError);
-    QCOMPARE(menuBuilds, 0);
+    QVERIFY(!sync->lastError());
+    QCOMPARE(applied + failed, 0);
 }
 
+// Three refreshes 4, 12 and 30 s later, never merged: two calls give six fetches.
 void TestFeedSync::quickRefreshes() {
-    QList<qint64> delays;
-    QList<std::function<void()>> calls;
-    sync->scheduler = [&](FeedSync::Delay delay, std::function<void()> call) {
-        delays << delay.count();
-        calls << std::move(call);
-    };
-    sync->scheduleQuickRefresh();
-    sync->scheduleQuickRefresh();
-    QCOMPARE(delays, (QList<qint64>{4000, 12000, 30000, 4000, 12000, 30000}));
-    QVERIFY(server->requests.isEmpty());
     server->defaultAnswer = Answer{200, feedJson("T")};
-    for (const auto& call : calls)
-        call();
+    QSignalSpy started(sync.get(), &FeedSync::fetchStarted);
+    sync->scheduleQuickRefresh();
+    clock.advance(std::chrono::seconds(2));
+    sync->scheduleQuickRefresh();
+    QList<int> fetchesAt; // seconds after the first call
+    for (int second = 3; second <= 32; ++second) {
+        const qsizetype before = started.size();
+        clock.advance(std::chrono::seconds(1));
+        for (qsizetype i = before; i < started.size(); ++i)
+            fetchesAt << second;
+    }
+    QCOMPARE(fetchesAt, (QList<int>{4, 6, 12, 14, 30, 32}));
     QVERIFY(server->waitForRequests(6));
 }
 

@@ -68,7 +68,7 @@ void TestHubDurability::delayedMessagesSurviveACrash() {
     const QList<inbox::OrderItem> order = {
         {"h5", "学习"}, {"h1", "学习"}, {"h2", "家务"}, {"h4", "家务"}, {"h6", "家务"}};
     for (const QJsonObject& message :
-         {inbox::toggle("mine", "m1", "done", 1), inbox::toggle("mine", "m2", "undone", 1),
+         {inbox::toggle("mine", "m1", true, 1), inbox::toggle("mine", "m2", false, 1),
           inbox::edit("mine", "m4", "改好的文字", 1), inbox::add("mine", "等一会儿再加", 1),
           inbox::reorder("hers", order, 1)}) {
         const QByteArray body = inbox::serialize(message);

@@ -48,14 +48,14 @@ void TestHubOps::appliesActionsAndWritesThemBack_data() {
     QTest::addColumn<QList<Row>>("expected"); // the rows of the list the message names
     const QList<Row> mine = baseFeed().mine_rows;
     QTest::newRow("done sets doneAt today")
-        << inbox::toggle("mine", "a", "done", 1) << with(mine, 1, item("a", "工作", kToday));
+        << inbox::toggle("mine", "a", true, 1) << with(mine, 1, item("a", "工作", kToday));
     QTest::newRow("undone clears doneAt")
-        << inbox::toggle("mine", "b", "undone", 1) << with(mine, 2, item("b", "工作"));
+        << inbox::toggle("mine", "b", false, 1) << with(mine, 2, item("b", "工作"));
     QTest::newRow("edit sets the text exactly") << inbox::edit("mine", "a", "  new text  ", 1)
         << with(mine, 1, {"item", "  new text  ", "a", false, {}, "工作"});
     QTest::newRow("add appends a plain task") << inbox::add("mine", "新任务", 1)
         << mine + QList<Row>{{"item", "新任务", "new-1", false, {}, {}}};
-    QTest::newRow("list hers picks hers_rows") << inbox::toggle("hers", "h1", "done", 1)
+    QTest::newRow("list hers picks hers_rows") << inbox::toggle("hers", "h1", true, 1)
         << with(baseFeed().hers_rows, 1, item("h1", "学习", kToday));
     // Sections in header order: each header, its visible tasks as sent, then its hidden ones;
     // a task sent to a section without a header joins the last section.
@@ -63,13 +63,13 @@ void TestHubOps::appliesActionsAndWritesThemBack_data() {
         << inbox::reorder("mine", {{"d", "工作"}, {"a", "工作"}, {"b", "工作"}, {"e", "其他"}}, 1)
         << QList<Row>{header("工作"), item("d", "工作"), item("a", "工作"), mine[2], mine[3],
                       header("生活"), item("e", "其他")};
-    QTest::newRow("unknown id changes nothing") << inbox::toggle("mine", "zz", "done", 1) << mine;
+    QTest::newRow("unknown id changes nothing") << inbox::toggle("mine", "zz", true, 1) << mine;
 }
 
 void TestHubOps::appliesActionsAndWritesThemBack() {
     QFETCH(QJsonObject, message);
     QFETCH(QList<Row>, expected);
-    const MessageParse parsed = parseMessage(inbox::serialize(message));
+    const inbox::Parse parsed = inbox::parse(inbox::serialize(message));
     QVERIFY2(parsed.message, qPrintable(parsed.error));
     const Payload before = baseFeed();
     Payload feed = before;

@@ -6,7 +6,7 @@ Q_DECLARE_METATYPE(QList<Row>)
 
 namespace {
 
-const QDate kToday(2026, 12, 6);
+const FixedClock kClock(QDateTime(QDate(2026, 12, 6), QTime(23, 59)));
 const QString kTodayStr = QStringLiteral("2026-12-06");
 const QString A = QStringLiteral("A"), B = QStringLiteral("B"), Z = QStringLiteral("Z");
 
@@ -27,7 +27,7 @@ Payload feedOf(const QList<Row>& mine, const QList<Row>& hers = {}) {
 // "collapse:LABEL", "nofeed".
 ListState stateFor(const QList<Row>& rows, const QStringList& overlay) {
     ListState state;
-    state.currentDate = [] { return kToday; };
+    state.clock = &kClock;
     state.payload = feedOf(rows);
     for (const QString& part : overlay) {
         const QString kind = part.section(':', 0, 0), rest = part.section(':', 1);
@@ -134,11 +134,9 @@ void TestListState::localTickSetsToday() {
     QCOMPARE(state.displayRows(false)[0], ListState::headerRow(QStringLiteral("其他")));
     QCOMPARE(items[1].sec, A);
 
-    int rebuilt = 0;
-    state.collapseChanged = [&] { ++rebuilt; };
     state.toggleCollapse(A);
+    QCOMPARE(state.collapsedCats, QSet<QString>{A});
     state.toggleCollapse(A);
-    QCOMPARE(rebuilt, 2);
     QVERIFY(state.collapsedCats.isEmpty());
 }
 

@@ -1,4 +1,4 @@
-#include "Constants.h"
+#include "Theme.h"
 #include "TextRules.h"
 
 #include <QPainter>

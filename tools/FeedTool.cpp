@@ -1,6 +1,8 @@
 #include "FeedTool.h"
 
 #include "ListState.h"
+#include "MenuModel.h"
+#include "Version.h"
 #include "Payload.h"
 #include "RowJson.h"
 
@@ -120,9 +122,10 @@ int view(const QCommandLineParser& parser, const DecodeResult& decoded, QIODevic
     if (!today.isValid())
         throw UsageError{QStringLiteral("--today must be a date written YYYY-MM-DD")};
 
+    const FixedClock clock(QDateTime(today, QTime(12, 0)));
     ListState state;
     state.choice = list;
-    state.currentDate = [today] { return today; };
+    state.clock = &clock;
     if (parser.isSet(QStringLiteral("overlay")))
         loadOverlay(readInput(parser.value(QStringLiteral("overlay")), standardInput, "overlay"), state);
     for (const QString& label : parser.values(QStringLiteral("collapsed")))
@@ -134,13 +137,9 @@ int view(const QCommandLineParser& parser, const DecodeResult& decoded, QIODevic
     state.payload = *decoded.payload;
 
     if (parser.isSet(QStringLiteral("menu"))) {
-        // The status menu always shows every section expanded.
-        for (const Row& row : state.displayRows(false)) {
-            if (row.kind == QLatin1String("header"))
-                out << row.text << '\n';
-            else
-                out << (state.effDone(row) ? "[x] " : "[ ] ") << row.text << '\n';
-        }
+        // Exactly what the tray menu lists, from the tray's own menu model.
+        for (const QString& line : menuListLines(buildMenuEntries(state, std::nullopt, APP_VERSION)))
+            out << line << '\n';
         out.flush();
         return 0;
     }
@@ -171,10 +170,15 @@ int runFeedTool(const QStringList& args, QIODevice* standardInput, QTextStream& 
         {QStringLiteral("overlay"), QStringLiteral("overlay file"), QStringLiteral("file")},
         {QStringLiteral("collapsed"), QStringLiteral("collapsed label"), QStringLiteral("label")},
         {QStringLiteral("menu"), QStringLiteral("print menu lines")},
+        {QStringLiteral("version"), QStringLiteral("print the version")},
     });
     try {
         if (!parser.parse(args))
             throw UsageError{parser.errorText()};
+        if (parser.isSet(QStringLiteral("version"))) {
+            out << "velloa-feed " << APP_VERSION << Qt::endl;
+            return 0;
+        }
         const QStringList positional = parser.positionalArguments();
         if (positional.size() != 2)
             throw UsageError{QStringLiteral("expected a command and one FILE")};

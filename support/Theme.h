@@ -6,15 +6,13 @@
 
 #include <algorithm>
 
-// Process-wide constants of the views: version, note panel geometry, colours, embedded artwork.
-// Lengths are device-independent pixels. The endpoints live in Endpoints.h because they are
-// configuration, not constants.
+// Process-wide constants of the views: note panel and menu geometry, colours, embedded artwork.
+// Lengths are device-independent pixels. The version comes from the generated Version.h; the
+// endpoints are configuration and live with the app.
 //
 // The derived geometry is computed from its inputs in the order below; the static_asserts pin
 // the values the layout code was designed around, so a changed input cannot shift them
 // unnoticed.
-
-inline const QString APP_VERSION = QStringLiteral("2.13");
 
 namespace velloa_detail {
 inline QColor rgba(double r, double g, double b, double a) {

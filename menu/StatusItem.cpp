@@ -1,0 +1,121 @@
+#include "StatusItem.h"
+
+#include "MenuStyle.h"
+#include "StatusMenu.h"
+
+#include "Assets.h"
+
+#include <QCursor>
+#include <QPainter>
+#include <QSystemTrayIcon>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// The tray shows a picture only; where the icon cannot be decoded the clipboard emoji stands
+// in, drawn into a picture of the same size.
+QIcon fallbackIcon() {
+    QPixmap pixmap(36, 36);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    QFont font = painter.font();
+    font.setPixelSize(28);
+    painter.setFont(font);
+    painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("📋"));
+    painter.end();
+    pixmap.setDevicePixelRatio(2.0);
+    return QIcon(pixmap);
+}
+
+bool sameEntries(const QList<MenuEntry>& a, const QList<MenuEntry>& b) {
+    return a.size() == b.size() && std::equal(a.cbegin(), a.cend(), b.cbegin());
+}
+
+} // namespace
+
+QIcon trayIcon(const QByteArray& iconBase64) {
+    const std::optional<QImage> image = decodeBase64Image(iconBase64);
+    if (!image)
+        return fallbackIcon();
+    // 36 px drawn at 18 points: crisp on a 2x screen, scaled down on a 1x one.
+    QPixmap pixmap = QPixmap::fromImage(*image);
+    pixmap.setDevicePixelRatio(2.0);
+    return QIcon(pixmap);
+}
+
+StatusItem::StatusItem(QObject* parent) : QObject(parent), m_menu(new DrawnMenu) {
+    m_menu->setStyle(sharedMenuStyle());
+    // An open menu is what the user is reading and pointing at: it is never changed under the
+    // pointer. What arrived meanwhile is put in the moment it closes.
+    connect(m_menu, &QMenu::aboutToHide, this, [this] {
+        if (m_pending)
+            rebuildWhenClosed();
+    });
+}
+
+StatusItem::~StatusItem() {
+    delete m_menu;
+}
+
+void StatusItem::create(const QIcon& icon) {
+    m_tray = new QSystemTrayIcon(icon, this);
+    m_tray->setToolTip(QStringLiteral("维洛清单"));
+    m_tray->setContextMenu(m_menu);
+#ifndef Q_OS_MACOS
+    // Linux trays send a left click as Trigger and leave the menu closed: open it there too.
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger && m_menu && !m_menu->isVisible())
+            m_menu->popup(QCursor::pos());
+    });
+#endif
+    showWhenTrayExists();
+}
+
+void StatusItem::showWhenTrayExists() {
+    // Desktops without a tray host never get the icon; the app keeps running for the panel.
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_tray->show();
+        return;
+    }
+    m_trayWait.setSingleShot(true);
+    connect(&m_trayWait, &QTimer::timeout, this, &StatusItem::showWhenTrayExists,
+            Qt::UniqueConnection);
+    m_trayWait.start(5s);
+}
+
+void StatusItem::setEntries(const QList<MenuEntry>& entries) {
+    if (!m_pending && m_rebuilds > 0 && sameEntries(entries, m_shown))
+        return;
+    m_pending = entries;
+    rebuildWhenClosed();
+}
+
+void StatusItem::rebuildWhenClosed() {
+    // The rebuild runs from the event loop: the change may come from one of this menu's own
+    // items, whose QAction must outlive its triggered() signal.
+    if (m_rebuildQueued)
+        return;
+    m_rebuildQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_rebuildQueued = false;
+            if (!m_pending || !m_menu || m_menu->isVisible())
+                return;
+            const QList<MenuEntry> entries = std::move(*m_pending);
+            m_pending.reset();
+            if (m_rebuilds > 0 && sameEntries(entries, m_shown))
+                return;
+            fillStatusMenu(m_menu, entries, [this](MenuEntry::Action action, QAction* sender) {
+                emit triggered(action, sender);
+            });
+            m_shown = entries;
+            ++m_rebuilds;
+        },
+        Qt::QueuedConnection);
+}
+
+DrawnMenu* StatusItem::menu() const {
+    return m_menu;
+}

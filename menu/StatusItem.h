@@ -1,0 +1,54 @@
+#pragma once
+
+#include "MenuModel.h"
+
+#include <QIcon>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+class DrawnMenu;
+class QAction;
+class QSystemTrayIcon;
+
+// The tray icon from base64 PNG text, shown at 18 x 18 points; "📋" drawn in its place when
+// the text or the picture cannot be decoded.
+QIcon trayIcon(const QByteArray& iconBase64);
+
+// The tray icon and its menu. Shows the icon as soon as a tray host exists (at login the host
+// may start after the app), opens the menu on a left click where the tray does not, and keeps
+// one menu whose content follows the entries it is given.
+class StatusItem : public QObject {
+    Q_OBJECT
+
+public:
+    explicit StatusItem(QObject* parent = nullptr);
+    ~StatusItem() override;
+
+    // Creates the tray icon with `icon`; it shows once a tray host is there.
+    void create(const QIcon& icon);
+
+    // Makes the menu show `entries`. Nothing happens when they are what it shows already.
+    void setEntries(const QList<MenuEntry>& entries);
+
+    DrawnMenu* menu() const;
+    QSystemTrayIcon* trayIcon() const { return m_tray; }
+    // How often the menu's items were rebuilt: a refresh that changes nothing costs nothing.
+    int rebuildCount() const { return m_rebuilds; }
+
+signals:
+    // A menu item was chosen; `sender` is its QAction (a task's carries its id and tag).
+    void triggered(MenuEntry::Action action, QAction* sender);
+
+private:
+    void showWhenTrayExists();
+    void rebuildWhenClosed();
+
+    QPointer<DrawnMenu> m_menu;
+    QSystemTrayIcon* m_tray = nullptr;
+    QTimer m_trayWait;
+    QList<MenuEntry> m_shown;
+    std::optional<QList<MenuEntry>> m_pending;
+    bool m_rebuildQueued = false;
+    int m_rebuilds = 0;
+};

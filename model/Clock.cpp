@@ -1,0 +1,29 @@
+#include "Clock.h"
+
+#include "ListRules.h"
+
+#include <QTimer>
+
+QDateTime Clock::now() const {
+    return QDateTime::currentDateTime();
+}
+
+void Clock::schedule(Delay delay, QObject* context, std::function<void()> call) {
+    QTimer::singleShot(delay, context, std::move(call));
+}
+
+void Clock::every(Delay interval, QObject* context, std::function<void()> call) {
+    auto* timer = new QTimer(context);
+    timer->setInterval(interval);
+    QObject::connect(timer, &QTimer::timeout, context, std::move(call));
+    timer->start();
+}
+
+QString Clock::todayStr() const {
+    return rules::dayString(today());
+}
+
+Clock& Clock::system() {
+    static Clock clock;
+    return clock;
+}
