@@ -14,7 +14,9 @@ struct MenuEntry {
 
     Kind kind = Kind::Separator;
     QString text;
-    QString updated;           // title: the feed's "updated" text, shown small after it
+    // Title: the feed's "updated" text, shown small after an ideographic space whenever a
+    // feed is there, even when the text is empty.
+    std::optional<QString> updated;
     std::optional<QString> id; // task: the id its tick acts on
     bool done = false;         // task: shown ticked (the "tag" the tick reads)
     bool enabled = true;

@@ -1,6 +1,7 @@
 #include "MenuStyle.h"
 
 #include <QAction>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionMenuItem>
 #include <cmath>
@@ -20,6 +21,25 @@ QColor grey(double white) {
 }
 
 } // namespace
+
+void DrawnMenu::keyPressEvent(QKeyEvent* event) {
+    const QKeySequence pressed(event->keyCombination());
+    // The commands sit in the top menu; a key pressed in the list switcher reaches them too.
+    for (DrawnMenu* menu = this; menu; menu = qobject_cast<DrawnMenu*>(menu->parent())) {
+        for (QAction* action : menu->actions()) {
+            if (!action->isEnabled() || action->shortcut().isEmpty() ||
+                action->shortcut().matches(pressed) != QKeySequence::ExactMatch)
+                continue;
+            // As a click would: every open level closes first, then the command runs.
+            for (DrawnMenu* open = this; open; open = qobject_cast<DrawnMenu*>(open->parent()))
+                open->hide();
+            action->trigger();
+            event->accept();
+            return;
+        }
+    }
+    QMenu::keyPressEvent(event);
+}
 
 void MenuStyle::drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                             const QWidget* widget) const {
@@ -62,13 +82,15 @@ void MenuStyle::drawControl(ControlElement element, const QStyleOption* option, 
     painter->setPen(colour);
 
     if (kind == Title) {
-        const QString updated = action->property(kUpdatedProperty).toString();
+        const QVariant updatedValue = action->property(kUpdatedProperty);
+        const bool hasUpdated = updatedValue.isValid();
+        const QString updated = updatedValue.toString();
         QString title = item->text;
-        if (!updated.isEmpty())
+        if (hasUpdated)
             title.chop(updated.size() + 1); // the text carries "title　updated" for sizing
         const QRectF drawn = textBounds(item->font, title);
         painter->drawText(area, Qt::AlignLeft | Qt::AlignVCenter | kTextFlags, title);
-        if (!updated.isEmpty()) {
+        if (hasUpdated) {
             QFont small = item->font;
             small.setBold(false);
             small.setPixelSize(11);
@@ -86,15 +108,24 @@ void MenuStyle::drawControl(ControlElement element, const QStyleOption* option, 
     painter->restore();
 }
 
+QString MenuStyle::sizeKey(const QString& text, const QFont& font) {
+    return text + QChar(0x1F) + QString::number(font.pixelSize());
+}
+
 QSize MenuStyle::sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
                                   const QWidget* widget) const {
     const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
     const auto* menu = qobject_cast<const DrawnMenu*>(widget);
-    if (type != CT_MenuItem || !item || !menu || !menu->drawnTexts.contains(item->text))
+    if (type != CT_MenuItem || !item || !menu)
         return QProxyStyle::sizeFromContents(type, option, size, widget);
-    const QRectF bounds = textBounds(item->font, item->text);
+    const auto cached = menu->drawnSizes.find(sizeKey(item->text, item->font));
+    if (cached == menu->drawnSizes.end())
+        return QProxyStyle::sizeFromContents(type, option, size, widget);
     const int iconColumn = kPadX + qMax(item->maxIconWidth, 16) + kPadX;
+    if (!cached->isValid()) {
+        const QRectF bounds = textBounds(item->font, item->text);
+        *cached = QSize(int(std::ceil(bounds.width())), int(std::ceil(bounds.height())));
+    }
     // Room for the submenu arrow of the title line as well.
-    return QSize(iconColumn + int(std::ceil(bounds.width())) + 3 * kPadX + 16,
-                 int(std::ceil(bounds.height())) + 2 * kPadY);
+    return QSize(iconColumn + cached->width() + 3 * kPadX + 16, cached->height() + 2 * kPadY);
 }

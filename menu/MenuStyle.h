@@ -1,16 +1,33 @@
 #pragma once
 
+#include "MenuModel.h"
+
+#include <QHash>
 #include <QMenu>
 #include <QProxyStyle>
-#include <QSet>
 
-// A QMenu that knows which of its item texts it draws itself (the title, headers and tasks).
+#include <functional>
+
+// A QMenu that knows which of its item texts it draws itself (the title, headers and tasks),
+// and whose items' shortcuts work while it is open: a Qt popup takes every key press for its
+// own navigation, so Ctrl+R would otherwise do nothing although the menu shows it.
 class DrawnMenu : public QMenu {
     Q_OBJECT
 
 public:
     using QMenu::QMenu;
-    QSet<QString> drawnTexts;
+
+    // What the menu shows now, and what choosing one of its items calls.
+    QList<MenuEntry> shown;
+    std::function<void(MenuEntry::Action, QAction*)> handler;
+    // Measurements kept from one fill to the next for the texts still shown, so a change of
+    // one task does not measure the thousands of others again: a task's text as wrapped, and
+    // the size of each text the style draws itself (computed when first asked).
+    QHash<QString, QString> wrapped;
+    mutable QHash<QString, QSize> drawnSizes;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 // QMenu draws one line of text per item in one colour. The tray menu needs several lines per
@@ -37,4 +54,8 @@ public:
     static constexpr int kTextFlags = Qt::TextShowMnemonic | Qt::TextExpandTabs;
     static constexpr int kPadX = 6;
     static constexpr int kPadY = 3;
+
+    // The key under which a drawn text's size is kept: the same text in another font size
+    // (a header and a task may read alike) is another size.
+    static QString sizeKey(const QString& text, const QFont& font);
 };

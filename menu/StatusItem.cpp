@@ -28,10 +28,6 @@ QIcon fallbackIcon() {
     return QIcon(pixmap);
 }
 
-bool sameEntries(const QList<MenuEntry>& a, const QList<MenuEntry>& b) {
-    return a.size() == b.size() && std::equal(a.cbegin(), a.cend(), b.cbegin());
-}
-
 } // namespace
 
 QIcon trayIcon(const QByteArray& iconBase64) {
@@ -85,7 +81,7 @@ void StatusItem::showWhenTrayExists() {
 }
 
 void StatusItem::setEntries(const QList<MenuEntry>& entries) {
-    if (!m_pending && m_rebuilds > 0 && sameEntries(entries, m_shown))
+    if (!m_pending && m_rebuilds > 0 && entries == m_menu->shown)
         return;
     m_pending = entries;
     rebuildWhenClosed();
@@ -105,12 +101,11 @@ void StatusItem::rebuildWhenClosed() {
                 return;
             const QList<MenuEntry> entries = std::move(*m_pending);
             m_pending.reset();
-            if (m_rebuilds > 0 && sameEntries(entries, m_shown))
+            if (m_rebuilds > 0 && entries == m_menu->shown)
                 return;
             fillStatusMenu(m_menu, entries, [this](MenuEntry::Action action, QAction* sender) {
                 emit triggered(action, sender);
             });
-            m_shown = entries;
             ++m_rebuilds;
         },
         Qt::QueuedConnection);

@@ -47,7 +47,6 @@ private:
     QPointer<DrawnMenu> m_menu;
     QSystemTrayIcon* m_tray = nullptr;
     QTimer m_trayWait;
-    QList<MenuEntry> m_shown;
     std::optional<QList<MenuEntry>> m_pending;
     bool m_rebuildQueued = false;
     int m_rebuilds = 0;

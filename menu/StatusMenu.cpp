@@ -1,9 +1,9 @@
 #include "StatusMenu.h"
 
 #include "Checkbox.h"
-#include "Theme.h"
 #include "MenuStyle.h"
 #include "TextRules.h"
+#include "Theme.h"
 
 #include <QAction>
 #include <QApplication>
@@ -31,70 +31,146 @@ QFont systemFont(int size, QFont::Weight weight = QFont::Normal) {
     return font;
 }
 
-QAction* addDrawn(DrawnMenu* menu, const QString& text, MenuStyle::Kind kind, const QFont& font) {
-    auto* action = new QAction(text, menu);
+struct Fonts {
+    QFont title = systemFont(15, QFont::Bold);
+    QFont header = systemFont(11, QFont::DemiBold);
+    QFont task = systemFont(13);
+    QFont taskDone = [] {
+        QFont f = systemFont(13);
+        f.setStrikeOut(true);
+        return f;
+    }();
+};
+
+// The measurements of the previous fill that are still needed, and the new ones.
+struct Measured {
+    QHash<QString, QString> wrapped;
+    QHash<QString, QSize> sizes;
+};
+
+void setDrawn(DrawnMenu* menu, Measured& next, QAction* action, const QString& text,
+              MenuStyle::Kind kind, const QFont& font) {
+    action->setText(text);
     action->setFont(font);
     action->setProperty(MenuStyle::kKindProperty, int(kind));
-    menu->drawnTexts.insert(text);
-    menu->addAction(action);
-    return action;
+    const QString key = MenuStyle::sizeKey(text, font);
+    next.sizes.insert(key, menu->drawnSizes.value(key));
 }
 
-void addEntries(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActionHandler& act) {
-    for (const MenuEntry& entry : entries) {
-        QAction* action = nullptr;
-        switch (entry.kind) {
-        case MenuEntry::Kind::Separator:
-            menu->addSeparator();
-            continue;
-        case MenuEntry::Kind::Title: {
-            QString text = escaped(entry.text);
-            if (!entry.updated.isEmpty())
-                text += QStringLiteral("\u3000") + escaped(entry.updated);
-            action = addDrawn(menu, text, MenuStyle::Title, systemFont(15, QFont::Bold));
-            action->setProperty(MenuStyle::kUpdatedProperty, escaped(entry.updated));
-            auto* sub = new DrawnMenu(menu);
-            sub->setStyle(sharedMenuStyle());
-            addEntries(sub, entry.submenu, act);
-            action->setMenu(sub);
-            break;
-        }
-        case MenuEntry::Kind::Header:
-            action = addDrawn(menu, escaped(entry.text), MenuStyle::Header, systemFont(11, QFont::DemiBold));
-            break;
-        case MenuEntry::Kind::Task: {
-            QFont font = systemFont(13);
-            const QString wrapped = wrapToWidth(entry.text, MENU_TEXT_W, font);
-            font.setStrikeOut(entry.done);
-            action = addDrawn(menu, escaped(wrapped), MenuStyle::Task, font);
-            action->setIcon(checkboxIcon(entry.done));
-            action->setProperty(MenuStyle::kDoneProperty, entry.done);
-            action->setData(entry.id ? QVariant(*entry.id) : QVariant());
-            action->setProperty(kTagProperty, entry.done ? 1 : 0);
-            break;
-        }
-        case MenuEntry::Kind::Switch:
-        case MenuEntry::Kind::Command:
-            action = menu->addAction(escaped(entry.text));
-            if (entry.kind == MenuEntry::Kind::Switch) {
-                action->setCheckable(true);
-                action->setChecked(entry.checked);
-            }
-            if (!entry.key.isNull()) {
-                // Ctrl is Command on macOS: Qt maps it to the platform's menu modifier.
-                action->setShortcut(QKeySequence(QKeyCombination(Qt::ControlModifier, Qt::Key(entry.key.toUpper().unicode()))));
-                action->setShortcutVisibleInContextMenu(true);
-            }
-            break;
-        }
-        action->setEnabled(entry.enabled);
-        action->setProperty(kActionProperty, int(entry.action));
-        action->setProperty(kEntryKindProperty, int(entry.kind));
-        if (entry.action != MenuEntry::Action::None) {
-            const MenuEntry::Action what = entry.action;
-            QObject::connect(action, &QAction::triggered, menu, [act, what, action] { act(what, action); });
-        }
+QString wrappedTask(DrawnMenu* menu, Measured& next, const QString& text, const QFont& font) {
+    auto known = menu->wrapped.constFind(text);
+    const QString wrapped =
+        known != menu->wrapped.constEnd() ? *known : escaped(wrapToWidth(text, MENU_TEXT_W, font));
+    next.wrapped.insert(text, wrapped);
+    return wrapped;
+}
+
+void fill(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActionHandler& act);
+
+// Makes `action` show `entry`, whatever it showed before.
+void apply(DrawnMenu* menu, Measured& next, const Fonts& fonts, QAction* action,
+           const MenuEntry& entry, const MenuActionHandler& act) {
+    action->setSeparator(entry.kind == MenuEntry::Kind::Separator);
+    action->setProperty(MenuStyle::kKindProperty, QVariant());
+    action->setProperty(MenuStyle::kUpdatedProperty, QVariant());
+    action->setProperty(MenuStyle::kDoneProperty, QVariant());
+    action->setData(QVariant());
+    action->setProperty(kTagProperty, QVariant());
+    action->setIcon(QIcon());
+    action->setFont(QFont());
+    action->setCheckable(false);
+    action->setShortcut(QKeySequence());
+    if (entry.kind != MenuEntry::Kind::Title && action->menu()) {
+        delete action->menu();
+        action->setMenu(nullptr);
     }
+
+    switch (entry.kind) {
+    case MenuEntry::Kind::Separator:
+        action->setText(QString());
+        break;
+    case MenuEntry::Kind::Title: {
+        QString text = escaped(entry.text);
+        if (entry.updated) {
+            text += QStringLiteral("\u3000") + escaped(*entry.updated);
+            action->setProperty(MenuStyle::kUpdatedProperty, escaped(*entry.updated));
+        }
+        setDrawn(menu, next, action, text, MenuStyle::Title, fonts.title);
+        auto* sub = qobject_cast<DrawnMenu*>(action->menu());
+        if (!sub) {
+            sub = new DrawnMenu(menu);
+            sub->setStyle(sharedMenuStyle());
+            action->setMenu(sub);
+        }
+        fill(sub, entry.submenu, act);
+        break;
+    }
+    case MenuEntry::Kind::Header:
+        setDrawn(menu, next, action, escaped(entry.text), MenuStyle::Header, fonts.header);
+        break;
+    case MenuEntry::Kind::Task: {
+        const QFont& font = entry.done ? fonts.taskDone : fonts.task;
+        setDrawn(menu, next, action, wrappedTask(menu, next, entry.text, fonts.task), MenuStyle::Task, font);
+        action->setIcon(checkboxIcon(entry.done));
+        action->setProperty(MenuStyle::kDoneProperty, entry.done);
+        action->setData(entry.id ? QVariant(*entry.id) : QVariant());
+        action->setProperty(kTagProperty, entry.done ? 1 : 0);
+        break;
+    }
+    case MenuEntry::Kind::Switch:
+    case MenuEntry::Kind::Command:
+        action->setText(escaped(entry.text));
+        if (entry.kind == MenuEntry::Kind::Switch) {
+            action->setCheckable(true);
+            action->setChecked(entry.checked);
+        }
+        if (!entry.key.isNull()) {
+            // Ctrl is Command on macOS: Qt maps it to the platform's menu modifier.
+            action->setShortcut(QKeySequence(
+                QKeyCombination(Qt::ControlModifier, Qt::Key(entry.key.toUpper().unicode()))));
+            action->setShortcutVisibleInContextMenu(true);
+        }
+        break;
+    }
+    action->setEnabled(entry.enabled);
+    action->setProperty(kActionProperty, int(entry.action));
+    action->setProperty(kEntryKindProperty, int(entry.kind));
+}
+
+// Reuses the menu's items in place: an item whose entry is unchanged is left alone, so a
+// change of one task touches one item.
+void fill(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActionHandler& act) {
+    menu->handler = act;
+    const Fonts fonts;
+    Measured next;
+    QList<QAction*> actions = menu->actions();
+    const QList<MenuEntry>& before = menu->shown;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        QAction* action = i < actions.size() ? actions[i] : nullptr;
+        if (!action) {
+            action = new QAction(menu);
+            QObject::connect(action, &QAction::triggered, menu, [menu, action] {
+                if (menu->handler && menuItemAction(action) != MenuEntry::Action::None)
+                    menu->handler(menuItemAction(action), action);
+            });
+            menu->addAction(action);
+        } else if (i < before.size() && before[i] == entries[i]) {
+            // Unchanged: keep it, and what was measured for it.
+            const QString text = action->text();
+            const QString key = MenuStyle::sizeKey(text, action->font());
+            if (menu->drawnSizes.contains(key))
+                next.sizes.insert(key, menu->drawnSizes.value(key));
+            if (entries[i].kind == MenuEntry::Kind::Task)
+                next.wrapped.insert(entries[i].text, text);
+            continue;
+        }
+        apply(menu, next, fonts, action, entries[i], act);
+    }
+    for (qsizetype i = entries.size(); i < actions.size(); ++i)
+        delete actions[i];
+    menu->shown = entries;
+    menu->wrapped = std::move(next.wrapped);
+    menu->drawnSizes = std::move(next.sizes);
 }
 
 } // namespace
@@ -110,11 +186,7 @@ MenuStyle* sharedMenuStyle() {
 }
 
 void fillStatusMenu(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActionHandler& act) {
-    menu->clear();
-    menu->drawnTexts.clear();
-    // The list switcher of the previous content is a child menu of its own.
-    qDeleteAll(menu->findChildren<DrawnMenu*>(Qt::FindDirectChildrenOnly));
-    addEntries(menu, entries, act);
+    fill(menu, entries, act);
 }
 
 QVariant taskItemId(const QAction* action) {

@@ -10,9 +10,10 @@ class QWidget;
 
 class MenuStyle;
 
-// Replaces the items of `menu` (and its submenus) with `entries`, drawn by MenuStyle. Each
-// chosen item calls `act` with its action and the QAction itself (a task's tick reads its id
-// and shown state from it). Must not run while one of the menu's own items is being handled.
+// Makes `menu` (and its submenus) show `entries`, drawn by MenuStyle, reusing its items: only
+// the items whose entries changed are updated. Each chosen item calls `act` with its action
+// and the QAction itself (a task's tick reads its id and shown state from it). Must not run
+// while one of the menu's own items is being handled.
 using MenuActionHandler = std::function<void(MenuEntry::Action, QAction*)>;
 void fillStatusMenu(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActionHandler& act);
 

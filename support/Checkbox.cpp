@@ -41,9 +41,21 @@ QImage checkboxImage(bool done, double devicePixelRatio) {
     return image;
 }
 
-QIcon checkboxIcon(bool done) {
+namespace {
+
+QIcon drawnIcon(bool done) {
     QIcon icon;
     for (const double ratio : {1.0, 2.0, 3.0})
         icon.addPixmap(QPixmap::fromImage(checkboxImage(done, ratio)));
     return icon;
+}
+
+} // namespace
+
+QIcon checkboxIcon(bool done) {
+    // Only two pictures exist; a menu of thousands of tasks shares them instead of drawing
+    // (and keeping) three images per task. Kept for the whole run: pixmaps must not outlive
+    // the application object, which static destructors would make them do.
+    static const QIcon* const icons = new QIcon[2]{drawnIcon(false), drawnIcon(true)};
+    return icons[done ? 1 : 0];
 }

@@ -17,6 +17,6 @@ void drawCheckbox(QPainter& painter, const QRectF& rect, bool done);
 // it stays sharp on HiDPI screens. Transparent outside the box.
 QImage checkboxImage(bool done, double devicePixelRatio = 1.0);
 
-// The checkbox at ratios 1, 2 and 3 for menu items; Qt picks the one the screen needs.
-// Needs the QGuiApplication.
+// The checkbox at ratios 1, 2 and 3 for menu items; Qt picks the one the screen needs. Drawn
+// once per process and shared. Needs the QGuiApplication.
 QIcon checkboxIcon(bool done);

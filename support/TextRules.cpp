@@ -94,38 +94,71 @@ QString stripSymbols(const QString& text) {
     return QString::fromUcs4(kept.data() + (first - kept.cbegin()), last - first);
 }
 
-QString wrapToWidth(const QString& text, double width, const WidthMeasure& measure) {
-    if (measure(text) <= width)
+namespace {
+
+// Greedy breaking at grapheme boundaries; spanWidth(from, to) is the width of text[from, to)
+// set on one line.
+QString wrapSpans(const QString& text, double width,
+                  const std::function<double(qsizetype, qsizetype)>& spanWidth) {
+    if (spanWidth(0, text.size()) <= width)
         return text;
     QStringList lines;
-    QString line;
-    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
+    qsizetype lineStart = 0;
     qsizetype start = 0;
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
     for (qsizetype end = graphemes.toNextBoundary(); end != -1; end = graphemes.toNextBoundary()) {
-        const QStringView character = QStringView(text).sliced(start, end - start);
-        start = end;
-        QString candidate = line;
-        candidate += character;
-        if (measure(candidate) > width && !line.isEmpty()) {
-            lines.append(line);
-            line = character.toString();
-        } else {
-            line = std::move(candidate);
+        if (start > lineStart && spanWidth(lineStart, end) > width) {
+            lines.append(text.sliced(lineStart, start - lineStart));
+            lineStart = start;
         }
+        start = end;
     }
-    if (!line.isEmpty())
-        lines.append(line);
+    if (start > lineStart)
+        lines.append(text.sliced(lineStart, start - lineStart));
     return lines.join(u'\n');
 }
 
+bool hasRightToLeft(const QString& text) {
+    for (const QChar c : text) {
+        const QChar::Direction d = c.direction();
+        if (d == QChar::DirR || d == QChar::DirAL || d == QChar::DirRLE || d == QChar::DirRLO ||
+            d == QChar::DirRLI)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+QString wrapToWidth(const QString& text, double width, const WidthMeasure& measure) {
+    return wrapSpans(text, width, [&](qsizetype from, qsizetype to) {
+        return measure(text.sliced(from, to - from));
+    });
+}
+
 QString wrapToWidth(const QString& text, double width, const QFont& font) {
-    const QFontMetricsF metrics(font);
-    // Trailing spaces count, like any other character.
-    return wrapToWidth(text, width, [&metrics](const QString& s) {
-        double widest = 0;
-        for (const QStringView line : QStringView(s).split(u'\n'))
-            widest = std::max(widest, metrics.horizontalAdvance(line.toString()));
-        return widest;
+    if (text.contains(u'\n') || hasRightToLeft(text)) {
+        // Several lines measure as the widest; right-to-left runs do not run left to right
+        // through the text. Both are measured piece by piece.
+        const QFontMetricsF metrics(font);
+        return wrapToWidth(text, width, [&metrics](const QString& s) {
+            double widest = 0;
+            for (const QStringView line : QStringView(s).split(u'\n'))
+                widest = std::max(widest, metrics.horizontalAdvance(line.toString()));
+            return widest;
+        });
+    }
+    // Shaped once: a span's width is the distance between its ends on one laid-out line, so
+    // the greedy breaking costs one shaping instead of one per character.
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    const QTextLine line = layout.createLine();
+    layout.endLayout();
+    return wrapSpans(text, width, [&line](qsizetype from, qsizetype to) {
+        return line.cursorToX(int(to)) - line.cursorToX(int(from));
     });
 }
 
