@@ -25,6 +25,8 @@ private slots:
     void stripSymbols();
     void wrapInjected_data();
     void wrapInjected();
+    void wrapWithFontMatchesMeasuringEachLine_data();
+    void wrapWithFontMatchesMeasuringEachLine();
     void noteTextHeightInjected_data();
     void noteTextHeightInjected();
     void vCenteredTop_data();
@@ -68,6 +70,35 @@ void TestTextRules::wrapInjected() {
     QFETCH(double, width);
     QFETCH(QString, expected);
     QCOMPARE(wrapToWidth(text, width, &tenPerUnit), expected);
+}
+
+// The font path shapes a text once and reads widths off the laid-out line; it must break
+// exactly where measuring every candidate line on its own breaks.
+void TestTextRules::wrapWithFontMatchesMeasuringEachLine_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("width");
+    QTest::newRow("Chinese") << u"第 12 件事：整理房间、回复邮件，再去超市买牛奶和面包"_s << 200.0;
+    QTest::newRow("Latin words") << u"Write the quarterly report and send it to everyone"_s << 120.0;
+    QTest::newRow("emoji and marks") << u"🛒 买菜 👍🏽 café ✨ naïve"_s << 60.0;
+    QTest::newRow("fits") << u"短任务"_s << 200.0;
+    QTest::newRow("narrower than a character") << u"宽字"_s << 3.0;
+    QTest::newRow("line feed, measured line by line") << u"第一行\n第二行很长很长很长很长很长很长"_s << 80.0;
+    QTest::newRow("right to left") << u"שלום עולם, hello world"_s << 50.0;
+}
+
+void TestTextRules::wrapWithFontMatchesMeasuringEachLine() {
+    QFETCH(QString, text);
+    QFETCH(double, width);
+    QFont font = QGuiApplication::font();
+    font.setPixelSize(13);
+    const QFontMetricsF metrics(font);
+    const QString reference = wrapToWidth(text, width, [&](const QString& s) {
+        double widest = 0;
+        for (const QString& line : s.split(u'\n'))
+            widest = std::max(widest, metrics.horizontalAdvance(line));
+        return widest;
+    });
+    QCOMPARE(wrapToWidth(text, width, font), reference);
 }
 
 void TestTextRules::noteTextHeightInjected_data() {
