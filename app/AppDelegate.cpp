@@ -1,5 +1,6 @@
 #include "AppDelegate.h"
 
+#include "MenuStyle.h"
 #include "StatusMenu.h"
 #include "Theme.h"
 #include "Version.h"
@@ -12,15 +13,17 @@ using namespace std::chrono_literals;
 
 AppDelegate::AppDelegate(QSettings& store, Endpoints endpoints, Clock& clock, QObject* parent)
     : QObject(parent), m_clock(clock), m_sync(m_state, m_network, clock), m_actions(m_state, m_sync),
-      m_settings(store), m_endpoints(std::move(endpoints)) {
+      m_settings(store), m_endpoints(std::move(endpoints)), m_note(m_state, m_actions, m_settings) {
     m_state.clock = &m_clock;
-    m_notePinned = m_settings.notePinned();
     m_sync.dataUrl = m_endpoints.DATA_URL;
     m_sync.inboxUrl = m_endpoints.NTFY_URL;
     connect(&m_sync, &FeedSync::feedApplied, this, &AppDelegate::stateChanged);
     connect(&m_sync, &FeedSync::refreshFailed, this, &AppDelegate::stateChanged);
     connect(&m_actions, &ListActions::changed, this, &AppDelegate::stateChanged);
     connect(&m_statusItem, &StatusItem::triggered, this, &AppDelegate::onMenuItem);
+    // Where no tray exists the panel is the way in: it offers the tray's menu.
+    connect(&m_statusItem, &StatusItem::trayShown, this, [this](bool shown) { m_note.setMenuButtonVisible(!shown); });
+    connect(&m_note, &NoteController::menuRequested, this, [this](const QPoint& at) { m_statusItem.menu()->popup(at); });
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
@@ -54,7 +57,7 @@ void AppDelegate::chooseList() {
 
 void AppDelegate::stateChanged() {
     rebuildMenu();
-    refreshNote();
+    m_note.stateChanged();
 }
 
 void AppDelegate::rebuildMenu() {
@@ -122,13 +125,13 @@ void AppDelegate::checkUpdateAction() {
 }
 
 void AppDelegate::toggleNoteAction() {
-    emit noteToggleRequested();
+    m_note.toggleNoteAction();
 }
 
 void AppDelegate::showNote() {
-    emit noteShowRequested();
+    m_note.showNote();
 }
 
 void AppDelegate::refreshNote() {
-    emit noteRefreshRequested();
+    m_note.refreshNote();
 }

@@ -5,6 +5,7 @@
 #include "FeedSync.h"
 #include "ListActions.h"
 #include "ListState.h"
+#include "NoteController.h"
 #include "Settings.h"
 #include "StatusItem.h"
 
@@ -45,17 +46,14 @@ public:
     FeedSync& feedSync() { return m_sync; }
     ListActions& listActions() { return m_actions; }
     StatusItem& statusItem() { return m_statusItem; }
+    NoteController& note() { return m_note; }
     Settings& settings() { return m_settings; }
     const Endpoints& endpoints() const { return m_endpoints; }
-    bool notePinned() const { return m_notePinned; }
+    bool notePinned() const { return m_note.notePinned(); }
 
 signals:
     // The update subsystem connects here; manual is true when the user asked from the menu.
     void updateCheckRequested(bool manual);
-    // The note panel connects here to toggle, show and rebuild itself once it exists.
-    void noteToggleRequested();
-    void noteShowRequested();
-    void noteRefreshRequested();
 
 private:
     void onMenuItem(MenuEntry::Action action, QAction* sender);
@@ -71,5 +69,5 @@ private:
     Settings m_settings;
     const Endpoints m_endpoints;
     StatusItem m_statusItem;
-    bool m_notePinned = false;
+    NoteController m_note;
 };

@@ -72,9 +72,12 @@ void StatusItem::showWhenTrayExists() {
     // Desktops without a tray host never get the icon; the app keeps running for the panel.
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         m_tray->show();
+        emit trayShown(true);
         return;
     }
+    emit trayShown(false);
     m_trayWait.setSingleShot(true);
+    m_trayWait.disconnect(this);
     connect(&m_trayWait, &QTimer::timeout, this, &StatusItem::showWhenTrayExists,
             Qt::UniqueConnection);
     m_trayWait.start(5s);

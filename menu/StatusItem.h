@@ -37,6 +37,9 @@ public:
     int rebuildCount() const { return m_rebuilds; }
 
 signals:
+    // Whether the tray icon is shown: false at first where no tray host exists, true once one
+    // appears.
+    void trayShown(bool shown);
     // A menu item was chosen; `sender` is its QAction (a task's carries its id and tag).
     void triggered(MenuEntry::Action action, QAction* sender);
 

@@ -5,7 +5,7 @@
 ListActions::ListActions(ListState& state, FeedSync& sync, QObject* parent)
     : QObject(parent), state(state), sync(sync) {}
 
-void ListActions::toggle(const QString& id, bool wasDone) {
+void ListActions::toggle(QString id, bool wasDone) {
     if (id.isEmpty())
         return;
     state.localDone[id] = !wasDone;
@@ -13,7 +13,7 @@ void ListActions::toggle(const QString& id, bool wasDone) {
     sync.postInbox(id, wasDone ? inbox::Action::Undone : inbox::Action::Done);
 }
 
-bool ListActions::edit(const QString& id, const QString& oldText, const QString& text) {
+bool ListActions::edit(QString id, const QString& oldText, const QString& text) {
     const QString newText = text.trimmed();
     if (newText.isEmpty() || newText == oldText || id.isEmpty())
         return false;

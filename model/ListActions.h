@@ -17,11 +17,14 @@ class ListActions : public QObject {
 public:
     ListActions(ListState& state, FeedSync& sync, QObject* parent = nullptr);
 
+    // The arguments are taken by value: the views that call these are rebuilt by changed(),
+    // and with them the strings a reference would point into.
+
     // Flips a task from the state it was shown in. Nothing for an empty id.
-    void toggle(const QString& id, bool wasDone);
+    void toggle(QString id, bool wasDone);
     // Sets a task's text to `text` trimmed. An empty, unchanged or id-less edit changes
     // nothing and returns false.
-    bool edit(const QString& id, const QString& oldText, const QString& text);
+    bool edit(QString id, const QString& oldText, const QString& text);
     // Adds a task with `text` trimmed to the chosen list under a new pending id, which it
     // returns; nothing for a text of white space only.
     std::optional<QString> add(const QString& text);

@@ -1,6 +1,7 @@
 // The tray menu as a user meets it: it stays put while open, its shortcuts work while open,
 // emoji are drawn in colour, and a refresh that changes nothing costs nothing.
 #include "AppDelegate.h"
+#include "NotePanel.h"
 #include "ManualClock.h"
 #include "MenuStyle.h"
 #include "StatusMenu.h"
@@ -124,7 +125,8 @@ void TestMenu::shortcutsWorkWhileOpen() {
         target->popup(QPoint(200, 40));
     }
     QSignalSpy fetches(&delegate->feedSync(), &FeedSync::fetchStarted);
-    QSignalSpy note(delegate.get(), &AppDelegate::noteToggleRequested);
+    const auto noteShown = [&] { return delegate->note().panel() && delegate->note().panel()->isVisible(); };
+    QVERIFY(!noteShown());
     const qsizetype requests = server->requests.size();
     QTest::keyClick(target, Qt::Key(key), Qt::ControlModifier);
     QVERIFY(!open->isVisible() && !target->isVisible());
@@ -133,7 +135,7 @@ void TestMenu::shortcutsWorkWhileOpen() {
         QVERIFY(server->waitForRequests(requests + 1));
         QCOMPARE(server->requests.last().method + ' ' + server->requests.last().path, QByteArray("GET /data.json"));
     } else {
-        QCOMPARE(note.size(), 1);
+        QVERIFY(noteShown());
         QCOMPARE(fetches.size(), 0);
     }
 }

@@ -4,11 +4,15 @@
 
 void ManualClock::schedule(Delay delay, QObject* context, std::function<void()> call) {
     requests << QStringLiteral("once %1").arg(delay.count());
+    if (onRequest)
+        onRequest(requests.last());
     m_pending.append({m_elapsedMs + delay.count(), 0, context, context != nullptr, std::move(call), m_order++});
 }
 
 void ManualClock::every(Delay interval, QObject* context, std::function<void()> call) {
     requests << QStringLiteral("every %1").arg(interval.count());
+    if (onRequest)
+        onRequest(requests.last());
     m_pending.append({m_elapsedMs + interval.count(), interval.count(), context, context != nullptr,
                       std::move(call), m_order++});
 }

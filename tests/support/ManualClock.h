@@ -21,8 +21,10 @@ public:
     // Moves time forward by `by`, running what falls due.
     void advance(Delay by);
 
-    // Every schedule() and every() call, in order: "once 4000" or "every 30000".
+    // Every schedule() and every() call, in order: "once 4000" or "every 30000"; and a hook
+    // told of each as it is made.
     QStringList requests;
+    std::function<void(const QString&)> onRequest;
 
 private:
     struct Pending {

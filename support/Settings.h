@@ -5,9 +5,9 @@
 
 class QSettings;
 
-// The three values Velloa keeps between runs. Qt's INI backend hands bools and doubles back as
-// strings after a restart, and a lenient conversion would read "abc" as true or as 0, so every
-// value is read strictly: one that cannot be read counts as absent.
+// The three values Velloa keeps between runs, all the note panel's. Qt's INI backend hands
+// bools and doubles back as strings after a restart, and a lenient conversion would read "abc"
+// as true or as 0, so every value is read strictly: one that cannot be read counts as absent.
 class Settings {
 public:
     explicit Settings(QSettings& store) : store(store) {}
@@ -19,6 +19,7 @@ public:
 
     void setNotePinned(bool pinned);
     void setNoteH(double height);
+    void setNotePos(const QString& pos);
 
 private:
     QSettings& store;

@@ -62,3 +62,7 @@ void Settings::setNotePinned(bool pinned) {
 void Settings::setNoteH(double height) {
     store.setValue(kHeight, height);
 }
+
+void Settings::setNotePos(const QString& pos) {
+    store.setValue(kPos, pos);
+}

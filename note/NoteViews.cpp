@@ -1,0 +1,260 @@
+#include "NoteViews.h"
+
+#include "Assets.h"
+#include "NoteLayout.h"
+#include "Theme.h"
+
+#include <QKeyEvent>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QWindow>
+
+void WindowDragger::press(QWidget* widget, const QPointF& globalPos) {
+    QWidget* window = widget->window();
+    if (QWindow* handle = window->windowHandle(); handle && handle->startSystemMove())
+        return;
+    // No window manager move (an offscreen or minimal platform): follow the pointer ourselves.
+    m_following = true;
+    m_grab = globalPos - QPointF(window->pos());
+}
+
+void WindowDragger::move(QWidget* widget, const QPointF& globalPos) {
+    if (m_following)
+        widget->window()->move((globalPos - m_grab).toPoint());
+}
+
+namespace {
+
+// A soft shadow of `path` drawn into an image the size of `size`: the shape filled with
+// `colour`, moved by `offset` and blurred by three box blurs (close to a Gaussian of `radius`).
+QImage shadowImage(const QSize& size, double ratio, const QPainterPath& path, const QPointF& offset,
+                   double radius, const QColor& colour) {
+    QImage image(size * ratio, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(ratio, ratio);
+        p.translate(offset);
+        p.fillPath(path, colour);
+    }
+    const int box = std::max(1, int(radius * ratio / 2));
+    const int w = image.width(), h = image.height();
+    QList<quint32> line(std::max(w, h));
+    auto* bits = reinterpret_cast<quint32*>(image.bits());
+    const int stride = int(image.bytesPerLine() / 4);
+    // Only the alpha channel carries the shadow: the colour is uniform.
+    const auto blur = [&](int count, int step, quint32* start) {
+        for (int i = 0; i < count; ++i)
+            line[i] = qAlpha(start[i * step]);
+        quint32 sum = 0;
+        const int span = 2 * box + 1;
+        for (int i = -box; i <= box; ++i)
+            sum += line[std::clamp(i, 0, count - 1)];
+        for (int i = 0; i < count; ++i) {
+            const quint32 a = sum / quint32(span);
+            start[i * step] = qPremultiply(qRgba(colour.red(), colour.green(), colour.blue(), int(a)));
+            sum += line[std::min(i + box + 1, count - 1)];
+            sum -= line[std::max(i - box, 0)];
+        }
+    };
+    for (int pass = 0; pass < 3; ++pass) {
+        for (int y = 0; y < h; ++y)
+            blur(w, 1, bits + y * stride);
+        for (int x = 0; x < w; ++x)
+            blur(h, stride, bits + x);
+    }
+    image.setDevicePixelRatio(ratio);
+    return image;
+}
+
+QPainterPath roundedPath(const QRectF& rect, double radius) {
+    QPainterPath path;
+    path.addRoundedRect(rect, radius, radius);
+    return path;
+}
+
+} // namespace
+
+NoteBackground::NoteBackground(QWidget* parent) : QWidget(parent) {}
+
+void NoteBackground::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const FlipY flip{double(height())};
+    const QRectF card = flip.rect(noteFrames(height()).card);
+    const QPainterPath path = roundedPath(card, 12);
+
+    // The shadow falls 6 points downwards; drawn once per size and pixel ratio.
+    const double ratio = devicePixelRatioF();
+    if (m_shadow.size() != size() * ratio || m_shadow.devicePixelRatio() != ratio)
+        m_shadow = shadowImage(size(), ratio, path, QPointF(0, 6), 16, QColor::fromRgbF(0, 0, 0, 0.42f));
+    painter.drawImage(QPointF(0, 0), m_shadow);
+    painter.fillPath(path, QColor::fromRgbF(0.07f, 0.10f, 0.17f));
+
+    painter.save();
+    painter.setClipPath(path);
+    if (const std::optional<QImage> picture = vlBackgroundImage()) {
+        // Stretched into the card; scaled once per card size rather than on every paint.
+        const QSize target = (card.size() * ratio).toSize();
+        if (m_picture.size() != target) {
+            m_picture = QPixmap::fromImage(picture->scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+            m_picture.setDevicePixelRatio(ratio);
+        }
+        painter.drawPixmap(card.topLeft(), m_picture);
+    }
+    painter.fillRect(card, C_VL_DIM);
+    QLinearGradient darker(card.topLeft(), card.bottomLeft());
+    darker.setColorAt(0, QColor::fromRgbF(0, 0, 0, 0));
+    darker.setColorAt(1, QColor::fromRgbF(0, 0, 0, 0.34f));
+    painter.fillRect(card, darker);
+    painter.restore();
+
+    QColor edge = C_VL_GOLD;
+    edge.setAlphaF(0.28f);
+    painter.strokePath(path, QPen(edge, 1));
+}
+
+void NoteBackground::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        m_drag.press(this, event->globalPosition());
+    else
+        QWidget::mousePressEvent(event);
+}
+
+void NoteBackground::mouseMoveEvent(QMouseEvent* event) {
+    m_drag.move(this, event->globalPosition());
+}
+
+void NoteBackground::mouseReleaseEvent(QMouseEvent*) {
+    m_drag.release();
+}
+
+void FlippedView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        m_drag.press(this, event->globalPosition());
+    else
+        QWidget::mousePressEvent(event);
+}
+
+void FlippedView::mouseMoveEvent(QMouseEvent* event) {
+    m_drag.move(this, event->globalPosition());
+}
+
+void FlippedView::mouseReleaseEvent(QMouseEvent*) {
+    m_drag.release();
+}
+
+void PillView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(roundedPath(rect(), 7), QColor::fromRgbF(1, 1, 1, 0.14f));
+}
+
+PassthroughLabel::PassthroughLabel(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void PassthroughLabel::setText(const StyledText& text) {
+    m_text = text;
+    update();
+}
+
+void PassthroughLabel::paintEvent(QPaintEvent*) {
+    if (m_text.text.isEmpty())
+        return;
+    QPainter painter(this);
+    drawVCentered(painter, m_text, 0, width(), rect());
+}
+
+NoteButton::NoteButton(QWidget* parent) : QAbstractButton(parent) {
+    setFocusPolicy(Qt::NoFocus);
+    setCursor(Qt::ArrowCursor);
+}
+
+void NoteButton::setGlyph(NoteGlyph glyph, const QColor& tint) {
+    m_glyph = glyph;
+    m_tint = tint;
+    update();
+}
+
+void NoteButton::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    QColor tint = m_tint;
+    if (isDown())
+        tint.setAlphaF(tint.alphaF() * 0.6f);
+    paintNoteGlyph(painter, rect(), m_glyph, tint);
+}
+
+NoteField::NoteField(QWidget* parent) : QLineEdit(parent) {
+    setFrame(false);
+    setAttribute(Qt::WA_MacShowFocusRect, false);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Base, Qt::transparent);
+    palette.setColor(QPalette::Text, C_VL_TXT);
+    palette.setColor(QPalette::PlaceholderText, C_VL_TXT_DIM);
+    setPalette(palette);
+    setFont(noteFont(12.5));
+    setPlaceholderText(QStringLiteral("新建任务"));
+}
+
+void NoteField::mousePressEvent(QMouseEvent* event) {
+    // The panel is shown without taking the keyboard; a click in the field asks for it.
+    activateWindow();
+    QLineEdit::mousePressEvent(event);
+}
+
+void NoteField::resizeEvent(QResizeEvent* event) {
+    const QRectF base = rect();
+    const QRectF text = vCenterTextRect(base, QFontMetricsF(font()).height());
+    // QLineEdit keeps 2 pixels of its own inside the text margins.
+    setTextMargins(int(text.left() - base.left()) - 2, int(text.top() - base.top()),
+                   int(base.right() - text.right()) - 2, int(base.bottom() - text.bottom()));
+    QLineEdit::resizeEvent(event);
+}
+
+EditField::EditField(QWidget* parent) : QLineEdit(parent) {
+    setFont(noteFont(NOTE_FONT_ITEM));
+    setAttribute(Qt::WA_MacShowFocusRect, false);
+    setStyleSheet(QStringLiteral("QLineEdit { color: rgb(31, 31, 31); background: rgba(255, 255, 255, 224);"
+                                 " border: 1px solid rgba(0, 0, 0, 60); border-radius: 5px; padding: 0 3px; }"));
+}
+
+bool EditField::event(QEvent* event) {
+    // Tab and Backtab would move the focus before keyPressEvent sees them: they commit.
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) {
+            end(true);
+            return true;
+        }
+    }
+    return QLineEdit::event(event);
+}
+
+void EditField::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        end(false);
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        end(true);
+        return;
+    default:
+        QLineEdit::keyPressEvent(event);
+    }
+}
+
+void EditField::focusOutEvent(QFocusEvent* event) {
+    QLineEdit::focusOutEvent(event);
+    end(true);
+}
+
+void EditField::end(bool commit) {
+    if (m_ended)
+        return;
+    m_ended = true;
+    emit editingEnded(commit);
+}

@@ -1,0 +1,134 @@
+#pragma once
+
+#include "NoteIcons.h"
+#include "TextRules.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QPointer>
+#include <QWidget>
+
+// Moves the window of a widget while the user drags a part of it nobody else claims: through
+// the window manager where it can (startSystemMove), else by following the pointer.
+class WindowDragger {
+public:
+    void press(QWidget* widget, const QPointF& globalPos);
+    void move(QWidget* widget, const QPointF& globalPos);
+    void release() { m_following = false; }
+
+private:
+    bool m_following = false;
+    QPointF m_grab;
+};
+
+// The panel's content: the rounded card with its shadow in the transparent margin, the
+// background picture, dimming, a gradient darker towards the bottom, and a thin gold edge.
+// A press on the card that no other view claims moves the panel.
+class NoteBackground : public QWidget {
+    Q_OBJECT
+public:
+    explicit NoteBackground(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    WindowDragger m_drag;
+    QImage m_shadow;
+    QPixmap m_picture;
+};
+
+// The document of the row list: rows are placed top-down; a press on its empty space moves
+// the panel like the card does.
+class FlippedView : public QWidget {
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    WindowDragger m_drag;
+};
+
+// The translucent rounded backdrop of the add-task field.
+class PillView : public QWidget {
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+};
+
+// The panel's title: draws its text centred vertically (a text taller than the label sits on
+// its bottom edge and runs above it) and lets every press through to the card behind it.
+class PassthroughLabel : public QWidget {
+    Q_OBJECT
+public:
+    explicit PassthroughLabel(QWidget* parent = nullptr);
+    void setText(const StyledText& text);
+    const StyledText& text() const { return m_text; }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    StyledText m_text;
+};
+
+// A borderless button showing one of the panel's symbols in a tint; it acts on the first
+// click even while the panel is not the active window.
+class NoteButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    explicit NoteButton(QWidget* parent = nullptr);
+    void setGlyph(NoteGlyph glyph, const QColor& tint);
+    NoteGlyph glyph() const { return m_glyph; }
+    QColor tint() const { return m_tint; }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    NoteGlyph m_glyph = NoteGlyph::XMark;
+    QColor m_tint;
+};
+
+// The add-task field: no frame, no background, the text inset and centred vertically as
+// vCenterTextRect places it. A click in the inactive panel gives it the keyboard at once.
+class NoteField : public QLineEdit {
+    Q_OBJECT
+public:
+    explicit NoteField(QWidget* parent = nullptr);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+};
+
+// The inline editor of a task row. Escape cancels; Return, Tab, Backtab and losing the focus
+// commit. Each ending is reported once.
+class EditField : public QLineEdit {
+    Q_OBJECT
+public:
+    explicit EditField(QWidget* parent = nullptr);
+
+signals:
+    void editingEnded(bool commit);
+
+protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    void end(bool commit);
+    bool m_ended = false;
+};

@@ -1,0 +1,198 @@
+// The note panel's arithmetic and content, without a window.
+#include "NoteContent.h"
+#include "NoteLayout.h"
+
+#include <QtTest>
+
+Q_DECLARE_METATYPE(QList<Row>)
+
+namespace {
+
+Row header(const QString& text) {
+    return Row{"header", text, {}, {}, {}, {}};
+}
+Row task(const QString& id, const QString& text, std::optional<QString> cat = {}, bool done = false) {
+    return Row{"item", text, id, done, done ? std::optional<QString>("2026-12-06") : std::nullopt, cat};
+}
+
+const FixedClock kClock(QDateTime(QDate(2026, 12, 6), QTime(12, 0)));
+
+} // namespace
+
+class TestNoteLayout : public QObject {
+    Q_OBJECT
+
+private slots:
+    void framesForAnyHeight_data();
+    void framesForAnyHeight();
+    void stacking();
+    void resizeClamp_data();
+    void resizeClamp();
+    void notePos_data();
+    void notePos();
+    void fieldTextRect_data();
+    void fieldTextRect();
+    void rowGeometry();
+    void content_data();
+    void content();
+};
+
+void TestNoteLayout::framesForAnyHeight_data() {
+    QTest::addColumn<double>("h");
+    QTest::newRow("300") << 300.0;
+    QTest::newRow("480") << 480.0;
+    QTest::newRow("2000") << 2000.0;
+}
+
+// The header band hugs the top, the input row and the grip the bottom; the list fills between.
+void TestNoteLayout::framesForAnyHeight() {
+    QFETCH(double, h);
+    const NoteFrames f = noteFrames(h);
+    QCOMPARE(f.resizeHandle, QRectF(0, 0, 300, 18));
+    QCOMPARE(f.close, QRectF(256, h - 49, 22, 22));
+    QCOMPARE(f.pin, QRectF(230, h - 49, 22, 22));
+    QCOMPARE(f.title, QRectF(22, h - 58, 200, 40));
+    QCOMPARE(f.pill, QRectF(22, 22, 222, 28));
+    QCOMPARE(f.add, QRectF(250, 22, 28, 28));
+    QCOMPARE(f.scroll, QRectF(22, 60, 256, h - 132));
+    QCOMPARE(f.card, QRectF(12, 12, 276, h - 24));
+    QVERIFY(!f.menu);
+    // Without a tray the menu button sits left of the pin and the title gives way.
+    const NoteFrames withMenu = noteFrames(h, true);
+    QCOMPARE(withMenu.menu.value_or(QRectF()), QRectF(204, h - 49, 22, 22));
+    QCOMPARE(withMenu.title.right(), 196.0);
+}
+
+void TestNoteLayout::stacking() {
+    const Stacked none = stackRows({}, {}, 348);
+    QVERIFY(none.tops.isEmpty());
+    QCOMPARE(none.height, 348.0);
+    const Stacked two = stackRows({56, 34}, {7, 6}, 50);
+    QCOMPARE(two.tops, (QList<double>{0, 63}));
+    QCOMPARE(two.height, 103.0); // the last gap counts too
+}
+
+void TestNoteLayout::resizeClamp_data() {
+    QTest::addColumn<double>("dy");
+    QTest::addColumn<double>("maxH");
+    QTest::addColumn<double>("expected");
+    QTest::newRow("down a little") << 40.0 << 1000.0 << 520.0;
+    QTest::newRow("up past the minimum") << -400.0 << 1000.0 << 300.0;
+    QTest::newRow("down past the screen") << 900.0 << 1000.0 << 1000.0;
+    QTest::newRow("screen lower than the minimum") << 0.0 << 250.0 << 300.0;
+}
+
+void TestNoteLayout::resizeClamp() {
+    QFETCH(double, dy);
+    QFETCH(double, maxH);
+    QFETCH(double, expected);
+    QCOMPARE(resizedHeight(480, dy, maxH), expected);
+}
+
+void TestNoteLayout::notePos_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QPointF>("point");
+    QTest::newRow("written form") << formatNotePos(QPointF(120, -40.5)) << true << QPointF(120, -40.5);
+    QTest::newRow("spaces") << " { 1e2 ,3 } " << true << QPointF(100, 3);
+    QTest::newRow("no braces") << "12, 34" << false << QPointF();
+    QTest::newRow("one number") << "{12}" << false << QPointF();
+    QTest::newRow("words") << "{left, top}" << false << QPointF();
+    QTest::newRow("empty") << "" << false << QPointF();
+}
+
+void TestNoteLayout::notePos() {
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    QFETCH(QPointF, point);
+    const std::optional<QPointF> parsed = parseNotePos(text);
+    QCOMPARE(parsed.has_value(), valid);
+    if (valid)
+        QCOMPARE(*parsed, point);
+}
+
+void TestNoteLayout::fieldTextRect_data() {
+    QTest::addColumn<QRectF>("base");
+    QTest::addColumn<double>("natural");
+    QTest::addColumn<QRectF>("expected");
+    QTest::newRow("centred on its height") << QRectF(3, 4, 222, 28) << 17.0 << QRectF(13, 9.5, 202, 17);
+    QTest::newRow("narrow keeps 10") << QRectF(0, 0, 25, 28) << 17.0 << QRectF(10, 0 + 5.5, 10, 17);
+    QTest::newRow("no natural height") << QRectF(0, 0, 222, 28) << 0.0 << QRectF(10, 0, 202, 28);
+    QTest::newRow("taller than the box") << QRectF(0, 0, 222, 28) << 28.0 << QRectF(10, 0, 202, 28);
+}
+
+void TestNoteLayout::fieldTextRect() {
+    QFETCH(QRectF, base);
+    QFETCH(double, natural);
+    QFETCH(QRectF, expected);
+    QCOMPARE(vCenterTextRect(base, natural), expected);
+}
+
+void TestNoteLayout::rowGeometry() {
+    using namespace rowgeom;
+    QVERIFY(!emblemBox(238, 26));
+    QVERIFY(emblemBox(238, 27));
+    const QRectF box = *emblemBox(238, 56);
+    QCOMPARE(emblemStar(box).first(), QPointF(box.center().x() + 21, box.center().y()));
+    QCOMPARE(emblemRingDiameter(box), 12.6);
+    // A header without a count line places its title as if a gap and an empty line followed.
+    QCOMPARE(headerTitleRect(238, 56, 20, 0).y(), 28 - 10 + 1.0);
+    QCOMPARE(chevron(238, 56, false)[1], QPointF(219, 28 - 2.475)); // pointing down
+    QCOMPARE(chevron(238, 56, true)[1], QPointF(219 + 2.475, 28));  // pointing right
+    QCOMPARE(taskCard(238, 40, 12), QRectF(12, 13, 226, 14));
+    QCOMPARE(taskCard(238, 40, 30).height(), 8.0);
+    QCOMPARE(checkboxCentre(238, 40, 0), QPointF(28, 20));
+    QCOMPARE(editButton(238, 40), QRectF(190, 11, 18, 18));
+    QVERIFY(inHandleZone(238, 212) && !inHandleZone(238, 211.5));
+    QCOMPARE(taskTextRect(238, 40, 0, 60).y(), 0.0); // a text taller than the row sits on its bottom
+}
+
+void TestNoteLayout::content_data() {
+    QTest::addColumn<QList<Row>>("rows");
+    QTest::addColumn<QStringList>("overlay");
+    QTest::addColumn<QStringList>("shown"); // "H:label|count|collapsed" or "T:text|done|height"
+    const QString other = QStringLiteral("其他");
+    QTest::newRow("local tick counts at once")
+        << QList<Row>{header("🛒 购物 ✨"), task("a", "牛奶", "🛒 购物 ✨"), task("b", "面包", "🛒 购物 ✨")}
+        << QStringList{"done:a"}
+        << QStringList{"H:购物|2 项 · 已完成 1|", "T:牛奶|done|34", "T:面包||34"};
+    QTest::newRow("collapsed keeps its count")
+        << QList<Row>{header("A"), task("a", "x", "A", true), task("b", "y", "A")} << QStringList{"collapse:A"}
+        << QStringList{"H:A|2 项 · 已完成 1|collapsed"};
+    QTest::newRow("其他 counts only items labelled so")
+        << QList<Row>{task("a", "no label"), task("b", "unknown", "Z")} << QStringList{"pending:new"}
+        << QStringList{"H:其他|1 项 · 已完成 0|", "T:no label||34", "T:unknown||34", "T:new||34"};
+    QTest::newRow("tall text") << QList<Row>{task("a", "tall")} << QStringList{}
+                               << QStringList{"H:其他|0 项 · 已完成 0|", "T:tall||49"};
+}
+
+void TestNoteLayout::content() {
+    QFETCH(QList<Row>, rows);
+    QFETCH(QStringList, overlay);
+    QFETCH(QStringList, shown);
+    ListState state;
+    state.clock = &kClock;
+    state.payload = Payload{"u", "M", "", rows, "H", "", {}};
+    for (const QString& o : overlay) {
+        const QString arg = o.section(':', 1);
+        if (o.startsWith("done:"))
+            state.localDone[arg] = true;
+        else if (o.startsWith("collapse:"))
+            state.collapsedCats.insert(arg);
+        else
+            state.pendingAdd[ListState::kMine].append(task(ListState::newPendingId(), arg));
+    }
+    // 15.5 measured gives 16 + 14, raised to 34; 34.2 gives 35 + 14.
+    const NoteContent content = buildNoteContent(state, [](const QString& t) { return t == "tall" ? 35.0 : 16.0; });
+    QStringList out;
+    for (const NoteRowData& r : content.rows) {
+        out << (r.isHeader ? QStringLiteral("H:%1|%2|%3").arg(r.label, r.subText, r.collapsed ? "collapsed" : "")
+                           : QStringLiteral("T:%1|%2|%3").arg(r.label, r.isDone ? "done" : "").arg(r.rowH));
+    }
+    QCOMPARE(out, shown);
+    QCOMPARE(content.title, QStringLiteral("M"));
+    QCOMPARE(content.updated, std::optional<QString>("u"));
+}
+
+QTEST_APPLESS_MAIN(TestNoteLayout)
+#include "test_note_layout.moc"
