@@ -162,22 +162,30 @@ void NoteController::refreshNote() {
         m_panel->title->setText(title);
     }
     if (!m_shown || content.rows != m_shown->rows) {
-        // The change may come from one of these rows' own clicks: they go away once it returns.
-        for (NoteRow* row : std::as_const(m_rows)) {
-            row->hide();
-            row->deleteLater();
-        }
-        m_rows.clear();
+        // Row views are reused: one whose data is unchanged is left as it is, so a tick in a
+        // long list redraws one row. Views no longer needed go once the click that may have
+        // led here has returned.
         QHash<QString, double> kept;
-        for (const NoteRowData& data : std::as_const(content.rows)) {
-            auto* row = new NoteRow(data, m_panel->stack);
-            connect(row, &NoteRow::collapseClicked, this, &NoteController::toggleCollapse);
-            connect(row, &NoteRow::toggleClicked, this, &NoteController::noteToggle);
-            connect(row, &NoteRow::editClicked, this, &NoteController::beginEdit);
-            row->show();
-            m_rows.append(row);
+        for (qsizetype i = 0; i < content.rows.size(); ++i) {
+            const NoteRowData& data = content.rows[i];
+            if (i < m_rows.size()) {
+                if (!(m_rows[i]->data() == data))
+                    m_rows[i]->setData(data);
+            } else {
+                auto* row = new NoteRow(data, m_panel->stack);
+                connect(row, &NoteRow::collapseClicked, this, &NoteController::toggleCollapse);
+                connect(row, &NoteRow::toggleClicked, this, &NoteController::noteToggle);
+                connect(row, &NoteRow::editClicked, this, &NoteController::beginEdit);
+                row->show();
+                m_rows.append(row);
+            }
             if (!data.isHeader)
                 kept.insert(data.label, m_heights.value(data.label));
+        }
+        while (m_rows.size() > content.rows.size()) {
+            NoteRow* row = m_rows.takeLast();
+            row->hide();
+            row->deleteLater();
         }
         m_heights = std::move(kept);
         relayout();

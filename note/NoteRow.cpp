@@ -38,22 +38,43 @@ StyledText headerLine(const QString& text, const QFont& font, const QColor& colo
 
 } // namespace
 
-NoteRow::NoteRow(const NoteRowData& data, QWidget* parent) : QWidget(parent), m_data(data) {
+NoteRow::NoteRow(const NoteRowData& data, QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
-    m_editBtn = new NoteButton(this);
-    m_editBtn->setGlyph(NoteGlyph::Pencil, withAlpha(C_VL_TXT, 0.62));
-    m_editBtn->setToolTip(QStringLiteral("编辑文字"));
-    m_editBtn->setAccessibleName(QStringLiteral("编辑"));
-    m_editBtn->hide();
-    connect(m_editBtn, &QAbstractButton::clicked, this, [this] { emit editClicked(this); });
+    setData(data);
+}
+
+void NoteRow::setData(const NoteRowData& data) {
+    m_data = data;
     if (m_data.isHeader)
         setCursor(Qt::PointingHandCursor);
+    else
+        unsetCursor();
+    showEditButton(m_hovered && !m_data.isHeader && !m_editField && !m_dragging);
+    layoutIcons();
+    update();
+}
+
+void NoteRow::showEditButton(bool shown) {
+    if (!shown) {
+        if (m_editBtn)
+            m_editBtn->hide();
+        return;
+    }
+    if (!m_editBtn) {
+        m_editBtn = new NoteButton(this);
+        m_editBtn->setGlyph(NoteGlyph::Pencil, withAlpha(C_VL_TXT, 0.62));
+        m_editBtn->setToolTip(QStringLiteral("编辑文字"));
+        m_editBtn->setAccessibleName(QStringLiteral("编辑"));
+        connect(m_editBtn, &QAbstractButton::clicked, this, [this] { emit editClicked(this); });
+        layoutIcons();
+    }
+    m_editBtn->show();
 }
 
 void NoteRow::setDragging(bool dragging) {
     m_dragging = dragging;
     if (dragging)
-        m_editBtn->hide();
+        showEditButton(false);
     update();
 }
 
@@ -70,10 +91,7 @@ EditField* NoteRow::editField() const {
 
 void NoteRow::setEditField(EditField* field) {
     m_editField = field;
-    if (field)
-        m_editBtn->hide();
-    else
-        m_editBtn->setVisible(m_hovered && !m_data.isHeader && !m_dragging);
+    showEditButton(!field && m_hovered && !m_data.isHeader && !m_dragging);
     update();
 }
 
@@ -82,7 +100,7 @@ void NoteRow::resizeEvent(QResizeEvent*) {
 }
 
 void NoteRow::layoutIcons() {
-    if (m_data.isHeader)
+    if (m_data.isHeader || !m_editBtn)
         return;
     const FlipY flip{double(height())};
     m_editBtn->setGeometry(flip.rect(rowgeom::editButton(width(), height())).toRect());
@@ -90,15 +108,13 @@ void NoteRow::layoutIcons() {
 
 void NoteRow::enterEvent(QEnterEvent*) {
     m_hovered = true;
-    if (!m_data.isHeader && !m_editField && !m_dragging)
-        m_editBtn->show();
+    showEditButton(!m_data.isHeader && !m_editField && !m_dragging);
     update();
 }
 
 void NoteRow::leaveEvent(QEvent*) {
     m_hovered = false;
-    if (!m_data.isHeader)
-        m_editBtn->hide();
+    showEditButton(false);
     update();
 }
 

@@ -19,6 +19,8 @@ public:
     explicit NoteRow(const NoteRowData& data, QWidget* parent = nullptr);
 
     const NoteRowData& data() const { return m_data; }
+    // Shows another row's data in this view (a rebuild reuses the views it has).
+    void setData(const NoteRowData& data);
     bool isHeader() const { return m_data.isHeader; }
     const QString& itemId() const { return m_data.itemId; }
     const QString& label() const { return m_data.label; }
@@ -33,6 +35,8 @@ public:
     double dragPad() const { return m_dragPad; }
     void setDragPad(double pad);
 
+    // The pencil: made the first time the pointer enters a task row, so a long list does not
+    // carry a button per row.
     NoteButton* editBtn() const { return m_editBtn; }
     EditField* editField() const;
     // Puts an editor over the text (the row stops drawing its text and grip) or removes it.
@@ -60,6 +64,7 @@ private:
     void drawItem(QPainter& painter);
     void layoutIcons();
     void updateCursor(double x);
+    void showEditButton(bool shown);
     QPointF toStack(const QPointF& local) const;
 
     NoteRowData m_data;

@@ -1,0 +1,96 @@
+// Measures what a change costs the note panel: the content rebuilt from the list state, the
+// rows made, their texts measured and stacked. The panel is built offscreen.
+#include "FeedSync.h"
+#include "ListActions.h"
+#include "NoteController.h"
+#include "NoteRow.h"
+#include "Settings.h"
+
+#include <QApplication>
+#include <QNetworkAccessManager>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+namespace {
+
+const FixedClock kClock(QDateTime(QDate(2026, 12, 6), QTime(12, 0)));
+
+Payload feedWith(int tasks) {
+    Payload feed{"12-06 08:30", "阿蓁的 To-do", "", {}, "晴川子的 To-do", "", {}};
+    const int sections = std::max(5, tasks / 50);
+    for (int s = 0; s < sections; ++s)
+        feed.mine_rows.append(ListState::headerRow(QStringLiteral("分类 %1").arg(s)));
+    for (int i = 0; i < tasks; ++i) {
+        feed.mine_rows.append(Row{QStringLiteral("item"), QStringLiteral("第 %1 件事：整理房间、回复邮件").arg(i),
+                                  QStringLiteral("id-%1").arg(i), i % 7 == 0,
+                                  i % 7 == 0 ? std::optional<QString>(QStringLiteral("2026-12-06")) : std::nullopt,
+                                  QStringLiteral("分类 %1").arg(i % sections)});
+    }
+    return feed;
+}
+
+struct Fixture {
+    QTemporaryDir dir;
+    QSettings store{dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat};
+    Settings settings{store};
+    QNetworkAccessManager network;
+    ListState state;
+    FeedSync sync{state, network, const_cast<FixedClock&>(kClock)};
+    ListActions actions{state, sync};
+    NoteController note{state, actions, settings};
+
+    explicit Fixture(int tasks) {
+        state.clock = &kClock;
+        state.payload = feedWith(tasks);
+    }
+};
+
+// A tick: one task's state flips, the content is rebuilt and every row made anew; the texts
+// were measured before.
+void BM_RefreshNoteAfterTick(benchmark::State& bm) {
+    Fixture f(int(bm.range(0)));
+    f.note.showNote();
+    bool done = false;
+    for (auto _ : bm) {
+        done = !done;
+        f.state.localDone[QStringLiteral("id-1")] = done;
+        f.note.refreshNote();
+    }
+    bm.counters["rows"] = double(f.note.rows().size());
+}
+BENCHMARK(BM_RefreshNoteAfterTick)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// The first showing: every text measured.
+void BM_RefreshNoteFirst(benchmark::State& bm) {
+    for (auto _ : bm) {
+        bm.PauseTiming();
+        auto f = std::make_unique<Fixture>(int(bm.range(0)));
+        bm.ResumeTiming();
+        f->note.showNote();
+        bm.PauseTiming();
+        f.reset();
+        bm.ResumeTiming();
+    }
+}
+BENCHMARK(BM_RefreshNoteFirst)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+// A refresh that changes nothing visible.
+void BM_RefreshNoteUnchanged(benchmark::State& bm) {
+    Fixture f(int(bm.range(0)));
+    f.note.showNote();
+    for (auto _ : bm)
+        f.note.refreshNote();
+}
+BENCHMARK(BM_RefreshNoteUnchanged)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
