@@ -11,6 +11,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 
 using namespace std::chrono_literals;
 
@@ -21,6 +22,14 @@ NoteController::NoteController(ListState& state, ListActions& actions, Settings&
     m_placeWriter.setSingleShot(true);
     m_placeWriter.setInterval(400ms);
     connect(&m_placeWriter, &QTimer::timeout, this, &NoteController::rememberPlace);
+    // 60 Hz while a row is dragged, and only then; precise so the glide does not stutter.
+    m_dragTimer.setTimerType(Qt::PreciseTimer);
+    m_dragTimer.setInterval(std::chrono::milliseconds(16));
+    connect(&m_dragTimer, &QTimer::timeout, this, &NoteController::dragTick);
+}
+
+NoteRow* NoteController::draggingRow() const {
+    return m_draggingRow;
 }
 
 NoteController::~NoteController() {
@@ -129,7 +138,7 @@ void NoteController::relayout() {
     // The list area's own size: the viewport's is only updated once the panel is on screen.
     const Stacked stacked = stackRows(heights, gaps, m_panel->scroll->maximumViewportSize().height());
     for (qsizetype i = 0; i < m_rows.size(); ++i) {
-        m_rows[i]->targetY = stacked.tops[i];
+        m_rows[i]->targetY = m_rows[i]->stackY = stacked.tops[i];
         m_rows[i]->setGeometry(0, int(stacked.tops[i]), int(NOTE_LIST_W), int(std::ceil(heights[i])));
     }
     m_panel->stack->resize(int(NOTE_LIST_W), int(std::ceil(stacked.height)));
@@ -147,6 +156,7 @@ double NoteController::textHeight(const QString& text) {
 void NoteController::refreshNote() {
     if (!m_panel)
         return;
+    stopDragTimer();
     m_draggingRow = nullptr;
     m_pendingRefresh = false;
     NoteContent content = buildNoteContent(m_state, [this](const QString& text) { return textHeight(text); });
@@ -176,6 +186,9 @@ void NoteController::refreshNote() {
                 connect(row, &NoteRow::collapseClicked, this, &NoteController::toggleCollapse);
                 connect(row, &NoteRow::toggleClicked, this, &NoteController::noteToggle);
                 connect(row, &NoteRow::editClicked, this, &NoteController::beginEdit);
+            connect(row, &NoteRow::dragStarted, this, &NoteController::beginRowDrag);
+            connect(row, &NoteRow::dragMoved, this, &NoteController::rowDragMoved);
+            connect(row, &NoteRow::dragEnded, this, &NoteController::endRowDrag);
                 row->show();
                 m_rows.append(row);
             }
@@ -292,4 +305,141 @@ void NoteController::submitTask() {
         return;
     m_panel->input->clear();
     m_actions.add(text);
+}
+
+void NoteController::beginRowDrag(NoteRow* row, const QPointF& stackPoint) {
+    if (!row || !m_rows.contains(row))
+        return;
+    m_draggingRow = row;
+    m_dragGrabDY = stackPoint.y() - row->stackY;
+    m_dragStackY = row->stackY;
+    m_dragLastPoint = stackPoint;
+    m_dragScrollSpeed = 0;
+    row->raise(); // drawn over the rows it passes
+    updateDragLayout();
+    startDragTimer();
+}
+
+void NoteController::startDragTimer() {
+    m_dragTimer.start();
+}
+
+void NoteController::stopDragTimer() {
+    m_dragTimer.stop();
+    m_dragScrollSpeed = 0;
+}
+
+void NoteController::rowDragMoved(NoteRow* row, const QPointF& stackPoint) {
+    if (!row || row->isHeader() || !m_rows.contains(row))
+        return;
+    m_draggingRow = row;
+    m_dragLastPoint = stackPoint;
+    m_dragStackY = stackPoint.y() - m_dragGrabDY;
+    updateDragLayout();
+}
+
+void NoteController::updateDragLayout() {
+    NoteRow* dragged = m_draggingRow;
+    if (!dragged || !m_panel)
+        return;
+    QList<NoteRow*> others = m_rows;
+    others.removeOne(dragged);
+    QList<drag::Slot> places;
+    places.reserve(others.size());
+    for (const NoteRow* row : std::as_const(others))
+        places.append({row->rowH(), row->rowGap(), row->isHeader()});
+    const double centre = m_dragStackY + dragged->rowH() * 0.5;
+    QList<NoteRow*> order = others;
+    order.insert(drag::insertionIndex(places, centre), dragged);
+    if (order != m_rows) {
+        m_rows = order;
+        // Crossing a header moves the task into that header's section.
+        const qsizetype k = m_rows.indexOf(dragged);
+        if (k > 0) {
+            QString sec;
+            for (qsizetype i = k - 1; i >= 0; --i) {
+                if (m_rows[i]->isHeader()) {
+                    sec = m_rows[i]->sec();
+                    break;
+                }
+            }
+            dragged->setSec(sec);
+        }
+    }
+    double y = 0;
+    for (NoteRow* row : std::as_const(m_rows)) {
+        row->targetY = y;
+        y += row->rowH() + row->rowGap();
+    }
+    m_panel->stack->resize(int(NOTE_LIST_W),
+                           int(std::ceil(std::max(y, double(m_panel->scroll->maximumViewportSize().height())))));
+}
+
+void NoteController::updateDragScrollSpeed() {
+    if (!m_panel) {
+        m_dragScrollSpeed = 0;
+        return;
+    }
+    const double top = m_panel->scroll->verticalScrollBar()->value();
+    const double visible = m_panel->scroll->viewport()->height();
+    m_dragScrollSpeed = drag::scrollSpeed(m_dragLastPoint.y(), top, top + visible);
+}
+
+void NoteController::dragTick() {
+    NoteRow* dragged = m_draggingRow;
+    if (!dragged || !m_panel) {
+        stopDragTimer();
+        return;
+    }
+    dragged->setDragPad(drag::lifted(dragged->dragPad(), NOTE_DRAG_PAD));
+    updateDragScrollSpeed();
+    if (std::abs(m_dragScrollSpeed) > drag::kScrollThreshold) {
+        QScrollBar* bar = m_panel->scroll->verticalScrollBar();
+        const double old = bar->value();
+        const double next = drag::scrolledTop(old, m_dragScrollSpeed, m_panel->stack->height(),
+                                              m_panel->scroll->viewport()->height());
+        if (std::abs(next - old) > drag::kScrollThreshold) {
+            bar->setValue(int(std::lround(next)));
+            // The pointer's place in the document moves with the content under it.
+            const double delta = bar->value() - old;
+            m_dragStackY += delta;
+            m_dragLastPoint.ry() += delta;
+            updateDragLayout();
+        }
+    }
+    for (NoteRow* row : std::as_const(m_rows)) {
+        if (row == dragged)
+            continue;
+        const double y = drag::glide(row->stackY, row->targetY);
+        if (y != row->stackY) {
+            row->stackY = y;
+            row->move(0, int(std::lround(y)));
+        }
+    }
+    const double pad = dragged->dragPad();
+    dragged->stackY = m_dragStackY;
+    dragged->setGeometry(0, int(std::lround(m_dragStackY - pad)), int(NOTE_LIST_W),
+                         int(std::ceil(dragged->rowH() + 2 * pad)));
+}
+
+void NoteController::endRowDrag(NoteRow* row) {
+    stopDragTimer();
+    m_draggingRow = nullptr;
+    if (!row)
+        return;
+    row->setDragPad(0);
+    row->stackY = row->targetY;
+    row->setGeometry(0, int(std::lround(row->targetY)), int(NOTE_LIST_W), int(std::ceil(row->rowH())));
+    QList<drag::Entry> entries;
+    for (const NoteRow* r : std::as_const(m_rows)) {
+        if (!r->isHeader() && !r->itemId().isEmpty() && !rules::isPendingId(r->itemId()))
+            entries.append({r->itemId(), r->sec()});
+    }
+    if (entries.isEmpty())
+        return;
+    QList<OrderEntry> order;
+    for (const drag::Entry& e : drag::regroup(entries, m_state.sectionLabels()))
+        order.append({e.id, e.sec});
+    // The override is written and sent through the write path, which rebuilds the panel.
+    m_actions.reorder(order);
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "NoteContent.h"
+#include "NoteDrag.h"
 
 #include <QHash>
 #include <QObject>
+#include <QPointF>
 #include <QPointer>
 #include <QTimer>
 
@@ -38,6 +40,18 @@ public:
 
     void noteToggle(const QString& itemId, bool wasDone);
     void toggleCollapse(const QString& label);
+    void beginRowDrag(NoteRow* row, const QPointF& stackPoint);
+    void rowDragMoved(NoteRow* row, const QPointF& stackPoint);
+    void endRowDrag(NoteRow* row);
+    void startDragTimer();
+    void stopDragTimer();
+    void dragTick();
+    void updateDragScrollSpeed();
+    void updateDragLayout();
+    NoteRow* draggingRow() const;
+    bool dragTimerRunning() const { return m_dragTimer.isActive(); }
+    double dragScrollSpeed() const { return m_dragScrollSpeed; }
+
     void beginEdit(NoteRow* row);
     void cancelEdit();
     void commitEdit();
@@ -77,6 +91,13 @@ private:
     bool m_menuButton = false;
     int m_rebuilds = 0;
     QTimer m_placeWriter;
+    // Drag state: the pointer's offset from the row's top at the grab, where the row's top
+    // should be, the last pointer position and the auto-scroll step (all in the document).
+    double m_dragGrabDY = 0;
+    double m_dragStackY = 0;
+    QPointF m_dragLastPoint;
+    double m_dragScrollSpeed = 0;
+    QTimer m_dragTimer;
     // Task text heights of the rows shown, so a rebuild measures only new texts.
     QHash<QString, double> m_heights;
 };

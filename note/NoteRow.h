@@ -31,7 +31,12 @@ public:
     bool hovered() const { return m_hovered; }
     bool isDragging() const { return m_dragging; }
     void setDragging(bool dragging);
+    // Where the row should settle during a drag, and its top as it glides there (fractional:
+    // the widget itself sits on whole pixels).
     double targetY = 0;
+    double stackY = 0;
+    // A drag across a header moves the task into that header's section.
+    void setSec(const QString& sec) { m_data.sec = sec; }
     double dragPad() const { return m_dragPad; }
     void setDragPad(double pad);
 

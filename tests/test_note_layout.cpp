@@ -1,5 +1,6 @@
 // The note panel's arithmetic and content, without a window.
 #include "NoteContent.h"
+#include "NoteDrag.h"
 #include "NoteLayout.h"
 
 #include <QtTest>
@@ -35,6 +36,11 @@ private slots:
     void rowGeometry();
     void content_data();
     void content();
+    void dragInsertion_data();
+    void dragInsertion();
+    void dragScrollSpeed_data();
+    void dragScrollSpeed();
+    void dragSteps();
 };
 
 void TestNoteLayout::framesForAnyHeight_data() {
@@ -192,6 +198,65 @@ void TestNoteLayout::content() {
     QCOMPARE(out, shown);
     QCOMPARE(content.title, QStringLiteral("M"));
     QCOMPARE(content.updated, std::optional<QString>("u"));
+}
+
+// The others, without the dragged second task: a header 56 high (gap 7) and two tasks 40 high.
+void TestNoteLayout::dragInsertion_data() {
+    QTest::addColumn<double>("centre");
+    QTest::addColumn<int>("index");
+    QTest::newRow("above the first task's middle: first task") << 82.9 << 1;
+    QTest::newRow("at the first task's middle: after it") << 83.0 << 2;
+    QTest::newRow("above the header: still under it") << 5.0 << 1;
+    QTest::newRow("below everything: last") << 500.0 << 3;
+}
+
+void TestNoteLayout::dragInsertion() {
+    QFETCH(double, centre);
+    QFETCH(int, index);
+    const QList<drag::Slot> others{{56, 7, true}, {40, 6, false}, {40, 6, false}};
+    QCOMPARE(drag::insertionIndex(others, centre), qsizetype(index));
+}
+
+// The visible part of the document runs from 100 to 400.
+void TestNoteLayout::dragScrollSpeed_data() {
+    QTest::addColumn<double>("py");
+    QTest::addColumn<double>("speed");
+    QTest::newRow("10 below the top") << 110.0 << -5.6;
+    QTest::newRow("6 below the top: the limit") << 106.0 << -7.0;
+    QTest::newRow("above the top") << 40.0 << -7.0;
+    QTest::newRow("at the edge of the zone") << 126.0 << 0.0;
+    QTest::newRow("middle") << 250.0 << 0.0;
+    QTest::newRow("10 above the bottom") << 390.0 << 5.6;
+    QTest::newRow("below the bottom") << 460.0 << 7.0;
+}
+
+void TestNoteLayout::dragScrollSpeed() {
+    QFETCH(double, py);
+    QFETCH(double, speed);
+    QVERIFY(qFuzzyCompare(drag::scrollSpeed(py, 100, 400) + 10, speed + 10));
+}
+
+void TestNoteLayout::dragSteps() {
+    // Scrolling stays within the document, and does not happen when it fits.
+    QCOMPARE(drag::scrolledTop(3, -7, 1000, 300), 0.0);
+    QCOMPARE(drag::scrolledTop(695, 7, 1000, 300), 700.0);
+    QCOMPARE(drag::scrolledTop(0, 7, 250, 300), 0.0);
+    // Glide 30 % of the way, snap when closer than 0.4.
+    QCOMPARE(drag::glide(0, 10), 3.0);
+    QCOMPARE(drag::glide(9.7, 10), 10.0);
+    // Lifted fully in five ticks.
+    double pad = 0;
+    for (int tick = 0; tick < 4; ++tick)
+        pad = drag::lifted(pad, 12);
+    QVERIFY(pad < 12);
+    QCOMPARE(drag::lifted(pad, 12), 12.0);
+    // Regrouped section by section in label order; unknown sections last.
+    const QList<drag::Entry> grouped =
+        drag::regroup({{"1", "B"}, {"2", "X"}, {"3", "A"}, {"4", "B"}}, {"A", "B"});
+    QStringList ids;
+    for (const drag::Entry& e : grouped)
+        ids << e.id;
+    QCOMPARE(ids, (QStringList{"3", "1", "4", "2"}));
 }
 
 QTEST_APPLESS_MAIN(TestNoteLayout)
