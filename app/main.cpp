@@ -5,8 +5,18 @@
 #include <QSettings>
 #include <QTimer>
 
+#include <cstdio>
+
 int main(int argc, char* argv[]) {
-    const Endpoints endpoints = Endpoints::fromEnvironment();
+    // Bad endpoints stop the app before it shows anything: a wrong address would lose every
+    // message silently. The line names the variable and never the topic.
+    QString error;
+    const std::optional<Endpoints> endpoints = Endpoints::fromEnvironment(
+        QProcessEnvironment::systemEnvironment(), Endpoints::builtIn(), &error);
+    if (!endpoints) {
+        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+        return 2;
+    }
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Velloa"));
     QCoreApplication::setApplicationName(QStringLiteral("Velloa"));
@@ -16,7 +26,7 @@ int main(int argc, char* argv[]) {
     registerBundledFonts();
 
     QSettings store;
-    AppDelegate delegate(store, endpoints);
+    AppDelegate delegate(store, *endpoints);
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
     return app.exec();
 }
