@@ -1,7 +1,9 @@
 #include "AppDelegate.h"
 #include "Assets.h"
+#include "Translations.h"
 
 #include <QApplication>
+#include <QLocale>
 #include <QSettings>
 #include <QTimer>
 
@@ -18,6 +20,9 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     QApplication app(argc, argv);
+    // First, so that every text Qt makes from here on (network errors in the menu's warning
+    // line) is in the user's language.
+    installQtTranslations(QLocale::system());
     QCoreApplication::setOrganizationName(QStringLiteral("Velloa"));
     QCoreApplication::setApplicationName(QStringLiteral("Velloa"));
     QApplication::setApplicationDisplayName(QStringLiteral("维洛清单"));

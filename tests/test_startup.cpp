@@ -1,6 +1,12 @@
 #include "Endpoints.h"
+#include "FeedSync.h"
+#include "ManualClock.h"
+#include "TestHttpServer.h"
+#include "Translations.h"
 
+#include <QNetworkAccessManager>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QtTest>
 
 namespace {
@@ -28,6 +34,7 @@ private slots:
     void endpoints_data();
     void endpoints();
     void badVariableStopsTheApp();
+    void qtErrorTextsInTheUsersLanguage();
 };
 
 // Accepted rows give the feed and inbox addresses, refused rows the line main() prints.
@@ -113,6 +120,27 @@ void TestStartup::badVariableStopsTheApp() {
     QCOMPARE(QString::fromLocal8Bit(app.readAllStandardError()),
              notHttp("VELLOA_RELAY_URL", "uses ftp") + u'\n');
     QVERIFY(app.readAllStandardOutput().isEmpty());
+}
+
+// The menu's warning line shows Qt's description of a network error: on a Chinese desktop, in
+// Chinese.
+void TestStartup::qtErrorTextsInTheUsersLanguage() {
+    QVERIFY(installQtTranslations(QLocale(QLocale::Chinese, QLocale::China)));
+    QString url;
+    {
+        TestHttpServer closed;
+        QVERIFY(closed.listen());
+        url = closed.url(QStringLiteral("/data.json"));
+    } // its port refuses connections now
+    ListState state;
+    QNetworkAccessManager network;
+    ManualClock clock;
+    FeedSync sync(state, network, clock);
+    sync.dataUrl = url;
+    QSignalSpy failed(&sync, &FeedSync::refreshFailed);
+    sync.refresh();
+    QVERIFY(failed.wait(15000));
+    QCOMPARE(failed.value(0).value(0).toString(), QStringLiteral("连接被拒绝"));
 }
 
 QTEST_GUILESS_MAIN(TestStartup)
