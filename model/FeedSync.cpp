@@ -106,7 +106,8 @@ void FeedSync::handleReply(QNetworkReply* reply, quint64 sequence, const QByteAr
         transportError = reply->errorString();
 
     if (oversized) {
-        m_lastError = transportError.value_or(kFetchFailed);
+        // The abort was ours: the body counts as one that does not decode.
+        m_lastError = kFetchFailed;
     } else if (body.isEmpty() && transportError) {
         m_lastError = *transportError;
     } else {
