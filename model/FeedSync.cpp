@@ -19,6 +19,46 @@ bool isTransportError(QNetworkReply::NetworkError code) {
     return code != QNetworkReply::NoError && !fromStatus;
 }
 
+// The body of one fetch, taken in as it arrives and never beyond the cap.
+struct Body {
+    QByteArray data;
+    bool oversized = false;
+
+    void refuse(QNetworkReply* reply) {
+        oversized = true;
+        data = QByteArray();
+        reply->abort(); // emits finished at once
+    }
+
+    // A declared length over the cap is refused before a byte of the body is read.
+    void checkDeclaredLength(QNetworkReply* reply) {
+        const QVariant header = reply->header(QNetworkRequest::ContentLengthHeader);
+        const qint64 declared = header.isValid() ? header.toLongLong() : -1;
+        if (oversized || declared < 0)
+            return;
+        if (declared > FeedSync::kMaxFeedBytes)
+            refuse(reply);
+        else
+            data.reserve(declared);
+    }
+
+    void take(QNetworkReply* reply) {
+        if (oversized || !reply->isOpen())
+            return;
+        const qint64 available = reply->bytesAvailable();
+        if (data.size() + available > FeedSync::kMaxFeedBytes) {
+            refuse(reply);
+            return;
+        }
+        // Without a declared length the body may run up to the cap: room for all of it is
+        // taken at once, so growing never holds the body twice (pages never written to cost
+        // no memory).
+        if (data.capacity() == 0 && available > 0)
+            data.reserve(FeedSync::kMaxFeedBytes);
+        data += reply->readAll();
+    }
+};
+
 } // namespace
 
 FeedSync::FeedSync(ListState& state, QNetworkAccessManager& network, Clock& clock,
@@ -34,23 +74,26 @@ void FeedSync::refresh() {
     QNetworkRequest request(url);
     request.setTransferTimeout(int(fetchTimeout.count()));
     QNetworkReply* reply = network.get(request);
+    // Qt's network thread reads ahead of us without bound unless told otherwise, and a transfer
+    // aborted after the fact has already been held whole. With a read buffer it stops reading
+    // the socket while that much waits for us, so the body is held once, here, and the cap
+    // bounds the memory a fetch takes, however much the server sends.
+    reply->setReadBufferSize(kReadBufferBytes);
     const quint64 sequence = nextSequence++;
     emit fetchStarted();
-    auto oversized = std::make_shared<bool>(false);
-    // Stop reading a runaway body early instead of holding it all in memory.
-    connect(reply, &QNetworkReply::downloadProgress, reply, [reply, oversized](qint64 received, qint64) {
-        if (received > kMaxFeedBytes && !*oversized) {
-            *oversized = true;
-            reply->abort();
-        }
-    });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, sequence, oversized] {
+    auto body = std::make_shared<Body>();
+    connect(reply, &QNetworkReply::metaDataChanged, reply,
+            [reply, body] { body->checkDeclaredLength(reply); });
+    connect(reply, &QNetworkReply::readyRead, reply, [reply, body] { body->take(reply); });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, sequence, body] {
         reply->deleteLater();
-        handleReply(reply, sequence, *oversized);
+        body->take(reply);
+        handleReply(reply, sequence, body->data, body->oversized);
     });
 }
 
-void FeedSync::handleReply(QNetworkReply* reply, quint64 sequence, bool oversized) {
+void FeedSync::handleReply(QNetworkReply* reply, quint64 sequence, const QByteArray& body,
+                           bool oversized) {
     // Several fetches can be in flight. An answer to a request started before the one whose
     // feed is shown would turn back the clock (a tick the feed already confirmed would flip
     // back), so it is dropped without a trace, not even in lastError.
@@ -62,9 +105,9 @@ void FeedSync::handleReply(QNetworkReply* reply, quint64 sequence, bool oversize
     if (!oversized && isTransportError(reply->error()))
         transportError = reply->errorString();
 
-    const QByteArray body = oversized || !reply->isOpen() ? QByteArray() : reply->readAll();
-    if (oversized || body.size() > kMaxFeedBytes) {
-        m_lastError = transportError.value_or(kFetchFailed);
+    if (oversized) {
+        // The abort was ours: the body counts as one that does not decode.
+        m_lastError = kFetchFailed;
     } else if (body.isEmpty() && transportError) {
         m_lastError = *transportError;
     } else {

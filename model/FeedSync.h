@@ -20,7 +20,10 @@ class FeedSync : public QObject {
 public:
     using Delay = Clock::Delay;
 
+    // A feed body over this is not taken in: reading stops as soon as it is passed.
     static constexpr qsizetype kMaxFeedBytes = 8 * 1024 * 1024;
+    // What Qt's network thread may hold for us unread before it stops reading the socket.
+    static constexpr qint64 kReadBufferBytes = 256 * 1024;
     static constexpr Delay kFetchTimeout{30000};
     static constexpr Delay kPostTimeout{20000};
 
@@ -56,7 +59,8 @@ signals:
     void answerHandled();
 
 private:
-    void handleReply(QNetworkReply* reply, quint64 sequence, bool oversized);
+    void handleReply(QNetworkReply* reply, quint64 sequence, const QByteArray& body,
+                     bool oversized);
 
     ListState& state;
     QNetworkAccessManager& network;

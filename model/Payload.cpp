@@ -1,42 +1,30 @@
 #include "Payload.h"
 
-#include <simdjson.h>
+#include "JsonReader.h"
 
-// simdjson validates the whole text (UTF-8, string escapes, number grammar, nesting) before
-// we look at a single member, which is what all-or-nothing decoding needs, and it does so
-// several times faster than building a QJsonDocument.
-namespace dom = simdjson::dom;
-
+// The feed's rules over one front-to-back read of the text (JsonReader): the members we read
+// are converted and type-checked, every other value is only checked to be JSON. A type error
+// is not reported at once: duplicate member names are allowed and the last one wins, and a
+// text that is not JSON at all is reported as such, so members and rows are judged only once
+// the whole text has been read.
 namespace {
 
-QString fromUtf8(std::string_view v) {
-    return QString::fromUtf8(v.data(), qsizetype(v.size()));
-}
+using Type = JsonReader::Type;
+using Value = JsonReader::Value;
 
-QString typeName(dom::element_type type) {
-    switch (type) {
-    case dom::element_type::ARRAY:
-        return QStringLiteral("array");
-    case dom::element_type::OBJECT:
-        return QStringLiteral("object");
-    case dom::element_type::INT64:
-    case dom::element_type::UINT64:
-    case dom::element_type::DOUBLE:
-        return QStringLiteral("number");
-    case dom::element_type::STRING:
-        return QStringLiteral("string");
-    case dom::element_type::BOOL:
-        return QStringLiteral("boolean");
-    case dom::element_type::NULL_VALUE:
-        break;
-    }
-    return QStringLiteral("null");
-}
-
-// A member looked up by name; with duplicate names the last one in the text wins.
+// One member we read, with duplicate names the last one in the text.
 struct Member {
-    dom::element value;
     bool present = false;
+    Type type = Type::null;
+    QString text;      // when type is string
+    bool flag = false; // when type is boolean
+};
+
+struct RowsMember {
+    bool present = false;
+    Type type = Type::null;
+    QList<Row> rows;
+    QString rowError; // the first row that does not decode, as "mine_rows[3].done: ..."
 };
 
 // Builds the "mine_rows[3]" style path only when an error is reported.
@@ -51,164 +39,196 @@ struct Path {
             base += QStringLiteral("[%1]").arg(index);
         if (!name)
             return base;
-        return base.isEmpty() ? QString::fromLatin1(name) : base + QLatin1Char('.') + QLatin1String(name);
+        return base.isEmpty() ? QString::fromLatin1(name)
+                              : base + QLatin1Char('.') + QLatin1String(name);
     }
 };
 
-bool typeError(const Path& path, const char* member, const char* expected, dom::element got,
-               QString* error) {
-    *error = QStringLiteral("%1: expected %2, got %3")
-                 .arg(path.member(member), QLatin1String(expected), typeName(got.type()));
-    return false;
+QString typeError(const Path& path, const char* member, const char* expected, Type got) {
+    return QStringLiteral("%1: expected %2, got %3")
+        .arg(path.member(member), QLatin1String(expected), JsonReader::typeName(got));
 }
 
-bool requiredString(const Member& m, const Path& path, const char* name, QString* out, QString* error) {
+bool requiredString(const Member& m, const Path& path, const char* name, QString* out,
+                    QString* error) {
     if (!m.present) {
         *error = path.member(name) + QStringLiteral(": missing");
         return false;
     }
-    std::string_view s;
-    if (m.value.get_string().get(s) != simdjson::SUCCESS)
-        return typeError(path, name, "string", m.value, error);
-    *out = fromUtf8(s);
+    if (m.type != Type::string) {
+        *error = typeError(path, name, "string", m.type);
+        return false;
+    }
+    *out = m.text;
     return true;
 }
 
 // Absent and null both read as "not given"; any other non-string value fails the row.
-bool optionalString(const Member& m, const Path& path, const char* name, std::optional<QString>* out,
-                    QString* error) {
-    if (!m.present || m.value.is_null())
+bool optionalString(const Member& m, const Path& path, const char* name,
+                    std::optional<QString>* out, QString* error) {
+    if (!m.present || m.type == Type::null)
         return true;
-    std::string_view s;
-    if (m.value.get_string().get(s) != simdjson::SUCCESS)
-        return typeError(path, name, "string", m.value, error);
-    *out = fromUtf8(s);
+    if (m.type != Type::string) {
+        *error = typeError(path, name, "string", m.type);
+        return false;
+    }
+    *out = m.text;
     return true;
 }
 
-bool decodeRowElement(dom::element element, const Path& path, Row* row, QString* error) {
-    dom::object obj;
-    if (element.get_object().get(obj) != simdjson::SUCCESS)
-        return typeError(path, nullptr, "object", element, error);
+// Each read function returns false only when the text is not JSON (the reason is then in the
+// reader's `fault`).
+bool readString(JsonReader& json, Value& value, int depth, Member* member) {
+    *member = Member();
+    member->present = true;
+    if (!json.type(value, &member->type))
+        return false;
+    return member->type == Type::string ? json.string(value, &member->text)
+                                        : json.skip(value, depth);
+}
+
+bool readBool(JsonReader& json, Value& value, int depth, Member* member) {
+    *member = Member();
+    member->present = true;
+    if (!json.type(value, &member->type))
+        return false;
+    return member->type == Type::boolean ? json.boolean(value, &member->flag)
+                                         : json.skip(value, depth);
+}
+
+// Reads one row object; a row that does not decode sets `rowError` unless it is set already
+// (then the row only has to be JSON).
+bool readRowObject(JsonReader& json, JsonReader::Object& object, int depth, const Path& path,
+                   Row* row, QString* rowError) {
     Member kind, text, id, done, doneAt, cat;
-    for (const dom::key_value_pair field : obj) {
-        const std::string_view key = field.key;
-        Member* slot = key == "kind"     ? &kind
-                       : key == "text"   ? &text
-                       : key == "id"     ? &id
-                       : key == "done"   ? &done
-                       : key == "doneAt" ? &doneAt
-                       : key == "cat"    ? &cat
-                                         : nullptr;
-        if (slot)
-            *slot = {field.value, true};
-    }
-    if (!requiredString(kind, path, "kind", &row->kind, error) ||
-        !requiredString(text, path, "text", &row->text, error) ||
-        !optionalString(id, path, "id", &row->id, error) ||
-        !optionalString(doneAt, path, "doneAt", &row->doneAt, error) ||
-        !optionalString(cat, path, "cat", &row->cat, error))
-        return false;
-    if (done.present && !done.value.is_null()) {
-        bool value = false;
-        if (done.value.get_bool().get(value) != simdjson::SUCCESS)
-            return typeError(path, "done", "boolean", done.value, error);
-        row->done = value;
+    const bool valid = json.forEachMember(object, [&](std::string_view key, Value& value) {
+        const int inner = depth + 1;
+        return key == "done"     ? readBool(json, value, inner, &done)
+               : key == "kind"   ? readString(json, value, inner, &kind)
+               : key == "text"   ? readString(json, value, inner, &text)
+               : key == "id"     ? readString(json, value, inner, &id)
+               : key == "doneAt" ? readString(json, value, inner, &doneAt)
+               : key == "cat"    ? readString(json, value, inner, &cat)
+                                 : json.skip(value, inner);
+    });
+    if (!valid || !rowError->isEmpty())
+        return valid;
+    if (!requiredString(kind, path, "kind", &row->kind, rowError) ||
+        !requiredString(text, path, "text", &row->text, rowError) ||
+        !optionalString(id, path, "id", &row->id, rowError) ||
+        !optionalString(doneAt, path, "doneAt", &row->doneAt, rowError) ||
+        !optionalString(cat, path, "cat", &row->cat, rowError))
+        return true;
+    if (done.present && done.type != Type::null) {
+        if (done.type != Type::boolean)
+            *rowError = typeError(path, "done", "boolean", done.type);
+        else
+            row->done = done.flag;
     }
     return true;
 }
 
-bool decodeRows(const Member& m, const char* name, QList<Row>* out, QString* error) {
-    const Path path{name};
-    if (!m.present) {
-        *error = path.member(nullptr) + QStringLiteral(": missing");
+bool readRows(JsonReader& json, Value& value, int depth, const char* name, RowsMember* rows) {
+    *rows = RowsMember();
+    rows->present = true;
+    JsonReader::Array array;
+    if (!json.type(value, &rows->type))
         return false;
-    }
-    dom::array array;
-    if (m.value.get_array().get(array) != simdjson::SUCCESS)
-        return typeError(path, nullptr, "array", m.value, error);
-    out->reserve(qsizetype(array.size()));
+    if (rows->type != Type::array)
+        return json.skip(value, depth);
+    if (!json.array(value, depth, &array))
+        return false;
     qsizetype index = 0;
-    for (const dom::element element : array) {
-        Row row;
-        if (!decodeRowElement(element, Path{name, index}, &row, error))
+    return json.forEachElement(array, [&](Value& element) {
+        const Path path{name, index++};
+        Type type;
+        JsonReader::Object object;
+        if (!json.type(element, &type))
             return false;
-        out->append(std::move(row));
-        ++index;
-    }
+        if (type != Type::object) {
+            if (rows->rowError.isEmpty())
+                rows->rowError = typeError(path, nullptr, "object", type);
+            return json.skip(element, depth + 1);
+        }
+        Row row;
+        if (!json.object(element, depth + 1, &object) ||
+            !readRowObject(json, object, depth + 1, path, &row, &rows->rowError))
+            return false;
+        if (rows->rowError.isEmpty())
+            rows->rows.append(std::move(row));
+        return true;
+    });
+}
+
+bool rowsOf(RowsMember& m, const char* name, QList<Row>* out, QString* error) {
+    if (!m.present)
+        *error = QLatin1String(name) + QStringLiteral(": missing");
+    else if (m.type != Type::array)
+        *error = typeError(Path{name}, nullptr, "array", m.type);
+    else if (!m.rowError.isEmpty())
+        *error = m.rowError;
+    else
+        *out = std::move(m.rows);
+    return error->isEmpty();
+}
+
+bool readPayload(JsonReader& json, JsonReader::Object& top, Payload* payload, QString* error) {
+    Member updated, mineTitle, mine, hersTitle, hers;
+    RowsMember mineRows, hersRows;
+    const bool valid = json.forEachMember(top, [&](std::string_view key, Value& value) {
+        return key == "mine_rows"    ? readRows(json, value, 2, "mine_rows", &mineRows)
+               : key == "hers_rows"  ? readRows(json, value, 2, "hers_rows", &hersRows)
+               : key == "updated"    ? readString(json, value, 2, &updated)
+               : key == "mine_title" ? readString(json, value, 2, &mineTitle)
+               : key == "mine"       ? readString(json, value, 2, &mine)
+               : key == "hers_title" ? readString(json, value, 2, &hersTitle)
+               : key == "hers"       ? readString(json, value, 2, &hers)
+                                     : json.skip(value, 2);
+    });
+    if (!valid)
+        return false;
+    // In the members' documented order, so the reason names the first one that fails.
+    const Path top_{""};
+    if (requiredString(updated, top_, "updated", &payload->updated, error) &&
+        requiredString(mineTitle, top_, "mine_title", &payload->mine_title, error) &&
+        requiredString(mine, top_, "mine", &payload->mine, error) &&
+        rowsOf(mineRows, "mine_rows", &payload->mine_rows, error) &&
+        requiredString(hersTitle, top_, "hers_title", &payload->hers_title, error) &&
+        requiredString(hers, top_, "hers", &payload->hers, error))
+        rowsOf(hersRows, "hers_rows", &payload->hers_rows, error);
     return true;
-}
-
-// Parses one complete JSON text; the parser is reused so steady refreshes do not reallocate.
-simdjson::error_code parse(QByteArrayView body, dom::element* root) {
-    thread_local dom::parser parser;
-    // A byte order mark is tolerated, as the JSON standard allows parsers to; some publishing
-    // tools on other systems write one.
-    if (body.startsWith("\xEF\xBB\xBF"))
-        body = body.sliced(3);
-    // An empty QByteArray has no buffer at all; the parser copies from its pointer regardless.
-    static const char kEmpty[1] = {};
-    const char* data = body.isEmpty() ? kEmpty : body.data();
-    return parser.parse(data, size_t(body.size()), true).get(*root);
-}
-
-QString syntaxError(simdjson::error_code code) {
-    return QStringLiteral("body: ") + QString::fromUtf8(simdjson::error_message(code));
 }
 
 } // namespace
 
 std::optional<Row> decodeRowText(QByteArrayView json, const QString& path, QString* error) {
-    dom::element root;
-    if (const auto code = parse(json, &root)) {
-        *error = path + QStringLiteral(": ") + QString::fromUtf8(simdjson::error_message(code));
-        return std::nullopt;
-    }
+    JsonReader reader(json);
     Row row;
+    QString rowError;
     Path where;
     where.custom = &path;
-    if (!decodeRowElement(root, where, &row, error))
+    if (!reader.readTopObject([&](JsonReader::Object& object) {
+            return readRowObject(reader, object, 1, where, &row, &rowError);
+        })) {
+        *error = path + QStringLiteral(": ") + reader.fault;
         return std::nullopt;
+    }
+    if (!rowError.isEmpty()) {
+        *error = rowError;
+        return std::nullopt;
+    }
     return row;
 }
 
 DecodeResult decodePayload(QByteArrayView body) {
     DecodeResult result;
-    dom::element root;
-    if (const auto code = parse(body, &root)) {
-        result.error = syntaxError(code);
-        return result;
-    }
-    dom::object top;
-    if (root.get_object().get(top) != simdjson::SUCCESS) {
-        result.error = QStringLiteral("body: expected object at top level, got ") + typeName(root.type());
-        return result;
-    }
-    Member updated, mineTitle, mine, mineRows, hersTitle, hers, hersRows;
-    for (const dom::key_value_pair field : top) {
-        const std::string_view key = field.key;
-        Member* slot = key == "updated"      ? &updated
-                       : key == "mine_title" ? &mineTitle
-                       : key == "mine"       ? &mine
-                       : key == "mine_rows"  ? &mineRows
-                       : key == "hers_title" ? &hersTitle
-                       : key == "hers"       ? &hers
-                       : key == "hers_rows"  ? &hersRows
-                                             : nullptr;
-        if (slot)
-            *slot = {field.value, true};
-    }
-    Payload p;
-    const Path top_{""};
-    QString& error = result.error;
-    if (!requiredString(updated, top_, "updated", &p.updated, &error) ||
-        !requiredString(mineTitle, top_, "mine_title", &p.mine_title, &error) ||
-        !requiredString(mine, top_, "mine", &p.mine, &error) ||
-        !decodeRows(mineRows, "mine_rows", &p.mine_rows, &error) ||
-        !requiredString(hersTitle, top_, "hers_title", &p.hers_title, &error) ||
-        !requiredString(hers, top_, "hers", &p.hers, &error) ||
-        !decodeRows(hersRows, "hers_rows", &p.hers_rows, &error))
-        return result;
-    result.payload = std::move(p);
+    JsonReader reader(body);
+    Payload payload;
+    if (!reader.readTopObject([&](JsonReader::Object& top) {
+            return readPayload(reader, top, &payload, &result.error);
+        }))
+        result.error = QStringLiteral("body: ") + reader.fault;
+    else if (result.error.isEmpty())
+        result.payload = std::move(payload);
     return result;
 }

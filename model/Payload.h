@@ -46,7 +46,8 @@ struct DecodeResult {
     QString error;
 };
 
-// Decodes a response body all-or-nothing: either every row is taken or none is.
+// Decodes a response body all-or-nothing: either every row is taken or none is. The body must
+// be one valid JSON text; members the feed does not define may hold any JSON value.
 DecodeResult decodePayload(QByteArrayView body);
 
 // Decodes one JSON object text as a `Row` under the same rules as the feed's rows (used by

@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -35,6 +36,8 @@ private slots:
     void cleanup();
     void failureTable_data();
     void failureTable();
+    void oversizedBodiesCutShort_data();
+    void oversizedBodiesCutShort();
     void reconcilesThroughHttp();
     void staleAnswersChangeNothing_data();
     void staleAnswersChangeNothing();
@@ -97,6 +100,9 @@ void TestFeedSync::failureTable_data() {
     QByteArray huge = feedJson("Huge");
     huge.insert(huge.size() - 1, ",\"pad\":\"" + QByteArray(FeedSync::kMaxFeedBytes, 'x') + "\"");
     QTest::newRow("valid but over 8 MiB") << Answer{200, huge} << false << "拉取失败";
+    QByteArray full = feedJson("New");
+    full.insert(full.size() - 1, ",\"pad\":\"" + QByteArray(FeedSync::kMaxFeedBytes - full.size() - 9, 'x') + "\"");
+    QTest::newRow("valid and exactly 8 MiB") << Answer{200, full} << false << QString();
     QTest::newRow("server hangs up") << Answer{200, {}, {}, 0, true} << false << "Connection closed";
     QTest::newRow("connection refused") << Answer{} << true << "Connection refused";
     QTest::newRow("time-out") << Answer{200, feedJson("Late"), "application/json", 3000} << false << "Operation canceled";
@@ -137,6 +143,34 @@ void TestFeedSync::failureTable() {
         QCOMPARE(state->payload, std::optional<Payload>(before));
         QCOMPARE(state->localDone.value(QStringLiteral("a")), true);
     }
+}
+
+// The cap bounds what the app takes in, not just what it decodes: it stops reading as soon as
+// the body passes 8 MiB, or before the body when the declared length is over the cap.
+void TestFeedSync::oversizedBodiesCutShort_data() {
+    QTest::addColumn<Answer>("answer");
+    Answer endless{200, {}, "application/json"};
+    endless.endless = true;
+    Answer declared{200, "{\"updated\":\"", "application/json"};
+    declared.contentLength = 50 * 1024 * 1024;
+    QTest::newRow("endless chunked body") << endless;
+    QTest::newRow("declared length over the cap") << declared;
+}
+
+void TestFeedSync::oversizedBodiesCutShort() {
+    QFETCH(Answer, answer);
+    server->defaultAnswer = answer;
+    sync->fetchTimeout = FeedSync::Delay(60000); // only the cap may end these fetches
+    qint64 taken = 0; // body bytes Qt has handed to the app's side of the reply
+    connect(sync.get(), &FeedSync::fetchStarted, this, [&] {
+        for (QNetworkReply* reply : network->findChildren<QNetworkReply*>())
+            connect(reply, &QNetworkReply::downloadProgress, this, [&](qint64 n) { taken = n; });
+    });
+    sync->refresh();
+    waitHandled();
+    QCOMPARE(sync->lastError(), std::optional<QString>(QStringLiteral("拉取失败")));
+    // Qt may have one more piece on its way when the read buffer fills.
+    QVERIFY2(taken <= FeedSync::kMaxFeedBytes + 2 * FeedSync::kReadBufferBytes, qPrintable(QString::number(taken)));
 }
 
 // The GET carries only Qt's own fields.

@@ -78,7 +78,23 @@ void TestHttpServer::answer(QTcpSocket* socket, const Request& request) {
         // Clients read the status code only; the reason phrase is free text.
         QByteArray head = "HTTP/1.1 " + QByteArray::number(a.status) + " Test\r\n";
         head += "Content-Type: " + a.contentType + "\r\n";
-        head += "Content-Length: " + QByteArray::number(a.body.size()) + "\r\n\r\n";
+        if (a.endless) {
+            guarded->write(head + "Transfer-Encoding: chunked\r\n\r\n");
+            // 64 KiB chunks, topped up as the system takes them, so the server itself
+            // holds little whatever the client does.
+            static const QByteArray chunk = "10000\r\n" + QByteArray(0x10000, 'x') + "\r\n";
+            QTcpSocket* socket = guarded;
+            auto topUp = [socket] {
+                while (socket->state() == QAbstractSocket::ConnectedState &&
+                       socket->bytesToWrite() < 4 * chunk.size())
+                    socket->write(chunk);
+            };
+            connect(socket, &QTcpSocket::bytesWritten, socket, topUp);
+            topUp();
+            return;
+        }
+        const qint64 length = a.contentLength >= 0 ? a.contentLength : a.body.size();
+        head += "Content-Length: " + QByteArray::number(length) + "\r\n\r\n";
         guarded->write(head + a.body);
     };
     if (a.delayMs > 0)

@@ -30,6 +30,10 @@ public:
         QByteArray contentType = "application/json";
         int delayMs = 0;
         bool hangUp = false; // close the connection without any answer
+        // A chunked body that never ends, sent as fast as the client takes it.
+        bool endless = false;
+        // Declared instead of the body's size; after the body the connection stays open.
+        qint64 contentLength = -1;
     };
 
     explicit TestHttpServer(QObject* parent = nullptr);
