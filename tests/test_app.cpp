@@ -38,7 +38,7 @@ QList<QAction*> itemsOf(QMenu* menu, Kind kind) {
     return out;
 }
 
-QAction* command(QMenu* menu, Action what) {
+[[maybe_unused]] QAction* command(QMenu* menu, Action what) {
     for (QAction* action : menu->actions()) {
         if (menuItemAction(action) == what)
             return action;
