@@ -1,0 +1,536 @@
+// The update check, download and installation end to end against a real velloa-hub (its
+// version.json and releases/) and, for what a hub never does (time-outs, hang-ups), the
+// loopback test server. The user's answers come from a recorder.
+#include "ApplyScript.h"
+#include "TestHttpServer.h"
+#include "UpdateTexts.h"
+#include "Updater.h"
+#include "hub_process.h"
+#include "test_update_support.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace std::chrono_literals;
+namespace text = update_text;
+
+namespace {
+
+class RecordingUi : public UpdateUi {
+public:
+    bool promptUpdate(const QString& title, const QString& text) override {
+        calls << QStringList{"offer", title, text}.join(u'|');
+        return accept;
+    }
+    void alert(const QString& title, const QString& text) override {
+        calls << QStringList{"alert", title, text}.join(u'|');
+    }
+
+    QStringList calls;
+    bool accept = false;
+};
+
+QString alertCall(const QString& title, const QString& body) {
+    return QStringList{"alert", title, body}.join(u'|');
+}
+
+QByteArray sha256(const QByteArray& data) {
+    return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+}
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestUpdateFlow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void check_data();
+    void check();
+    void offerOncePerRun();
+    void install_data();
+    void install();
+    void installRefusals();
+    void installsAndSwaps();
+
+private:
+    QString hubUrl(const QString& path) const {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(hub->port()).arg(path);
+    }
+    void writeManifest(const QByteArray& json);
+    void writeRelease(const QString& name, const QList<ArchiveEntry>& entries,
+                      ArchiveFormat format = ArchiveFormat::Zip);
+    // Everything in the scratch folder except the temporary folder, where the work folders go.
+    QMap<QString, QByteArray> outside() const;
+    QStringList workFolders() const;
+    // No request is still under way.
+    bool noRepliesLeft() const {
+        const auto replies = network->findChildren<QNetworkReply*>();
+        return std::all_of(replies.begin(), replies.end(),
+                           [](const QNetworkReply* reply) { return reply->isFinished(); });
+    }
+
+    QTemporaryDir hubData;
+    QTemporaryDir scratch; // apps/Velloa.app (the "running" app), tmp/, outside.txt
+    std::unique_ptr<HubProcess> hub;
+    QString bundle, tmp;
+    std::unique_ptr<TestHttpServer> server;
+    std::unique_ptr<QNetworkAccessManager> network;
+    std::unique_ptr<RecordingUi> ui;
+    std::unique_ptr<Updater> updater;
+};
+
+void TestUpdateFlow::initTestCase() {
+    QVERIFY(hubData.isValid() && scratch.isValid());
+    QVERIFY(QDir().mkpath(hubData.filePath("releases")));
+    hub = std::make_unique<HubProcess>(hubData.path());
+    QVERIFY2(hub->start(), hub->output().constData());
+    bundle = scratch.filePath("apps/Velloa.app");
+    tmp = scratch.filePath("tmp");
+    QVERIFY(writeFile(scratch.filePath("outside.txt"), "outside"));
+}
+
+void TestUpdateFlow::init() {
+    QVERIFY(QDir(bundle).removeRecursively() && QDir(tmp).removeRecursively());
+    QVERIFY(writeFile(bundle + "/velloa", appScript("old"), true));
+    QVERIFY(writeFile(bundle + "/resources/notes.txt", "old resources"));
+    QVERIFY(QDir().mkpath(tmp));
+    server = std::make_unique<TestHttpServer>();
+    QVERIFY(server->listen());
+    network = std::make_unique<QNetworkAccessManager>();
+    ui = std::make_unique<RecordingUi>();
+    updater = std::make_unique<Updater>(*network, *ui);
+    updater->updateUrl = hubUrl("/version.json");
+    updater->appVersion = QStringLiteral("2.13");
+    updater->location.bundlePath = bundle;
+    updater->tempDir = tmp;
+    updater->pid = 4242;
+    updater->shell = QStringLiteral("/bin/true"); // the script is run for real in one test only
+    updater->platform = UpdatePlatform::Linux;
+}
+
+void TestUpdateFlow::cleanup() {
+    updater.reset();
+    network.reset();
+    server.reset();
+    QFile::remove(hubData.filePath("version.json"));
+}
+
+void TestUpdateFlow::writeManifest(const QByteArray& json) {
+    QVERIFY(writeFile(hubData.filePath("version.json"), json));
+}
+
+void TestUpdateFlow::writeRelease(const QString& name, const QList<ArchiveEntry>& entries,
+                                  ArchiveFormat format) {
+    QVERIFY(writeArchive(hubData.filePath("releases/" + name), entries, format));
+}
+
+QMap<QString, QByteArray> TestUpdateFlow::outside() const {
+    QMap<QString, QByteArray> all = folderTree(scratch.path());
+    all.removeIf([](const auto& entry) { return entry.key().startsWith(QLatin1String("tmp/")); });
+    return all;
+}
+
+QStringList TestUpdateFlow::workFolders() const {
+    return QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+}
+
+// The check's outcomes, silent and manual, for every kind of answer.
+void TestUpdateFlow::check_data() {
+    QTest::addColumn<QString>("answer"); // a manifest for the hub, or how the server fails
+    QTest::addColumn<bool>("manual");
+    QTest::addColumn<QStringList>("calls");
+
+    const QString failed = alertCall(text::kCheckFailedTitle, text::kCheckFailedText);
+    const QString upToDate = alertCall(text::kUpToDateTitle, "当前 v2.13，没有更新的版本～");
+    const QString offer =
+        QStringList{"offer", "维洛清单有新版本 v2.13.1 啦",
+                    "当前 v2.13。点「马上更新」会自动下载、替换、重启，不用手动下载～"}
+            .join(u'|');
+    const QString newer = R"({"version":"2.13.1","url":"http://127.0.0.1/v.zip"})";
+    for (const bool manual : {false, true}) {
+        const char* how = manual ? "manual" : "silent";
+        const auto row = [&](const char* name) {
+            return &QTest::newRow(QByteArray(name).append(", ").append(how).constData());
+        };
+        const QStringList failure = manual ? QStringList{failed} : QStringList{};
+        *row("UPDATE_URL not a URL") << "not a URL" << manual << QStringList{};
+        *row("connection refused") << "refused" << manual << failure;
+        *row("time-out") << "time-out" << manual << failure;
+        *row("server hangs up") << "hang-up" << manual << failure;
+        *row("no version.json: hub's 404 page") << "" << manual << failure;
+        *row("HTML with status 200") << "<html>oops</html>" << manual << failure;
+        *row("url missing") << R"({"version":"9.0"})" << manual << failure;
+        *row("bad sha256") << R"({"version":"9.0","url":"u","sha256":"00"})" << manual << failure;
+        *row("same version") << R"({"version":"2.13","url":"u"})" << manual
+                             << (manual ? QStringList{upToDate} : QStringList{});
+        *row("2.13.0 is the same") << R"({"version":"2.13.0","url":"u"})" << manual
+                                   << (manual ? QStringList{upToDate} : QStringList{});
+        *row("2.9 is older") << R"({"version":"2.9","url":"u"})" << manual
+                             << (manual ? QStringList{upToDate} : QStringList{});
+        *row("newer: the offer") << newer << manual << QStringList{offer};
+        *row("newer, app cannot be replaced: update by hand")
+            << "unreplaceable" << manual
+            << QStringList{alertCall("维洛清单有新版本 v2.13.1 啦",
+                                     "当前 v2.13，装在这里的维洛清单没法自动替换。\n"
+                                     "可以手动装：http://127.0.0.1/v.zip")};
+    }
+}
+
+void TestUpdateFlow::check() {
+    QFETCH(QString, answer);
+    QFETCH(bool, manual);
+    QFETCH(QStringList, calls);
+
+    if (answer == "not a URL") {
+        updater->updateUrl = QStringLiteral("velloa version");
+        updater->checkForUpdate(manual);
+        QVERIFY(noRepliesLeft());
+        QCOMPARE(ui->calls, calls);
+        return;
+    }
+    if (answer == "refused") {
+        TestHttpServer closed;
+        QVERIFY(closed.listen());
+        updater->updateUrl = closed.url("/version.json");
+    } else if (answer == "time-out" || answer == "hang-up") {
+        server->defaultAnswer = {200, "{}", "application/json", answer == "time-out" ? 60000 : 0,
+                                 answer == "hang-up"};
+        updater->updateUrl = server->url("/version.json");
+        updater->checkTimeout = 200ms;
+    } else if (answer == "unreplaceable") {
+        updater->location = {};
+        writeManifest(R"({"version":"2.13.1","url":"http://127.0.0.1/v.zip"})");
+    } else if (!answer.isEmpty()) {
+        writeManifest(answer.toUtf8());
+    }
+    QSignalSpy handled(updater.get(), &Updater::checkHandled);
+    updater->checkForUpdate(manual);
+    QVERIFY(handled.wait(20000));
+    QCOMPARE(ui->calls, calls);
+    QCOMPARE(updater->updatePrompted(), calls.value(0).contains("新版本"));
+}
+
+// One offer per run, however many checks follow; declining only closes it.
+void TestUpdateFlow::offerOncePerRun() {
+    writeManifest(R"({"version":"3.0beta","url":"http://127.0.0.1/v.zip"})");
+    QSignalSpy handled(updater.get(), &Updater::checkHandled);
+    for (const bool manual : {false, true, false}) {
+        updater->checkForUpdate(manual);
+        QVERIFY(handled.wait(20000));
+    }
+    QCOMPARE(ui->calls.size(), 1);
+    QVERIFY(ui->calls[0].startsWith("offer|维洛清单有新版本 v3.0beta 啦|"));
+    QVERIFY(updater->updatePrompted());
+    QVERIFY(noRepliesLeft());
+}
+
+void TestUpdateFlow::install_data() {
+    QTest::addColumn<QString>("release"); // file name in the hub's releases/
+    QTest::addColumn<QString>("tweak");   // what else the row changes
+    QTest::addColumn<QString>("title");   // the failure alert; empty: none
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("newApp"); // for an install that goes ahead: the folder chosen
+
+    const QString unzip1 = text::unzipError(1);
+    const QByteArray abs = QFile::encodeName(scratch.filePath("abs-escaped.txt"));
+    const QList<ArchiveEntry> release = releaseEntries("new");
+    writeRelease("good.zip", release);
+    writeRelease("docs-first.zip",
+                 QList<ArchiveEntry>{ArchiveEntry::file("A-docs/readme", "read me"),
+                                     ArchiveEntry::file("README", "hi")} +
+                     release);
+    writeRelease("two-apps.zip", releaseEntries("new") + releaseEntries("alpha", "Alpha.app"));
+    writeRelease("dotdot.zip", release + QList{ArchiveEntry::file("../../escaped.txt", "x")});
+    writeRelease("absolute.zip", QList{ArchiveEntry::file(abs, "x")} + release);
+    writeRelease("symlink-out.zip",
+                 release + QList{ArchiveEntry::symlink("Velloa.app/up", "../../.."),
+                                 ArchiveEntry::file("Velloa.app/up/escaped.txt", "x")});
+    writeRelease("symlink-absolute.zip",
+                 release + QList{ArchiveEntry::symlink("Velloa.app/etc", scratch.path().toUtf8())});
+    writeRelease("hardlink.tar",
+                 release +
+                     QList{ArchiveEntry{
+                         "Velloa.app/o", ArchiveEntry::HardLink, {}, "../../outside.txt", 0644, 0}},
+                 ArchiveFormat::Tar);
+    writeRelease("bomb.zip",
+                 release + QList{ArchiveEntry{
+                               "Velloa.app/zeros", ArchiveEntry::File, {}, {}, 0644, 64 << 20}});
+    QList<ArchiveEntry> many = release;
+    for (int i = 0; i < 3; ++i)
+        many.append({"Velloa.app/part" + QByteArray::number(i),
+                     ArchiveEntry::File,
+                     {},
+                     {},
+                     0644,
+                     600 << 10});
+    writeRelease("many-parts.zip", many);
+    writeRelease("no-app.zip", QList{ArchiveEntry::file("Velloa/velloa", "x", 0755)});
+    writeRelease("app-without-executable.zip", QList{ArchiveEntry::file("Velloa.app/readme", "x")});
+    writeRelease("apply-sh-folder.zip", release + QList{ArchiveEntry::dir("apply.sh/")});
+    QVERIFY(writeFile(hubData.filePath("releases/error-page.zip"), "<html><h1>502</h1></html>"));
+    QVERIFY(writeFile(hubData.filePath("releases/empty.zip"), ""));
+    const QByteArray good = readAll(hubData.filePath("releases/good.zip"));
+    QVERIFY(writeFile(hubData.filePath("releases/truncated.zip"), good.left(good.size() / 2)));
+    // Prove the hostile names really are in the archives, not tidied away by the writer.
+    QVERIFY(zipEntryNames(hubData.filePath("releases/dotdot.zip")).contains("../../escaped.txt"));
+    QVERIFY(zipEntryNames(hubData.filePath("releases/absolute.zip")).contains(abs));
+    QVERIFY(zipEntryNames(hubData.filePath("releases/symlink-out.zip"))
+                .contains("Velloa.app/up -> ../../.."));
+    QVERIFY(zipEntryNames(hubData.filePath("releases/hardlink.tar"))
+                .contains("Velloa.app/o => ../../outside.txt"));
+
+    const QString dl = text::kDownloadFailedTitle, in = text::kInstallFailedTitle;
+    QTest::newRow("installs") << "good.zip"
+                              << ""
+                              << ""
+                              << ""
+                              << "Velloa.app";
+    QTest::newRow("bundle found beside other entries") << "docs-first.zip"
+                                                       << ""
+                                                       << ""
+                                                       << ""
+                                                       << "Velloa.app";
+    QTest::newRow("two .app: the first by name") << "two-apps.zip"
+                                                 << ""
+                                                 << ""
+                                                 << ""
+                                                 << "Alpha.app";
+    QTest::newRow("sha256 matches") << "good.zip"
+                                    << "sha256"
+                                    << ""
+                                    << ""
+                                    << "Velloa.app";
+    QTest::newRow("sha256 differs") << "good.zip"
+                                    << "wrong sha256" << in << text::checksumMismatch() << "";
+    QTest::newRow("url not a URL: nothing") << "good.zip"
+                                            << "bad url"
+                                            << ""
+                                            << ""
+                                            << "";
+    QTest::newRow("download: connection refused") << ""
+                                                  << "refused" << dl << "Connection refused"
+                                                  << "";
+    QTest::newRow("download: time-out") << ""
+                                        << "time-out" << dl << "Operation canceled"
+                                        << "";
+    QTest::newRow("download: server hangs up") << ""
+                                               << "hang-up" << dl << "Connection closed"
+                                               << "";
+    QTest::newRow("download: over the size limit")
+        << "good.zip"
+        << "small download cap" << dl << text::downloadTooLarge(100) << "";
+    QTest::newRow("no such release: hub's 404 page") << "missing.zip"
+                                                     << "" << in << unzip1 << "";
+    QTest::newRow("HTML error page") << "error-page.zip"
+                                     << "" << in << unzip1 << "";
+    QTest::newRow("empty body") << "empty.zip"
+                                << "" << in << unzip1 << "";
+    QTest::newRow("truncated zip") << "truncated.zip"
+                                   << "" << in << unzip1 << "";
+    QTest::newRow("entry with ../") << "dotdot.zip"
+                                    << "" << in << unzip1 << "";
+    QTest::newRow("absolute entry") << "absolute.zip"
+                                    << "" << in << unzip1 << "";
+    QTest::newRow("symlink leading out") << "symlink-out.zip"
+                                         << "" << in << unzip1 << "";
+    QTest::newRow("absolute symlink") << "symlink-absolute.zip"
+                                      << "" << in << unzip1 << "";
+    QTest::newRow("hard link out (tar: not a zip)") << "hardlink.tar"
+                                                    << "" << in << unzip1 << "";
+    QTest::newRow("zip bomb: one entry") << "bomb.zip"
+                                         << "small unpack cap" << in << unzip1 << "";
+    QTest::newRow("zip bomb: parts add up") << "many-parts.zip"
+                                            << "small unpack cap" << in << unzip1 << "";
+    QTest::newRow("too many entries") << "good.zip"
+                                      << "few entries" << in << unzip1 << "";
+    QTest::newRow("no .app") << "no-app.zip"
+                             << "" << in << text::unzipError(2) << "";
+    QTest::newRow(".app without its executable") << "app-without-executable.zip"
+                                                 << "" << in << text::unzipError(2) << "";
+    QTest::newRow("apply.sh cannot be written") << "apply-sh-folder.zip"
+                                                << "" << in << text::cannotWriteScript("") << "";
+    QTest::newRow("bash cannot be started")
+        << "good.zip"
+        << "no bash" << in << text::cannotStartScript("/nonexistent/bash") << "";
+}
+
+// Accepting the offer downloads, unpacks, writes the script and asks to quit, or ends in one
+// alert; never is anything written outside the temporary folder, and a failed unpacking
+// leaves no link behind.
+void TestUpdateFlow::install() {
+    QFETCH(QString, release);
+    QFETCH(QString, tweak);
+    QFETCH(QString, title);
+    QFETCH(QString, description);
+    QFETCH(QString, newApp);
+
+    QString url = hubUrl("/releases/" + release);
+    QJsonObject manifest{{"version", "2.14"}};
+    if (tweak == "refused") {
+        TestHttpServer closed;
+        QVERIFY(closed.listen());
+        url = closed.url("/v.zip");
+    } else if (tweak == "time-out" || tweak == "hang-up") {
+        server->defaultAnswer = {200, "PK", "application/zip", tweak == "time-out" ? 60000 : 0,
+                                 tweak == "hang-up"};
+        url = server->url("/v.zip");
+        updater->downloadTimeout = 200ms;
+    } else if (tweak == "bad url") {
+        url = QStringLiteral("http://127.0.0.1:port/v.zip");
+    } else if (tweak == "sha256" || tweak == "wrong sha256") {
+        const QByteArray body = readAll(hubData.filePath("releases/" + release));
+        manifest["sha256"] = QString::fromLatin1(sha256(tweak == "sha256" ? body : body + "x"));
+    } else if (tweak == "small download cap") {
+        updater->maxDownloadBytes = 100;
+    } else if (tweak == "small unpack cap") {
+        updater->unpacker.maxBytes = 1 << 20;
+    } else if (tweak == "few entries") {
+        updater->unpacker.maxEntries = 3;
+    } else if (tweak == "no bash") {
+        updater->shell = QStringLiteral("/nonexistent/bash");
+    }
+    manifest["url"] = url;
+    writeManifest(QJsonDocument(manifest).toJson());
+    const auto before = outside();
+    ui->accept = true;
+    QSignalSpy handled(updater.get(), &Updater::checkHandled);
+    QSignalSpy failed(updater.get(), &Updater::updateFailed);
+    QSignalSpy quit(updater.get(), &Updater::quitRequested);
+    updater->checkForUpdate(false);
+    QVERIFY(handled.wait(20000));
+    if (!title.isEmpty() || !newApp.isEmpty())
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size() + quit.size(), 1, 20000);
+
+    QCOMPARE(ui->calls.value(0).section(u'|', 0, 1),
+             QStringLiteral("offer|维洛清单有新版本 v2.14 啦"));
+    QCOMPARE(outside(), before);
+    QCOMPARE(quit.size(), newApp.isEmpty() ? 0 : 1);
+    if (title.isEmpty() && newApp.isEmpty()) {
+        QCOMPARE(ui->calls.size(), 1);
+        QVERIFY(noRepliesLeft());
+        QCOMPARE(workFolders(), QStringList());
+        return;
+    }
+    const QStringList folders = workFolders();
+    if (!title.isEmpty()) {
+        QCOMPARE(ui->calls.size(), 2);
+        const QStringList alert = ui->calls[1].split(u'|');
+        QCOMPARE(alert.value(1), title);
+        QVERIFY2(alert.value(2).startsWith(description), qPrintable(alert.value(2)));
+        QVERIFY(alert.value(2).endsWith("\n可以手动装：" + url));
+        for (const QString& folder : folders) {
+            QVERIFY2(folder.startsWith("velloa-update-"), qPrintable(folder));
+            QDirIterator it(tmp + u'/' + folder,
+                            QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System,
+                            QDirIterator::Subdirectories);
+            qint64 unpacked = 0;
+            while (it.hasNext()) {
+                const QFileInfo entry(it.next());
+                QVERIFY2(!entry.isSymLink(), qPrintable(entry.filePath()));
+                if (entry.fileName() != "update.zip")
+                    unpacked += entry.size();
+            }
+            // A bomb is stopped at the limit, not after writing it all out.
+            QVERIFY(unpacked <= updater->unpacker.maxBytes);
+        }
+        return;
+    }
+    // Going ahead: the download moved into the one work folder, the script there names the
+    // chosen folder, and the app is asked to quit.
+    QCOMPARE(ui->calls.size(), 1);
+    QCOMPARE(folders.size(), 1);
+    const QString work = tmp + u'/' + folders[0];
+    QVERIFY(folders[0].contains(
+        QRegularExpression("^velloa-update-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$")));
+    QCOMPARE(readAll(work + "/update.zip"), readAll(hubData.filePath("releases/" + release)));
+    QCOMPARE(
+        readAll(work + "/apply.sh"),
+        applyScript(UpdatePlatform::Linux, {4242, bundle, work + u'/' + newApp, work}).value());
+    QCOMPARE(readAll(work + u'/' + newApp + "/velloa"),
+             appScript(newApp == "Alpha.app" ? "alpha" : "new"));
+}
+
+// Failures that do not come from the archive itself.
+void TestUpdateFlow::installRefusals() {
+    const UpdateInfo info{
+        "2.14", hubUrl("/releases/good.zip"), {}, {}, QUrl(hubUrl("/version.json"))};
+    const QString zip = tmp + "/velloa-dl-test.zip";
+
+    // Over http after a manifest that came over https: not even a request.
+    UpdateInfo viaHttps = info;
+    viaHttps.manifestUrl = QUrl("https://127.0.0.1/version.json");
+    updater->downloadAndInstall(viaHttps);
+    QVERIFY(noRepliesLeft());
+    // The work folder cannot be made: the temporary folder is a file.
+    updater->tempDir = scratch.filePath("outside.txt");
+    updater->installUpdate(zip, info);
+    // The download is gone before it could be moved.
+    updater->tempDir = tmp;
+    updater->installUpdate(zip, info);
+    // The running app moved somewhere it cannot be replaced since the offer.
+    updater->location = {};
+    updater->installUpdate(zip, info);
+
+    const QString manual = "\n可以手动装：" + info.url;
+    QCOMPARE(ui->calls.size(), 4);
+    QCOMPARE(ui->calls[0],
+             alertCall(text::kDownloadFailedTitle, text::insecureDownload() + manual));
+    QVERIFY(ui->calls[1].startsWith(
+        alertCall(text::kInstallFailedTitle,
+                  text::cannotCreateFolder(scratch.filePath("outside.txt/velloa-update-")))));
+    QVERIFY(ui->calls[2].startsWith(
+        alertCall(text::kInstallFailedTitle, text::cannotMoveDownload(""))));
+    QCOMPARE(ui->calls[3],
+             alertCall(text::kInstallFailedTitle, text::cannotReplaceHere() + manual));
+}
+
+// The real thing on Linux: the hub offers 2.14, the user accepts, the script waits for the
+// "app" (a sleeping child) to exit, swaps the folder, starts the new executable and cleans up.
+void TestUpdateFlow::installsAndSwaps() {
+    const QByteArray body = readAll(hubData.filePath("releases/good.zip"));
+    QVERIFY(!body.isEmpty());
+    writeManifest(QJsonDocument(QJsonObject{{"version", "2.14"},
+                                            {"url", hubUrl("/releases/good.zip")},
+                                            {"sha256", QString::fromLatin1(sha256(body))}})
+                      .toJson());
+    const QString marker = scratch.filePath("started");
+    qputenv("VELLOA_TEST_MARKER", QFile::encodeName(marker));
+    QProcess app;
+    app.start(QStringLiteral("sleep"), {QStringLiteral("600")});
+    QVERIFY(app.waitForStarted());
+    updater->pid = app.processId();
+    updater->shell = QStringLiteral("/bin/bash");
+    ui->accept = true;
+
+    QSignalSpy quit(updater.get(), &Updater::quitRequested);
+    updater->checkForUpdate(true);
+    QVERIFY(quit.wait(20000));
+    QCOMPARE(readAll(bundle + "/velloa"), appScript("old")); // still waiting for the app
+    app.kill();
+    QVERIFY(app.waitForFinished());
+
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker) && workFolders().isEmpty(), 20000);
+    QTRY_COMPARE(readAll(marker), "new " + QFile::encodeName(bundle) + "/velloa");
+    QCOMPARE(readAll(bundle + "/resources/notes.txt"), QByteArray("new resources\n"));
+    QVERIFY(!QFile::exists(bundle + ".old"));
+    QFile::remove(marker);
+}
+
+QTEST_GUILESS_MAIN(TestUpdateFlow)
+#include "test_update_flow.moc"
