@@ -67,6 +67,7 @@ private slots:
     void install();
     void installRefusals();
     void installsAndSwaps();
+    void publishesToTheHub();
 
 private:
     QString hubUrl(const QString& path) const {
@@ -530,6 +531,40 @@ void TestUpdateFlow::installsAndSwaps() {
     QCOMPARE(readAll(bundle + "/resources/notes.txt"), QByteArray("new resources\n"));
     QVERIFY(!QFile::exists(bundle + ".old"));
     QFile::remove(marker);
+}
+
+// tools/make-release.sh turns a build into a release the hub serves and the updater installs.
+void TestUpdateFlow::publishesToTheHub() {
+    const QString build = scratch.filePath("build");
+    QVERIFY(writeFile(build + "/app/velloa", appScript("made"), true));
+    QVERIFY(writeFile(build + "/generated/Version.h",
+                      "inline const QString APP_VERSION = QStringLiteral(\"2.14\");\n"));
+    QProcess release;
+    release.start("/bin/bash",
+                  {VELLOA_SOURCE_DIR "/tools/make-release.sh", "--build", build, "--out",
+                   scratch.filePath("build/out"), "--base-url", hubUrl("/releases/"), "--notes",
+                   "新\"版\"", "--hub", hubData.path()});
+    QVERIFY(release.waitForFinished(60000));
+    QVERIFY2(release.exitCode() == 0, release.readAllStandardError().constData());
+    const QByteArray line = release.readAllStandardOutput();
+    QCOMPARE(line, readAll(hubData.filePath("version.json")));
+    const std::optional<UpdateInfo> info = decodeUpdateInfo(line);
+    QVERIFY(info);
+    QCOMPARE(info->url.section(u'/', 0, -2), hubUrl("/releases"));
+    QVERIFY(info->url.section(u'/', -1).startsWith("velloa-2.14-linux-"));
+    const QString zip = hubData.filePath("releases/" + info->url.section(u'/', -1));
+    QCOMPARE(info->sha256, sha256(readAll(zip)));
+
+    ui->accept = true;
+    QSignalSpy quit(updater.get(), &Updater::quitRequested);
+    updater->checkForUpdate(false);
+    QVERIFY(quit.wait(20000));
+    QCOMPARE(ui->calls.value(0).section(u'|', 2), "新\"版\"\n\n" + text::offerText({}, "2.13"));
+    const QString app = tmp + u'/' + workFolders().value(0) + "/Velloa.app";
+    QCOMPARE(readAll(app + "/velloa"), appScript("made"));
+    QVERIFY(QFileInfo(app + "/velloa.sh").isExecutable());
+    QVERIFY(QFileInfo(app + "/resources").isDir());
+    QVERIFY(QFile::remove(zip));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateFlow)

@@ -24,9 +24,11 @@ velloa_install_packages() {
 }
 
 # What building the app needs: compiler and build tools, Qt (libxkbcommon-dev and libgl-dev
-# are what Qt's CMake packages look for), the JSON parser, and CJK glyphs for the Chinese texts.
+# are what Qt's CMake packages look for), the JSON parser, libarchive for unpacking updates,
+# and CJK glyphs for the Chinese texts.
 VELLOA_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
-    libxkbcommon-dev libgl-dev libsimdjson-dev fonts-noto-cjk)
-# What the tests and benchmarks add: Google Benchmark, font files for the asset tests.
-# Widget tests draw offscreen, so the suite needs no X server.
-VELLOA_TEST_PACKAGES=(libbenchmark-dev fonts-dejavu-core)
+    libxkbcommon-dev libgl-dev libsimdjson-dev libarchive-dev fonts-noto-cjk)
+# What the tests and benchmarks add: Google Benchmark, font files for the asset tests,
+# ShellCheck for the update's apply script. Widget tests draw offscreen, so the suite needs no
+# X server.
+VELLOA_TEST_PACKAGES=(libbenchmark-dev fonts-dejavu-core shellcheck)
