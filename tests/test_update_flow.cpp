@@ -159,37 +159,26 @@ void TestUpdateFlow::check_data() {
 
     const QString failed = alertCall(text::kCheckFailedTitle, text::kCheckFailedText);
     const QString upToDate = alertCall(text::kUpToDateTitle, "当前 v2.13，没有更新的版本～");
-    const QString offer =
-        QStringList{"offer", "维洛清单有新版本 v2.13.1 啦",
-                    "当前 v2.13。点「马上更新」会自动下载、替换、重启，不用手动下载～"}
-            .join(u'|');
-    const QString newer = R"({"version":"2.13.1","url":"http://127.0.0.1/v.zip"})";
+    const QString offer = "offer|维洛清单有新版本 v2.13.1 啦|当前 v2.13。点「马上更新」会自动下载、"
+                          "替换、重启，不用手动下载～";
+    const QString byHand =
+        alertCall("维洛清单有新版本 v2.13.1 啦", "当前 v2.13，装在这里的维洛清单没法自动替换。\n"
+                                                 "可以手动装：http://127.0.0.1/v.zip");
     for (const bool manual : {false, true}) {
-        const char* how = manual ? "manual" : "silent";
-        const auto row = [&](const char* name) {
-            return &QTest::newRow(QByteArray(name).append(", ").append(how).constData());
+        const auto row = [manual](const char* name, const QString& answer, const QString& call) {
+            QTest::addRow("%s, %s", name, manual ? "manual" : "silent")
+                << answer << manual << (call.isEmpty() ? QStringList() : QStringList{call});
         };
-        const QStringList failure = manual ? QStringList{failed} : QStringList{};
-        *row("UPDATE_URL not a URL") << "not a URL" << manual << QStringList{};
-        *row("connection refused") << "refused" << manual << failure;
-        *row("time-out") << "time-out" << manual << failure;
-        *row("server hangs up") << "hang-up" << manual << failure;
-        *row("no version.json: hub's 404 page") << "" << manual << failure;
-        *row("HTML with status 200") << "<html>oops</html>" << manual << failure;
-        *row("url missing") << R"({"version":"9.0"})" << manual << failure;
-        *row("bad sha256") << R"({"version":"9.0","url":"u","sha256":"00"})" << manual << failure;
-        *row("same version") << R"({"version":"2.13","url":"u"})" << manual
-                             << (manual ? QStringList{upToDate} : QStringList{});
-        *row("2.13.0 is the same") << R"({"version":"2.13.0","url":"u"})" << manual
-                                   << (manual ? QStringList{upToDate} : QStringList{});
-        *row("2.9 is older") << R"({"version":"2.9","url":"u"})" << manual
-                             << (manual ? QStringList{upToDate} : QStringList{});
-        *row("newer: the offer") << newer << manual << QStringList{offer};
-        *row("newer, app cannot be replaced: update by hand")
-            << "unreplaceable" << manual
-            << QStringList{alertCall("维洛清单有新版本 v2.13.1 啦",
-                                     "当前 v2.13，装在这里的维洛清单没法自动替换。\n"
-                                     "可以手动装：http://127.0.0.1/v.zip")};
+        const QString failure = manual ? failed : QString();
+        row("UPDATE_URL not a URL", "not a URL", {});
+        row("connection refused", "refused", failure);
+        row("time-out", "time-out", failure);
+        row("server hangs up", "hang-up", failure);
+        row("no version.json: hub's 404 page", "", failure);
+        row("HTML with status 200", "<html>oops</html>", failure);
+        row("same version", R"({"version":"2.13","url":"u"})", manual ? upToDate : QString());
+        row("newer: the offer", R"({"version":"2.13.1","url":"http://127.0.0.1/v.zip"})", offer);
+        row("newer, app cannot be replaced: by hand", "unreplaceable", byHand);
     }
 }
 
@@ -198,20 +187,16 @@ void TestUpdateFlow::check() {
     QFETCH(bool, manual);
     QFETCH(QStringList, calls);
 
+    QSignalSpy handled(updater.get(), &Updater::checkHandled);
     if (answer == "not a URL") {
         updater->updateUrl = QStringLiteral("velloa version");
-        updater->checkForUpdate(manual);
-        QVERIFY(noRepliesLeft());
-        QCOMPARE(ui->calls, calls);
-        return;
-    }
-    if (answer == "refused") {
+    } else if (answer == "refused") {
         TestHttpServer closed;
         QVERIFY(closed.listen());
         updater->updateUrl = closed.url("/version.json");
     } else if (answer == "time-out" || answer == "hang-up") {
-        server->defaultAnswer = {200, "{}", "application/json", answer == "time-out" ? 60000 : 0,
-                                 answer == "hang-up"};
+        const bool hangUp = answer == "hang-up";
+        server->defaultAnswer = {200, "{}", "application/json", hangUp ? 0 : 60000, hangUp};
         updater->updateUrl = server->url("/version.json");
         updater->checkTimeout = 200ms;
     } else if (answer == "unreplaceable") {
@@ -220,9 +205,11 @@ void TestUpdateFlow::check() {
     } else if (!answer.isEmpty()) {
         writeManifest(answer.toUtf8());
     }
-    QSignalSpy handled(updater.get(), &Updater::checkHandled);
     updater->checkForUpdate(manual);
-    QVERIFY(handled.wait(20000));
+    if (answer == "not a URL")
+        QVERIFY(noRepliesLeft());
+    else
+        QVERIFY(handled.wait(20000));
     QCOMPARE(ui->calls, calls);
     QCOMPARE(updater->updatePrompted(), calls.value(0).contains("新版本"));
 }
@@ -237,138 +224,87 @@ void TestUpdateFlow::offerOncePerRun() {
     }
     QCOMPARE(ui->calls.size(), 1);
     QVERIFY(ui->calls[0].startsWith("offer|维洛清单有新版本 v3.0beta 啦|"));
-    QVERIFY(updater->updatePrompted());
     QVERIFY(noRepliesLeft());
 }
 
 void TestUpdateFlow::install_data() {
     QTest::addColumn<QString>("release"); // file name in the hub's releases/
     QTest::addColumn<QString>("tweak");   // what else the row changes
-    QTest::addColumn<QString>("title");   // the failure alert; empty: none
-    QTest::addColumn<QString>("description");
-    QTest::addColumn<QString>("newApp"); // for an install that goes ahead: the folder chosen
+    // "" nothing after the offer; "=FOLDER" the install goes ahead with W/FOLDER; otherwise
+    // the failure alert, "TITLE|DESCRIPTION" (the description's start).
+    QTest::addColumn<QString>("outcome");
 
-    const QString unzip1 = text::unzipError(1);
+    using E = ArchiveEntry;
+    const QList<E> app = releaseEntries("new");
     const QByteArray abs = QFile::encodeName(scratch.filePath("abs-escaped.txt"));
-    const QList<ArchiveEntry> release = releaseEntries("new");
-    writeRelease("good.zip", release);
-    writeRelease("docs-first.zip",
-                 QList<ArchiveEntry>{ArchiveEntry::file("A-docs/readme", "read me"),
-                                     ArchiveEntry::file("README", "hi")} +
-                     release);
-    writeRelease("two-apps.zip", releaseEntries("new") + releaseEntries("alpha", "Alpha.app"));
-    writeRelease("dotdot.zip", release + QList{ArchiveEntry::file("../../escaped.txt", "x")});
-    writeRelease("absolute.zip", QList{ArchiveEntry::file(abs, "x")} + release);
-    writeRelease("symlink-out.zip",
-                 release + QList{ArchiveEntry::symlink("Velloa.app/up", "../../.."),
-                                 ArchiveEntry::file("Velloa.app/up/escaped.txt", "x")});
-    writeRelease("symlink-absolute.zip",
-                 release + QList{ArchiveEntry::symlink("Velloa.app/etc", scratch.path().toUtf8())});
+    const QList<std::pair<QString, QList<E>>> zips{
+        {"good.zip", app},
+        {"docs-first.zip", QList{E::file("A-docs/readme", "r"), E::file("README", "hi")} + app},
+        {"two-apps.zip", app + releaseEntries("alpha", "Alpha.app")},
+        {"dotdot.zip", app + QList{E::file("../../escaped.txt", "x")}},
+        {"absolute.zip", QList{E::file(abs, "x")} + app},
+        {"symlink-out.zip",
+         app + QList{E::symlink("Velloa.app/up", "../../.."), E::file("Velloa.app/up/x", "x")}},
+        {"symlink-absolute.zip", app + QList{E::symlink("Velloa.app/etc", "/etc")}},
+        {"bomb.zip", app + QList{E{"Velloa.app/zeros", E::File, {}, {}, 0644, 64 << 20}}},
+        {"parts.zip", app + QList{E{"Velloa.app/a", E::File, {}, {}, 0644, 600 << 10},
+                                  E{"Velloa.app/b", E::File, {}, {}, 0644, 600 << 10}}},
+        {"no-app.zip", QList{E::file("Velloa/velloa", "x", 0755)}},
+        {"app-without-executable.zip", QList{E::file("Velloa.app/readme", "x")}},
+        {"apply-sh-folder.zip", app + QList{E::dir("apply.sh/")}},
+    };
+    for (const auto& [name, entries] : zips)
+        writeRelease(name, entries);
     writeRelease("hardlink.tar",
-                 release +
-                     QList{ArchiveEntry{
-                         "Velloa.app/o", ArchiveEntry::HardLink, {}, "../../outside.txt", 0644, 0}},
+                 app + QList{E{"Velloa.app/o", E::HardLink, {}, "../../outside.txt", 0644, 0}},
                  ArchiveFormat::Tar);
-    writeRelease("bomb.zip",
-                 release + QList{ArchiveEntry{
-                               "Velloa.app/zeros", ArchiveEntry::File, {}, {}, 0644, 64 << 20}});
-    QList<ArchiveEntry> many = release;
-    for (int i = 0; i < 3; ++i)
-        many.append({"Velloa.app/part" + QByteArray::number(i),
-                     ArchiveEntry::File,
-                     {},
-                     {},
-                     0644,
-                     600 << 10});
-    writeRelease("many-parts.zip", many);
-    writeRelease("no-app.zip", QList{ArchiveEntry::file("Velloa/velloa", "x", 0755)});
-    writeRelease("app-without-executable.zip", QList{ArchiveEntry::file("Velloa.app/readme", "x")});
-    writeRelease("apply-sh-folder.zip", release + QList{ArchiveEntry::dir("apply.sh/")});
     QVERIFY(writeFile(hubData.filePath("releases/error-page.zip"), "<html><h1>502</h1></html>"));
     QVERIFY(writeFile(hubData.filePath("releases/empty.zip"), ""));
     const QByteArray good = readAll(hubData.filePath("releases/good.zip"));
     QVERIFY(writeFile(hubData.filePath("releases/truncated.zip"), good.left(good.size() / 2)));
-    // Prove the hostile names really are in the archives, not tidied away by the writer.
-    QVERIFY(zipEntryNames(hubData.filePath("releases/dotdot.zip")).contains("../../escaped.txt"));
-    QVERIFY(zipEntryNames(hubData.filePath("releases/absolute.zip")).contains(abs));
-    QVERIFY(zipEntryNames(hubData.filePath("releases/symlink-out.zip"))
-                .contains("Velloa.app/up -> ../../.."));
-    QVERIFY(zipEntryNames(hubData.filePath("releases/hardlink.tar"))
-                .contains("Velloa.app/o => ../../outside.txt"));
+    // The hostile names really are in the archives, not tidied away by the writer.
+    const auto names = [this](const char* name) {
+        return zipEntryNames(hubData.filePath("releases/") + name);
+    };
+    QVERIFY(names("dotdot.zip").contains("../../escaped.txt"));
+    QVERIFY(names("absolute.zip").contains(abs));
+    QVERIFY(names("symlink-out.zip").contains("Velloa.app/up -> ../../.."));
+    QVERIFY(names("hardlink.tar").contains("Velloa.app/o => ../../outside.txt"));
 
-    const QString dl = text::kDownloadFailedTitle, in = text::kInstallFailedTitle;
-    QTest::newRow("installs") << "good.zip"
-                              << ""
-                              << ""
-                              << ""
-                              << "Velloa.app";
-    QTest::newRow("bundle found beside other entries") << "docs-first.zip"
-                                                       << ""
-                                                       << ""
-                                                       << ""
-                                                       << "Velloa.app";
-    QTest::newRow("two .app: the first by name") << "two-apps.zip"
-                                                 << ""
-                                                 << ""
-                                                 << ""
-                                                 << "Alpha.app";
-    QTest::newRow("sha256 matches") << "good.zip"
-                                    << "sha256"
-                                    << ""
-                                    << ""
-                                    << "Velloa.app";
-    QTest::newRow("sha256 differs") << "good.zip"
-                                    << "wrong sha256" << in << text::checksumMismatch() << "";
-    QTest::newRow("url not a URL: nothing") << "good.zip"
-                                            << "bad url"
-                                            << ""
-                                            << ""
-                                            << "";
-    QTest::newRow("download: connection refused") << ""
-                                                  << "refused" << dl << "Connection refused"
-                                                  << "";
-    QTest::newRow("download: time-out") << ""
-                                        << "time-out" << dl << "Operation canceled"
-                                        << "";
-    QTest::newRow("download: server hangs up") << ""
-                                               << "hang-up" << dl << "Connection closed"
-                                               << "";
-    QTest::newRow("download: over the size limit")
-        << "good.zip"
-        << "small download cap" << dl << text::downloadTooLarge(100) << "";
-    QTest::newRow("no such release: hub's 404 page") << "missing.zip"
-                                                     << "" << in << unzip1 << "";
-    QTest::newRow("HTML error page") << "error-page.zip"
-                                     << "" << in << unzip1 << "";
-    QTest::newRow("empty body") << "empty.zip"
-                                << "" << in << unzip1 << "";
-    QTest::newRow("truncated zip") << "truncated.zip"
-                                   << "" << in << unzip1 << "";
-    QTest::newRow("entry with ../") << "dotdot.zip"
-                                    << "" << in << unzip1 << "";
-    QTest::newRow("absolute entry") << "absolute.zip"
-                                    << "" << in << unzip1 << "";
-    QTest::newRow("symlink leading out") << "symlink-out.zip"
-                                         << "" << in << unzip1 << "";
-    QTest::newRow("absolute symlink") << "symlink-absolute.zip"
-                                      << "" << in << unzip1 << "";
-    QTest::newRow("hard link out (tar: not a zip)") << "hardlink.tar"
-                                                    << "" << in << unzip1 << "";
-    QTest::newRow("zip bomb: one entry") << "bomb.zip"
-                                         << "small unpack cap" << in << unzip1 << "";
-    QTest::newRow("zip bomb: parts add up") << "many-parts.zip"
-                                            << "small unpack cap" << in << unzip1 << "";
-    QTest::newRow("too many entries") << "good.zip"
-                                      << "few entries" << in << unzip1 << "";
-    QTest::newRow("no .app") << "no-app.zip"
-                             << "" << in << text::unzipError(2) << "";
-    QTest::newRow(".app without its executable") << "app-without-executable.zip"
-                                                 << "" << in << text::unzipError(2) << "";
-    QTest::newRow("apply.sh cannot be written") << "apply-sh-folder.zip"
-                                                << "" << in << text::cannotWriteScript("") << "";
-    QTest::newRow("bash cannot be started")
-        << "good.zip"
-        << "no bash" << in << text::cannotStartScript("/nonexistent/bash") << "";
+    const QString dl = text::kDownloadFailedTitle + u'|', in = text::kInstallFailedTitle + u'|';
+    const QString unzip1 = in + text::unzipError(1), unzip2 = in + text::unzipError(2);
+    const auto row = [](const char* name, const QString& release, const QString& tweak,
+                        const QString& outcome) {
+        QTest::newRow(name) << release << tweak << outcome;
+    };
+    row("installs", "good.zip", "", "=Velloa.app");
+    row("bundle found beside other entries", "docs-first.zip", "", "=Velloa.app");
+    row("two .app: the first by name", "two-apps.zip", "", "=Alpha.app");
+    row("sha256 matches", "good.zip", "sha256", "=Velloa.app");
+    row("sha256 differs", "good.zip", "wrong sha256", in + text::checksumMismatch());
+    row("url not a URL: nothing", "good.zip", "bad url", "");
+    row("download: connection refused", "", "refused", dl + "Connection refused");
+    row("download: time-out", "", "time-out", dl + "Operation canceled");
+    row("download: server hangs up", "", "hang-up", dl + "Connection closed");
+    row("download: over the size limit", "good.zip", "tiny download cap",
+        dl + text::downloadTooLarge(100));
+    row("no such release: hub's 404 page", "missing.zip", "", unzip1);
+    row("HTML error page", "error-page.zip", "", unzip1);
+    row("empty body", "empty.zip", "", unzip1);
+    row("truncated zip", "truncated.zip", "", unzip1);
+    row("entry with ../", "dotdot.zip", "", unzip1);
+    row("absolute entry", "absolute.zip", "", unzip1);
+    row("symlink leading out", "symlink-out.zip", "", unzip1);
+    row("absolute symlink", "symlink-absolute.zip", "", unzip1);
+    row("hard link out (tar: not a zip)", "hardlink.tar", "", unzip1);
+    row("zip bomb: one entry", "bomb.zip", "tiny unpack cap", unzip1);
+    row("zip bomb: parts add up", "parts.zip", "tiny unpack cap", unzip1);
+    row("too many entries", "good.zip", "few entries", unzip1);
+    row("no .app", "no-app.zip", "", unzip2);
+    row(".app without its executable", "app-without-executable.zip", "", unzip2);
+    row("apply.sh cannot be written", "apply-sh-folder.zip", "", in + text::cannotWriteScript(""));
+    row("bash cannot be started", "good.zip", "no bash",
+        in + text::cannotStartScript("/nonexistent/bash"));
 }
 
 // Accepting the offer downloads, unpacks, writes the script and asks to quit, or ends in one
@@ -377,29 +313,27 @@ void TestUpdateFlow::install_data() {
 void TestUpdateFlow::install() {
     QFETCH(QString, release);
     QFETCH(QString, tweak);
-    QFETCH(QString, title);
-    QFETCH(QString, description);
-    QFETCH(QString, newApp);
+    QFETCH(QString, outcome);
 
     QString url = hubUrl("/releases/" + release);
     QJsonObject manifest{{"version", "2.14"}};
+    const QByteArray body = readAll(hubData.filePath("releases/" + release));
     if (tweak == "refused") {
         TestHttpServer closed;
         QVERIFY(closed.listen());
         url = closed.url("/v.zip");
     } else if (tweak == "time-out" || tweak == "hang-up") {
-        server->defaultAnswer = {200, "PK", "application/zip", tweak == "time-out" ? 60000 : 0,
-                                 tweak == "hang-up"};
+        const bool hangUp = tweak == "hang-up";
+        server->defaultAnswer = {200, "PK", "application/zip", hangUp ? 0 : 60000, hangUp};
         url = server->url("/v.zip");
         updater->downloadTimeout = 200ms;
     } else if (tweak == "bad url") {
         url = QStringLiteral("http://127.0.0.1:port/v.zip");
-    } else if (tweak == "sha256" || tweak == "wrong sha256") {
-        const QByteArray body = readAll(hubData.filePath("releases/" + release));
+    } else if (tweak.endsWith("sha256")) {
         manifest["sha256"] = QString::fromLatin1(sha256(tweak == "sha256" ? body : body + "x"));
-    } else if (tweak == "small download cap") {
+    } else if (tweak == "tiny download cap") {
         updater->maxDownloadBytes = 100;
-    } else if (tweak == "small unpack cap") {
+    } else if (tweak == "tiny unpack cap") {
         updater->unpacker.maxBytes = 1 << 20;
     } else if (tweak == "few entries") {
         updater->unpacker.maxEntries = 3;
@@ -415,56 +349,47 @@ void TestUpdateFlow::install() {
     QSignalSpy quit(updater.get(), &Updater::quitRequested);
     updater->checkForUpdate(false);
     QVERIFY(handled.wait(20000));
-    if (!title.isEmpty() || !newApp.isEmpty())
+    if (!outcome.isEmpty())
         QTRY_COMPARE_WITH_TIMEOUT(failed.size() + quit.size(), 1, 20000);
 
-    QCOMPARE(ui->calls.value(0).section(u'|', 0, 1),
-             QStringLiteral("offer|维洛清单有新版本 v2.14 啦"));
+    QVERIFY(ui->calls.value(0).startsWith("offer|维洛清单有新版本 v2.14 啦|"));
     QCOMPARE(outside(), before);
-    QCOMPARE(quit.size(), newApp.isEmpty() ? 0 : 1);
-    if (title.isEmpty() && newApp.isEmpty()) {
+    const QStringList folders = workFolders();
+    if (outcome.isEmpty()) {
         QCOMPARE(ui->calls.size(), 1);
         QVERIFY(noRepliesLeft());
-        QCOMPARE(workFolders(), QStringList());
-        return;
-    }
-    const QStringList folders = workFolders();
-    if (!title.isEmpty()) {
+        QCOMPARE(folders, QStringList());
+    } else if (outcome.startsWith(u'=')) {
+        // The download moved into the one work folder, whose script names the chosen folder.
+        QCOMPARE(ui->calls.size(), 1);
+        QCOMPARE(quit.size(), 1);
+        QCOMPARE(folders.size(), 1);
+        QVERIFY(folders[0].contains(
+            QRegularExpression("^velloa-update-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$")));
+        const QString work = tmp + u'/' + folders[0], chosen = work + u'/' + outcome.mid(1);
+        QCOMPARE(readAll(work + "/update.zip"), body);
+        QCOMPARE(readAll(work + "/apply.sh"),
+                 applyScript(UpdatePlatform::Linux, {4242, bundle, chosen, work}).value());
+        QCOMPARE(readAll(chosen + "/velloa"), appScript(outcome == "=Alpha.app" ? "alpha" : "new"));
+    } else {
         QCOMPARE(ui->calls.size(), 2);
-        const QStringList alert = ui->calls[1].split(u'|');
-        QCOMPARE(alert.value(1), title);
-        QVERIFY2(alert.value(2).startsWith(description), qPrintable(alert.value(2)));
-        QVERIFY(alert.value(2).endsWith("\n可以手动装：" + url));
+        QCOMPARE(quit.size(), 0);
+        QVERIFY2(ui->calls[1].startsWith("alert|" + outcome), qPrintable(ui->calls[1]));
+        QVERIFY(ui->calls[1].endsWith("\n可以手动装：" + url));
         for (const QString& folder : folders) {
             QVERIFY2(folder.startsWith("velloa-update-"), qPrintable(folder));
-            QDirIterator it(tmp + u'/' + folder,
-                            QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System,
+            QDirIterator it(tmp + u'/' + folder, QDir::AllEntries | QDir::NoDotAndDotDot,
                             QDirIterator::Subdirectories);
             qint64 unpacked = 0;
             while (it.hasNext()) {
                 const QFileInfo entry(it.next());
                 QVERIFY2(!entry.isSymLink(), qPrintable(entry.filePath()));
-                if (entry.fileName() != "update.zip")
-                    unpacked += entry.size();
+                unpacked += entry.fileName() == "update.zip" ? 0 : entry.size();
             }
             // A bomb is stopped at the limit, not after writing it all out.
             QVERIFY(unpacked <= updater->unpacker.maxBytes);
         }
-        return;
     }
-    // Going ahead: the download moved into the one work folder, the script there names the
-    // chosen folder, and the app is asked to quit.
-    QCOMPARE(ui->calls.size(), 1);
-    QCOMPARE(folders.size(), 1);
-    const QString work = tmp + u'/' + folders[0];
-    QVERIFY(folders[0].contains(
-        QRegularExpression("^velloa-update-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$")));
-    QCOMPARE(readAll(work + "/update.zip"), readAll(hubData.filePath("releases/" + release)));
-    QCOMPARE(
-        readAll(work + "/apply.sh"),
-        applyScript(UpdatePlatform::Linux, {4242, bundle, work + u'/' + newApp, work}).value());
-    QCOMPARE(readAll(work + u'/' + newApp + "/velloa"),
-             appScript(newApp == "Alpha.app" ? "alpha" : "new"));
 }
 
 // Failures that do not come from the archive itself.

@@ -30,65 +30,38 @@ private slots:
 void TestUpdateRules::versions_data() {
     QTest::addColumn<QString>("a");
     QTest::addColumn<QString>("b");
-    QTest::addColumn<bool>("newer"); // a newer than b
-    QTest::addColumn<bool>("older"); // b newer than a
-
-    QTest::newRow("2.9 < 2.10: numbers, not text") << "2.10"
-                                                   << "2.9" << true << false;
-    QTest::newRow("2.9 < 2.13") << "2.9"
-                                << "2.13" << false << true;
-    QTest::newRow("2.13 = 2.13.0") << "2.13"
-                                   << "2.13.0" << false << false;
-    QTest::newRow("2.13.1 > 2.13") << "2.13.1"
-                                   << "2.13" << true << false;
-    QTest::newRow("leading zeros") << "2.013"
-                                   << "2.13" << false << false;
-    QTest::newRow("leading zeros, longer") << "02.0014"
-                                           << "2.13" << true << false;
-    QTest::newRow("empty pieces dropped") << "2..13"
-                                          << "2.13" << false << false;
-    QTest::newRow("leading and trailing dots") << ".2.13."
-                                               << "2.13" << false << false;
-    QTest::newRow("empty is 0") << ""
-                                << "0.0" << false << false;
-    QTest::newRow("empty is older") << ""
-                                    << "2.13" << false << true;
-    QTest::newRow("3.0beta is 3.0") << "3.0beta"
-                                    << "2.13" << true << false;
-    QTest::newRow("14beta is 0") << "2.14beta"
-                                 << "2.13" << false << true;
-    QTest::newRow("v2 is 0") << "v2.14"
-                             << "1" << false << true;
-    QTest::newRow("plus sign") << "2.+14"
-                               << "2.13" << true << false;
-    QTest::newRow("minus sign") << "2.-1"
-                                << "2.0" << false << true;
-    QTest::newRow("sign alone is 0") << "2.-"
-                                     << "2.0" << false << false;
-    QTest::newRow("two signs are 0") << "2.+-5"
-                                     << "2.0" << false << false;
-    QTest::newRow("space is not a digit") << "2. 14"
-                                          << "2.0" << false << false;
-    QTest::newRow("non-ASCII digit is 0") << QString::fromUtf8("2.１４") << "2.0" << false << false;
-    QTest::newRow("largest 64-bit") << "9223372036854775807"
-                                    << "9223372036854775806" << true << false;
-    QTest::newRow("overflow is 0") << "9223372036854775808"
-                                   << "1" << false << true;
-    QTest::newRow("smallest 64-bit") << "-9223372036854775808"
-                                     << "-9223372036854775807" << false << true;
-    QTest::newRow("negative overflow is 0") << "-9223372036854775809"
-                                            << "-1" << true << false;
-    QTest::newRow("first difference decides") << "3.0.0"
-                                              << "2.99.99" << true << false;
+    QTest::addColumn<int>("order"); // 1: a is newer, -1: b is newer, 0: neither
+    const auto row = [](const char* name, const QString& a, const QString& b, int order) {
+        QTest::newRow(name) << a << b << order;
+    };
+    row("2.9 < 2.10: numbers, not text", "2.10", "2.9", 1);
+    row("2.13 = 2.13.0", "2.13", "2.13.0", 0);
+    row("2.13.1 > 2.13", "2.13.1", "2.13", 1);
+    row("leading zeros", "2.013", "2.13", 0);
+    row("empty pieces dropped", ".2..13.", "2.13", 0);
+    row("empty is older", "", "2.13", -1);
+    row("3.0beta is 3.0", "3.0beta", "2.13", 1);
+    row("14beta is 0", "2.14beta", "2.13", -1);
+    row("v2 is 0", "v2.14", "1", -1);
+    row("plus sign", "2.+14", "2.13", 1);
+    row("minus sign", "2.-1", "2.0", -1);
+    row("sign alone is 0", "2.-", "2.0", 0);
+    row("two signs are 0", "2.+-5", "2.0", 0);
+    row("space is not a digit", "2. 14", "2.0", 0);
+    row("non-ASCII digit is 0", QString::fromUtf8("2.１４"), "2.0", 0);
+    row("largest 64-bit", "9223372036854775807", "9223372036854775806", 1);
+    row("overflow is 0", "9223372036854775808", "1", -1);
+    row("smallest 64-bit", "-9223372036854775808", "-9223372036854775807", -1);
+    row("negative overflow is 0", "-9223372036854775809", "-1", 1);
+    row("first difference decides", "3.0.0", "2.99.99", 1);
 }
 
 void TestUpdateRules::versions() {
     QFETCH(QString, a);
     QFETCH(QString, b);
-    QFETCH(bool, newer);
-    QFETCH(bool, older);
-    QCOMPARE(isNewer(a, b), newer);
-    QCOMPARE(isNewer(b, a), older);
+    QFETCH(int, order);
+    QCOMPARE(isNewer(a, b), order > 0);
+    QCOMPARE(isNewer(b, a), order < 0);
 }
 
 void TestUpdateRules::manifest_data() {
@@ -96,39 +69,29 @@ void TestUpdateRules::manifest_data() {
     QTest::addColumn<bool>("readable");
     QTest::addColumn<QString>("notes"); // null: none
     QTest::addColumn<QByteArray>("sha256");
-
+    const auto row = [](const char* name, const QByteArray& members, bool readable,
+                        const QString& notes = {}, const QByteArray& sha256 = {}) {
+        QTest::newRow(name) << "{\"version\":\"2.14\"" + members + '}' << readable << notes
+                            << sha256;
+    };
     const QByteArray hex = QByteArray(63, 'a') + 'F';
-    QTest::newRow("version and url") << QByteArray(R"({"version":"2.14","url":"https://h/v.zip"})")
-                                     << true << QString() << QByteArray();
-    QTest::newRow("notes, other keys ignored")
-        << QByteArray(R"({"version":"2.14","url":"u","notes":"新","extra":[1]})") << true
-        << QStringLiteral("新") << QByteArray();
-    QTest::newRow("null notes") << QByteArray(R"({"version":"2.14","url":"u","notes":null})")
-                                << true << QString() << QByteArray();
-    QTest::newRow("sha256, lower-cased")
-        << QByteArray(R"({"version":"2.14","url":"u","sha256":")" + hex + "\"}") << true
-        << QString() << QByteArray(63, 'a') + 'f';
-    QTest::newRow("null sha256") << QByteArray(R"({"version":"2.14","url":"u","sha256":null})")
-                                 << true << QString() << QByteArray();
+    row("version and url", R"(,"url":"https://h/v.zip")", true);
+    row("notes, other keys ignored", R"(,"url":"u","notes":"新","extra":[1])", true, "新");
+    row("null notes", R"(,"url":"u","notes":null)", true);
+    row("sha256, lower-cased", R"(,"url":"u","sha256":")" + hex + '"', true, {},
+        QByteArray(63, 'a') + 'f');
+    row("null sha256", R"(,"url":"u","sha256":null)", true);
+    row("no url", "", false);
+    row("null url", R"(,"url":null)", false);
+    row("numeric notes", R"(,"url":"u","notes":1)", false);
+    row("short sha256", R"(,"url":"u","sha256":"abc")", false);
+    row("sha256 not hex", R"(,"url":"u","sha256":")" + QByteArray(64, 'g') + '"', false);
     QTest::newRow("no version") << QByteArray(R"({"url":"u"})") << false << QString()
                                 << QByteArray();
-    QTest::newRow("no url") << QByteArray(R"({"version":"2.14"})") << false << QString()
-                            << QByteArray();
     QTest::newRow("numeric version")
         << QByteArray(R"({"version":2.14,"url":"u"})") << false << QString() << QByteArray();
-    QTest::newRow("null url") << QByteArray(R"({"version":"2.14","url":null})") << false
-                              << QString() << QByteArray();
-    QTest::newRow("numeric notes") << QByteArray(R"({"version":"2.14","url":"u","notes":1})")
-                                   << false << QString() << QByteArray();
-    QTest::newRow("short sha256") << QByteArray(R"({"version":"2.14","url":"u","sha256":"abc"})")
-                                  << false << QString() << QByteArray();
-    QTest::newRow("sha256 not hex")
-        << QByteArray(R"({"version":"2.14","url":"u","sha256":")" + QByteArray(64, 'g') + "\"}")
-        << false << QString() << QByteArray();
     QTest::newRow("array") << QByteArray(R"([{"version":"2.14","url":"u"}])") << false << QString()
                            << QByteArray();
-    QTest::newRow("HTML error page")
-        << QByteArray("<html><body>404</body></html>") << false << QString() << QByteArray();
     QTest::newRow("empty body") << QByteArray() << false << QString() << QByteArray();
 }
 
@@ -148,32 +111,25 @@ void TestUpdateRules::manifest() {
 }
 
 void TestUpdateRules::offerText_data() {
-    QTest::addColumn<QByteArray>("json");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("manual");
-
-    const QString rest =
-        QStringLiteral("当前 v2.13。点「马上更新」会自动下载、替换、重启，不用手动下载～");
-    const QString byHand =
-        QStringLiteral("当前 v2.13，装在这里的维洛清单没法自动替换。\n可以手动装：https://h/v.zip");
-    QTest::newRow("no notes") << QByteArray(R"({"version":"2.14","url":"https://h/v.zip"})") << rest
-                              << byHand;
-    QTest::newRow("empty notes is no notes")
-        << QByteArray(R"({"version":"2.14","url":"https://h/v.zip","notes":""})") << rest << byHand;
-    QTest::newRow("notes, then a blank line")
-        << QByteArray(R"({"version":"2.14","url":"https://h/v.zip","notes":"修了两处\n更快"})")
-        << QStringLiteral("修了两处\n更快\n\n") + rest
-        << QStringLiteral("修了两处\n更快\n\n") + byHand;
+    QTest::addColumn<QString>("notes"); // null: absent
+    QTest::addColumn<QString>("prefix");
+    QTest::newRow("no notes") << QString() << QString();
+    QTest::newRow("empty notes are no notes") << "" << QString();
+    QTest::newRow("notes, then a blank line") << "修了两处\n更快"
+                                              << "修了两处\n更快\n\n";
 }
 
 void TestUpdateRules::offerText() {
-    QFETCH(QByteArray, json);
-    QFETCH(QString, text);
-    QFETCH(QString, manual);
-    const UpdateInfo info = decodeUpdateInfo(json).value();
+    QFETCH(QString, notes);
+    QFETCH(QString, prefix);
+    UpdateInfo info{"2.14", "https://h/v.zip", {}, {}, {}};
+    if (!notes.isNull())
+        info.notes = notes;
     QCOMPARE(update_text::offerTitle(info), QStringLiteral("维洛清单有新版本 v2.14 啦"));
-    QCOMPARE(update_text::offerText(info, QStringLiteral("2.13")), text);
-    QCOMPARE(update_text::manualOfferText(info, QStringLiteral("2.13")), manual);
+    QCOMPARE(update_text::offerText(info, "2.13"),
+             prefix + "当前 v2.13。点「马上更新」会自动下载、替换、重启，不用手动下载～");
+    QCOMPARE(update_text::manualOfferText(info, "2.13"),
+             prefix + "当前 v2.13，装在这里的维洛清单没法自动替换。\n可以手动装：https://h/v.zip");
 }
 
 void TestUpdateRules::location_data() {
@@ -181,31 +137,22 @@ void TestUpdateRules::location_data() {
     QTest::addColumn<int>("platform");
     QTest::addColumn<QString>("readOnly"); // a folder that cannot be written, if any
     QTest::addColumn<QString>("bundle");   // empty: cannot be replaced
-
-    const int linux = int(UpdatePlatform::Linux);
-    const int mac = int(UpdatePlatform::MacOS);
-    QTest::newRow("portable folder") << "/home/u/apps/Velloa.app" << linux << ""
-                                     << "/home/u/apps/Velloa.app";
-    QTest::newRow("trailing slash") << "/home/u/Velloa.app/" << linux << ""
-                                    << "/home/u/Velloa.app";
-    QTest::newRow("not a Velloa.app folder") << "/home/u/build/app" << linux << ""
-                                             << "";
-    QTest::newRow("other .app name") << "/home/u/Other.app" << linux << ""
-                                     << "";
-    QTest::newRow("package install under /usr") << "/usr/lib/Velloa.app" << linux << ""
-                                                << "";
-    QTest::newRow("folder read-only") << "/opt/Velloa.app" << linux << "/opt/Velloa.app"
-                                      << "";
-    QTest::newRow("parent read-only: cannot rename") << "/opt/Velloa.app" << linux << "/opt"
-                                                     << "";
-    QTest::newRow("macOS bundle") << "/Applications/Velloa.app/Contents/MacOS" << mac << ""
-                                  << "/Applications/Velloa.app";
-    QTest::newRow("macOS, renamed bundle") << "/Users/u/V 2.app/Contents/MacOS" << mac << ""
-                                           << "/Users/u/V 2.app";
-    QTest::newRow("macOS, bare executable") << "/Users/u/build" << mac << ""
-                                            << "";
-    QTest::newRow("macOS layout on Linux") << "/home/u/Velloa.app/Contents/MacOS" << linux << ""
-                                           << "";
+    const auto onLinux = [](const char* name, const QString& dir, const QString& readOnly,
+                            const QString& bundle) {
+        QTest::newRow(name) << dir << int(UpdatePlatform::Linux) << readOnly << bundle;
+    };
+    const auto mac = [](const char* name, const QString& dir, const QString& bundle) {
+        QTest::newRow(name) << dir << int(UpdatePlatform::MacOS) << QString() << bundle;
+    };
+    onLinux("portable folder", "/home/u/apps/Velloa.app/", "", "/home/u/apps/Velloa.app");
+    onLinux("not a Velloa.app folder", "/home/u/build/app", "", "");
+    onLinux("other .app name", "/home/u/Other.app", "", "");
+    onLinux("package install under /usr", "/usr/lib/Velloa.app", "", "");
+    onLinux("folder read-only", "/opt/Velloa.app", "/opt/Velloa.app", "");
+    onLinux("parent read-only: cannot rename", "/opt/Velloa.app", "/opt", "");
+    onLinux("macOS layout on Linux", "/home/u/Velloa.app/Contents/MacOS", "", "");
+    mac("macOS bundle", "/Users/u/V 2.app/Contents/MacOS", "/Users/u/V 2.app");
+    mac("macOS, bare executable", "/Users/u/build", "");
 }
 
 void TestUpdateRules::location() {
@@ -216,30 +163,24 @@ void TestUpdateRules::location() {
     const InstallLocation found = InstallLocation::locate(
         appDir, UpdatePlatform(platform), [&](const QString& path) { return path != readOnly; });
     QCOMPARE(found.bundlePath, bundle);
-    QCOMPARE(found.replaceable(), !bundle.isEmpty());
 }
 
 void TestUpdateRules::downloadPolicy_data() {
     QTest::addColumn<QString>("archive");
     QTest::addColumn<QString>("manifest");
     QTest::addColumn<bool>("allowed");
-
-    QTest::newRow("https, https manifest") << "https://cdn.example/v.zip"
-                                           << "https://example/version.json" << true;
-    QTest::newRow("https, http manifest") << "https://cdn.example/v.zip"
-                                          << "http://127.0.0.1/version.json" << true;
-    QTest::newRow("http, same host over http") << "http://127.0.0.1:1/releases/v.zip"
-                                               << "http://127.0.0.1:2/version.json" << true;
-    QTest::newRow("http, host case differs") << "http://HUB.local/v.zip"
-                                             << "http://hub.local/version.json" << true;
-    QTest::newRow("http after an https manifest") << "http://example/v.zip"
-                                                  << "https://example/version.json" << false;
-    QTest::newRow("http, other host") << "http://evil.example/v.zip"
-                                      << "http://127.0.0.1/version.json" << false;
-    QTest::newRow("http, manifest unknown") << "http://127.0.0.1/v.zip"
-                                            << "" << false;
-    QTest::newRow("ftp") << "ftp://127.0.0.1/v.zip"
-                         << "http://127.0.0.1/version.json" << false;
+    const auto row = [](const char* name, const char* archive, const char* manifest, bool ok) {
+        QTest::newRow(name) << archive << manifest << ok;
+    };
+    row("https, https manifest", "https://cdn.example/v.zip", "https://example/version.json", true);
+    row("https, http manifest", "https://cdn.example/v.zip", "http://127.0.0.1/version.json", true);
+    row("http, same host over http", "http://127.0.0.1:1/r/v.zip", "http://127.0.0.1:2/v.json",
+        true);
+    row("http, host case differs", "http://HUB.local/v.zip", "http://hub.local/version.json", true);
+    row("http after an https manifest", "http://example/v.zip", "https://example/v.json", false);
+    row("http, other host", "http://evil.example/v.zip", "http://127.0.0.1/version.json", false);
+    row("http, manifest unknown", "http://127.0.0.1/v.zip", "", false);
+    row("ftp", "ftp://127.0.0.1/v.zip", "http://127.0.0.1/version.json", false);
 }
 
 void TestUpdateRules::downloadPolicy() {
@@ -255,39 +196,29 @@ void TestUpdateRules::entries_data() {
     QTest::addColumn<int>("kind");
     QTest::addColumn<QByteArray>("target");
     QTest::addColumn<bool>("safe");
-
-    const int file = int(Kind::File), dir = int(Kind::Directory), sym = int(Kind::Symlink),
-              hard = int(Kind::HardLink);
-    QTest::newRow("file") << QByteArray("Velloa.app/velloa") << file << QByteArray() << true;
-    QTest::newRow("dot pieces") << QByteArray("./Velloa.app//resources/") << dir << QByteArray()
-                                << true;
-    QTest::newRow("absolute") << QByteArray("/etc/passwd") << file << QByteArray() << false;
-    QTest::newRow("dot-dot first") << QByteArray("../x") << file << QByteArray() << false;
-    QTest::newRow("dot-dot inside") << QByteArray("a/../../x") << file << QByteArray() << false;
-    QTest::newRow("dot-dot that stays inside is refused too")
-        << QByteArray("a/../b") << file << QByteArray() << false;
-    QTest::newRow("nothing but dots") << QByteArray("./") << dir << QByteArray() << false;
-    QTest::newRow("device or pipe")
-        << QByteArray("fifo") << int(Kind::Other) << QByteArray() << false;
-    QTest::newRow("symlink beside")
-        << QByteArray("a/lib.so") << sym << QByteArray("lib.so.1") << true;
-    QTest::newRow("symlink up to the top")
-        << QByteArray("a/b/l") << sym << QByteArray("../../c") << true;
-    QTest::newRow("symlink up too far")
-        << QByteArray("a/b/l") << sym << QByteArray("../../../c") << false;
-    QTest::newRow("symlink at the top, up") << QByteArray("l") << sym << QByteArray("..") << false;
-    QTest::newRow("symlink absolute") << QByteArray("a/l") << sym << QByteArray("/etc") << false;
+    const auto row = [](const char* name, const char* path, Kind kind, const char* target,
+                        bool safe) {
+        QTest::newRow(name) << QByteArray(path) << int(kind) << QByteArray(target) << safe;
+    };
+    row("file", "Velloa.app/velloa", Kind::File, "", true);
+    row("dot pieces", "./Velloa.app//resources/", Kind::Directory, "", true);
+    row("absolute", "/etc/passwd", Kind::File, "", false);
+    row("dot-dot first", "../x", Kind::File, "", false);
+    row("dot-dot that stays inside is refused too", "a/../b", Kind::File, "", false);
+    row("nothing but dots", "./", Kind::Directory, "", false);
+    row("device or pipe", "fifo", Kind::Other, "", false);
+    row("symlink beside", "a/lib.so", Kind::Symlink, "lib.so.1", true);
+    row("symlink up to the top", "a/b/l", Kind::Symlink, "../../c", true);
+    row("symlink up too far", "a/b/l", Kind::Symlink, "../../../c", false);
+    row("symlink at the top, up", "l", Kind::Symlink, "..", false);
+    row("symlink absolute", "a/l", Kind::Symlink, "/etc", false);
     // "a/x" could itself be a link to ".", making the second ".." climb one more level.
-    QTest::newRow("symlink dot-dot after a name")
-        << QByteArray("a/b/l") << sym << QByteArray("x/../..") << false;
-    QTest::newRow("symlink empty target") << QByteArray("l") << sym << QByteArray() << false;
-    QTest::newRow("hard link to an earlier file")
-        << QByteArray("b") << hard << QByteArray("./a/f") << true;
-    QTest::newRow("hard link to a file not unpacked")
-        << QByteArray("b") << hard << QByteArray("update.zip") << false;
-    QTest::newRow("hard link out") << QByteArray("b") << hard << QByteArray("../outside") << false;
-    QTest::newRow("hard link absolute")
-        << QByteArray("b") << hard << QByteArray("/etc/passwd") << false;
+    row("symlink dot-dot after a name", "a/b/l", Kind::Symlink, "x/../..", false);
+    row("symlink empty target", "l", Kind::Symlink, "", false);
+    row("hard link to an earlier file", "b", Kind::HardLink, "./a/f", true);
+    row("hard link to a file not unpacked", "b", Kind::HardLink, "update.zip", false);
+    row("hard link out", "b", Kind::HardLink, "../outside", false);
+    row("hard link absolute", "b", Kind::HardLink, "/etc/passwd", false);
 }
 
 void TestUpdateRules::entries() {

@@ -50,8 +50,6 @@ class TestUpdateScript : public QObject {
 private slots:
     void init();
     void cleanup();
-    void quoting_data();
-    void quoting();
     void text();
     void refusals();
     void shellCheck_data();
@@ -109,32 +107,6 @@ void TestUpdateScript::startScript(QProcess& bash, const QString& extraPath) {
     bash.setWorkingDirectory(scratch->path()); // where a smuggled "touch pwned" would land
     bash.start(QStringLiteral("/bin/bash"), {work + "/apply.sh"});
     QVERIFY(bash.waitForStarted());
-}
-
-void TestUpdateScript::quoting_data() {
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QByteArray>("quoted");
-    QTest::newRow("plain") << QByteArray("/tmp/Velloa.app") << QByteArray("'/tmp/Velloa.app'");
-    QTest::newRow("single quotes") << QByteArray("a'b''") << QByteArray("'a'\\''b'\\'''\\'''");
-    QTest::newRow("everything else stays")
-        << QByteArray("\"$`\\\n!*") << QByteArray("'\"$`\\\n!*'");
-    QTest::newRow("empty") << QByteArray() << QByteArray("''");
-    QTest::newRow("hostile path") << kHostile.toUtf8() << QByteArray();
-}
-
-// The quoted form is what the text says, and bash reads it back as exactly the original.
-void TestUpdateScript::quoting() {
-    QFETCH(QByteArray, text);
-    QFETCH(QByteArray, quoted);
-    if (!quoted.isNull())
-        QCOMPARE(shellQuote(text), quoted);
-    QProcess bash;
-    bash.setWorkingDirectory(scratch->path());
-    bash.start(QStringLiteral("/bin/bash"),
-               {"-c", "printf %s " + QString::fromUtf8(shellQuote(text))});
-    QVERIFY(bash.waitForFinished());
-    QCOMPARE(bash.readAllStandardOutput(), text);
-    QCOMPARE(QDir(scratch->path()).entryList(QDir::Files), QStringList());
 }
 
 void TestUpdateScript::text() {
