@@ -176,6 +176,8 @@ void TestUpdateFlow::check_data() {
         row("server hangs up", "hang-up", failure);
         row("no version.json: hub's 404 page", "", failure);
         row("HTML with status 200", "<html>oops</html>", failure);
+        row("over 1 MiB", R"({"version":"9","url":"u","notes":")" + QString(1 << 20, 'x') + "\"}",
+            failure);
         row("same version", R"({"version":"2.13","url":"u"})", manual ? upToDate : QString());
         row("newer: the offer", R"({"version":"2.13.1","url":"http://127.0.0.1/v.zip"})", offer);
         row("newer, app cannot be replaced: by hand", "unreplaceable", byHand);

@@ -75,6 +75,9 @@ void Updater::checkForUpdate(bool manual) {
     QNetworkRequest request(url);
     request.setTransferTimeout(int(checkTimeout.count()));
     QNetworkReply* reply = network.get(request);
+    // The whole manifest waits in the reply until it has arrived; one byte over the limit is
+    // enough to know it is too big.
+    reply->setReadBufferSize(kMaxManifestBytes + 1);
     auto oversized = std::make_shared<bool>(false);
     connect(reply, &QNetworkReply::downloadProgress, reply,
             [reply, oversized](qint64 received, qint64) {
@@ -144,7 +147,9 @@ void Updater::downloadAndInstall(const UpdateInfo& info) {
                              ? QNetworkRequest::NoLessSafeRedirectPolicy
                              : QNetworkRequest::SameOriginRedirectPolicy);
     QNetworkReply* reply = network.get(request);
-    // Straight to disk as it arrives: a release is never held in memory.
+    // Straight to disk as it arrives: a release is never held in memory. Without a limit the
+    // network thread would read ahead into the reply's buffer as fast as the link allows.
+    reply->setReadBufferSize(kDownloadBufferBytes);
     const auto save = [this, reply, download] {
         if (!download->problem.isEmpty())
             return;

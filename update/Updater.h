@@ -28,6 +28,7 @@ public:
     static constexpr Delay kDownloadTimeout{180000};
     static constexpr qint64 kMaxManifestBytes = 1024 * 1024;
     static constexpr qint64 kMaxDownloadBytes = qint64(512) * 1024 * 1024;
+    static constexpr qint64 kDownloadBufferBytes = 1024 * 1024;
 
     Updater(QNetworkAccessManager& network, UpdateUi& ui, QObject* parent = nullptr);
 
