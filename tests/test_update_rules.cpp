@@ -1,0 +1,233 @@
+// The updater's pure rules: version comparison, the manifest decoder, the offer texts, where
+// the running app lives, which downloads are allowed and which archive entries are safe.
+#include "InstallLocation.h"
+#include "Unpacker.h"
+#include "UpdateInfo.h"
+#include "UpdateTexts.h"
+#include "Updater.h"
+#include "VersionCompare.h"
+
+#include <QTest>
+
+class TestUpdateRules : public QObject {
+    Q_OBJECT
+
+private slots:
+    void versions_data();
+    void versions();
+    void manifest_data();
+    void manifest();
+    void offerText_data();
+    void offerText();
+    void location_data();
+    void location();
+    void downloadPolicy_data();
+    void downloadPolicy();
+    void entries_data();
+    void entries();
+};
+
+void TestUpdateRules::versions_data() {
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<int>("order"); // 1: a is newer, -1: b is newer, 0: neither
+    const auto row = [](const char* name, const QString& a, const QString& b, int order) {
+        QTest::newRow(name) << a << b << order;
+    };
+    row("2.9 < 2.10: numbers, not text", "2.10", "2.9", 1);
+    row("2.13 = 2.13.0", "2.13", "2.13.0", 0);
+    row("2.13.1 > 2.13", "2.13.1", "2.13", 1);
+    row("leading zeros", "2.013", "2.13", 0);
+    row("empty pieces dropped", ".2..13.", "2.13", 0);
+    row("empty is older", "", "2.13", -1);
+    row("3.0beta is 3.0", "3.0beta", "2.13", 1);
+    row("14beta is 0", "2.14beta", "2.13", -1);
+    row("v2 is 0", "v2.14", "1", -1);
+    row("plus sign", "2.+14", "2.13", 1);
+    row("minus sign", "2.-1", "2.0", -1);
+    row("sign alone is 0", "2.-", "2.0", 0);
+    row("two signs are 0", "2.+-5", "2.0", 0);
+    row("space is not a digit", "2. 14", "2.0", 0);
+    row("non-ASCII digit is 0", QString::fromUtf8("2.１４"), "2.0", 0);
+    row("largest 64-bit", "9223372036854775807", "9223372036854775806", 1);
+    row("overflow is 0", "9223372036854775808", "1", -1);
+    row("smallest 64-bit", "-9223372036854775808", "-9223372036854775807", -1);
+    row("negative overflow is 0", "-9223372036854775809", "-1", 1);
+    row("first difference decides", "3.0.0", "2.99.99", 1);
+}
+
+void TestUpdateRules::versions() {
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QFETCH(int, order);
+    QCOMPARE(isNewer(a, b), order > 0);
+    QCOMPARE(isNewer(b, a), order < 0);
+}
+
+void TestUpdateRules::manifest_data() {
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<bool>("readable");
+    QTest::addColumn<QString>("notes"); // null: none
+    QTest::addColumn<QByteArray>("sha256");
+    const auto row = [](const char* name, const QByteArray& members, bool readable,
+                        const QString& notes = {}, const QByteArray& sha256 = {}) {
+        QTest::newRow(name) << "{\"version\":\"2.14\"" + members + '}' << readable << notes
+                            << sha256;
+    };
+    const QByteArray hex = QByteArray(63, 'a') + 'F';
+    row("version and url", R"(,"url":"https://h/v.zip")", true);
+    row("notes, other keys ignored", R"(,"url":"u","notes":"新","extra":[1])", true, "新");
+    row("null notes", R"(,"url":"u","notes":null)", true);
+    row("sha256, lower-cased", R"(,"url":"u","sha256":")" + hex + '"', true, {},
+        QByteArray(63, 'a') + 'f');
+    row("null sha256", R"(,"url":"u","sha256":null)", true);
+    row("no url", "", false);
+    row("null url", R"(,"url":null)", false);
+    row("numeric notes", R"(,"url":"u","notes":1)", false);
+    row("short sha256", R"(,"url":"u","sha256":"abc")", false);
+    row("sha256 not hex", R"(,"url":"u","sha256":")" + QByteArray(64, 'g') + '"', false);
+    QTest::newRow("no version") << QByteArray(R"({"url":"u"})") << false << QString()
+                                << QByteArray();
+    QTest::newRow("numeric version")
+        << QByteArray(R"({"version":2.14,"url":"u"})") << false << QString() << QByteArray();
+    QTest::newRow("array") << QByteArray(R"([{"version":"2.14","url":"u"}])") << false << QString()
+                           << QByteArray();
+    QTest::newRow("empty body") << QByteArray() << false << QString() << QByteArray();
+}
+
+void TestUpdateRules::manifest() {
+    QFETCH(QByteArray, json);
+    QFETCH(bool, readable);
+    QFETCH(QString, notes);
+    QFETCH(QByteArray, sha256);
+    const std::optional<UpdateInfo> info = decodeUpdateInfo(json);
+    QCOMPARE(info.has_value(), readable);
+    if (!info)
+        return;
+    QCOMPARE(info->version, QStringLiteral("2.14"));
+    QCOMPARE(info->notes.has_value(), !notes.isNull());
+    QCOMPARE(info->notes.value_or(QString()), notes);
+    QCOMPARE(info->sha256, sha256);
+}
+
+void TestUpdateRules::offerText_data() {
+    QTest::addColumn<QString>("notes"); // null: absent
+    QTest::addColumn<QString>("prefix");
+    QTest::newRow("no notes") << QString() << QString();
+    QTest::newRow("empty notes are no notes") << "" << QString();
+    QTest::newRow("notes, then a blank line") << "修了两处\n更快"
+                                              << "修了两处\n更快\n\n";
+}
+
+void TestUpdateRules::offerText() {
+    QFETCH(QString, notes);
+    QFETCH(QString, prefix);
+    UpdateInfo info{"2.14", "https://h/v.zip", {}, {}, {}};
+    if (!notes.isNull())
+        info.notes = notes;
+    QCOMPARE(update_text::offerTitle(info), QStringLiteral("维洛清单有新版本 v2.14 啦"));
+    QCOMPARE(update_text::offerText(info, "2.13"),
+             prefix + "当前 v2.13。点「马上更新」会自动下载、替换、重启，不用手动下载～");
+    QCOMPARE(update_text::manualOfferText(info, "2.13"),
+             prefix + "当前 v2.13，装在这里的维洛清单没法自动替换。\n可以手动装：https://h/v.zip");
+}
+
+void TestUpdateRules::location_data() {
+    QTest::addColumn<QString>("appDir");
+    QTest::addColumn<int>("platform");
+    QTest::addColumn<QString>("readOnly"); // a folder that cannot be written, if any
+    QTest::addColumn<QString>("bundle");   // empty: cannot be replaced
+    const auto onLinux = [](const char* name, const QString& dir, const QString& readOnly,
+                            const QString& bundle) {
+        QTest::newRow(name) << dir << int(UpdatePlatform::Linux) << readOnly << bundle;
+    };
+    const auto mac = [](const char* name, const QString& dir, const QString& bundle) {
+        QTest::newRow(name) << dir << int(UpdatePlatform::MacOS) << QString() << bundle;
+    };
+    onLinux("portable folder", "/home/u/apps/Velloa.app/", "", "/home/u/apps/Velloa.app");
+    onLinux("not a Velloa.app folder", "/home/u/build/app", "", "");
+    onLinux("other .app name", "/home/u/Other.app", "", "");
+    onLinux("package install under /usr", "/usr/lib/Velloa.app", "", "");
+    onLinux("folder read-only", "/opt/Velloa.app", "/opt/Velloa.app", "");
+    onLinux("parent read-only: cannot rename", "/opt/Velloa.app", "/opt", "");
+    onLinux("macOS layout on Linux", "/home/u/Velloa.app/Contents/MacOS", "", "");
+    mac("macOS bundle", "/Users/u/V 2.app/Contents/MacOS", "/Users/u/V 2.app");
+    mac("macOS, bare executable", "/Users/u/build", "");
+}
+
+void TestUpdateRules::location() {
+    QFETCH(QString, appDir);
+    QFETCH(int, platform);
+    QFETCH(QString, readOnly);
+    QFETCH(QString, bundle);
+    const InstallLocation found = InstallLocation::locate(
+        appDir, UpdatePlatform(platform), [&](const QString& path) { return path != readOnly; });
+    QCOMPARE(found.bundlePath, bundle);
+}
+
+void TestUpdateRules::downloadPolicy_data() {
+    QTest::addColumn<QString>("archive");
+    QTest::addColumn<QString>("manifest");
+    QTest::addColumn<bool>("allowed");
+    const auto row = [](const char* name, const char* archive, const char* manifest, bool ok) {
+        QTest::newRow(name) << archive << manifest << ok;
+    };
+    row("https, https manifest", "https://cdn.example/v.zip", "https://example/version.json", true);
+    row("https, http manifest", "https://cdn.example/v.zip", "http://127.0.0.1/version.json", true);
+    row("http, same host over http", "http://127.0.0.1:1/r/v.zip", "http://127.0.0.1:2/v.json",
+        true);
+    row("http, host case differs", "http://HUB.local/v.zip", "http://hub.local/version.json", true);
+    row("http after an https manifest", "http://example/v.zip", "https://example/v.json", false);
+    row("http, other host", "http://evil.example/v.zip", "http://127.0.0.1/version.json", false);
+    row("http, manifest unknown", "http://127.0.0.1/v.zip", "", false);
+    row("ftp", "ftp://127.0.0.1/v.zip", "http://127.0.0.1/version.json", false);
+}
+
+void TestUpdateRules::downloadPolicy() {
+    QFETCH(QString, archive);
+    QFETCH(QString, manifest);
+    QFETCH(bool, allowed);
+    QCOMPARE(downloadAllowed(QUrl(archive), QUrl(manifest)), allowed);
+}
+
+void TestUpdateRules::entries_data() {
+    using Kind = Unpacker::Kind;
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<bool>("safe");
+    const auto row = [](const char* name, const char* path, Kind kind, const char* target,
+                        bool safe) {
+        QTest::newRow(name) << QByteArray(path) << int(kind) << QByteArray(target) << safe;
+    };
+    row("file", "Velloa.app/velloa", Kind::File, "", true);
+    row("dot pieces", "./Velloa.app//resources/", Kind::Directory, "", true);
+    row("absolute", "/etc/passwd", Kind::File, "", false);
+    row("dot-dot first", "../x", Kind::File, "", false);
+    row("dot-dot that stays inside is refused too", "a/../b", Kind::File, "", false);
+    row("nothing but dots", "./", Kind::Directory, "", false);
+    row("device or pipe", "fifo", Kind::Other, "", false);
+    row("symlink beside", "a/lib.so", Kind::Symlink, "lib.so.1", true);
+    row("symlink up to the top", "a/b/l", Kind::Symlink, "../../c", true);
+    row("symlink up too far", "a/b/l", Kind::Symlink, "../../../c", false);
+    row("symlink at the top, up", "l", Kind::Symlink, "..", false);
+    row("symlink absolute", "a/l", Kind::Symlink, "/etc", false);
+    // "a/x" could itself be a link to ".", making the second ".." climb one more level.
+    row("symlink dot-dot after a name", "a/b/l", Kind::Symlink, "x/../..", false);
+    row("symlink empty target", "l", Kind::Symlink, "", false);
+    row("hard link to an earlier file", "b", Kind::HardLink, "./a/f", true);
+    row("hard link to a file not unpacked", "b", Kind::HardLink, "update.zip", false);
+    row("hard link out", "b", Kind::HardLink, "../outside", false);
+    row("hard link absolute", "b", Kind::HardLink, "/etc/passwd", false);
+}
+
+void TestUpdateRules::entries() {
+    QFETCH(QByteArray, path);
+    QFETCH(int, kind);
+    QFETCH(QByteArray, target);
+    QFETCH(bool, safe);
+    QCOMPARE(Unpacker::entryStaysInside(path, Unpacker::Kind(kind), target, {"a/f"}), safe);
+}
+
+QTEST_GUILESS_MAIN(TestUpdateRules)
+#include "test_update_rules.moc"
