@@ -23,6 +23,10 @@ AppDelegate::AppDelegate(QSettings& store, Endpoints endpoints, Clock& clock, QO
     connect(&m_statusItem, &StatusItem::triggered, this, &AppDelegate::onMenuItem);
     // Where no tray exists the panel is the way in: it offers the tray's menu.
     connect(&m_statusItem, &StatusItem::trayShown, this, [this](bool shown) { m_note.setMenuButtonVisible(!shown); });
+    m_updater.updateUrl = m_endpoints.UPDATE_URL;
+    connect(this, &AppDelegate::updateCheckRequested, &m_updater, &Updater::checkForUpdate);
+    // The apply script waits for this process to end before it swaps the application.
+    connect(&m_updater, &Updater::quitRequested, this, &AppDelegate::quit);
     connect(&m_note, &NoteController::menuRequested, this, [this](const QPoint& at) { m_statusItem.menu()->popup(at); });
 }
 

@@ -8,6 +8,8 @@
 #include "NoteController.h"
 #include "Settings.h"
 #include "StatusItem.h"
+#include "UpdateAlerts.h"
+#include "Updater.h"
 
 #include <QNetworkAccessManager>
 #include <QObject>
@@ -47,12 +49,13 @@ public:
     ListActions& listActions() { return m_actions; }
     StatusItem& statusItem() { return m_statusItem; }
     NoteController& note() { return m_note; }
+    Updater& updater() { return m_updater; }
     Settings& settings() { return m_settings; }
     const Endpoints& endpoints() const { return m_endpoints; }
     bool notePinned() const { return m_note.notePinned(); }
 
 signals:
-    // The update subsystem connects here; manual is true when the user asked from the menu.
+    // Every update check, silent (timers) or manual (the menu); the updater takes it.
     void updateCheckRequested(bool manual);
 
 private:
@@ -63,6 +66,8 @@ private:
     Clock& m_clock;
     // The process's one network manager, declared before the feed client that uses it.
     QNetworkAccessManager m_network;
+    UpdateAlerts m_updateAlerts;
+    Updater m_updater{m_network, m_updateAlerts};
     ListState m_state;
     FeedSync m_sync;
     ListActions m_actions;
