@@ -1,0 +1,278 @@
+// Working in the panel: ticking, inline editing, adding and dragging, through the one write
+// path; what is sent, what is shown, and what waits while a gesture is under way.
+#include "AppDelegate.h"
+#include "ManualClock.h"
+#include "NotePanel.h"
+#include "NoteRow.h"
+#include "NoteViews.h"
+#include "TestHttpServer.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// Header A (56 high), tasks a1 a2; header B, task b1. All task texts fit one line (40 high).
+QByteArray feedJson(const QByteArray& rows = {}) {
+    const QByteArray standard = R"({"kind":"header","text":"A"},
+        {"kind":"item","id":"a1","text":"第一","cat":"A"},
+        {"kind":"item","id":"a2","text":"第二","cat":"A"},
+        {"kind":"header","text":"B"},
+        {"kind":"item","id":"b1","text":"第三","cat":"B"})";
+    return R"({"updated":"u","mine_title":"Mine","mine":"","mine_rows":[)" + (rows.isEmpty() ? standard : rows) +
+           R"(],"hers_title":"Hers","hers":"","hers_rows":[]})";
+}
+
+} // namespace
+
+class TestNoteGestures : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void editStateMachine();
+    void editOutcomes_data();
+    void editOutcomes();
+    void identicalAddsStaySeparate();
+    void dragAcrossAHeader();
+    void pressAndReleaseSendsTheUnchangedOrder();
+    void dragLiftsAndScrollsAtTheEdge();
+    void refreshWaitsForTheGesture();
+
+private:
+    NoteRow* row(const QString& label) const {
+        for (NoteRow* r : delegate->note().rows()) {
+            if (r->label() == label)
+                return r;
+        }
+        return nullptr;
+    }
+    QList<QJsonObject> sent(const QString& action) const {
+        QList<QJsonObject> out;
+        for (const auto& request : server->requests) {
+            const QJsonObject message = QJsonDocument::fromJson(request.body).object();
+            if (request.method == "POST" && message.value("action").toString() == action)
+                out << message;
+        }
+        return out;
+    }
+    // Posts a probe and waits until it arrived: everything sent before it has arrived too.
+    void flushPosts() {
+        delegate->feedSync().postInbox(QStringLiteral("probe"), inbox::Action::Done);
+        QTRY_VERIFY(!sent("done").isEmpty() && sent("done").last().value("id") == "probe");
+    }
+    QStringList shownOrder() const {
+        QStringList out;
+        for (const NoteRow* r : delegate->note().rows())
+            out << r->label();
+        return out;
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<QSettings> store;
+    std::unique_ptr<TestHttpServer> server;
+    ManualClock clock;
+    std::unique_ptr<AppDelegate> delegate;
+};
+
+void TestNoteGestures::init() {
+    store = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    store->clear();
+    server = std::make_unique<TestHttpServer>();
+    QVERIFY(server->listen());
+    server->defaultAnswer = TestHttpServer::Answer{200, "{}"};
+    Endpoints e;
+    e.DATA_URL = server->url(QStringLiteral("/data.json"));
+    e.NTFY_TOPIC = QStringLiteral("velloa-test-topic-000000000000");
+    e.NTFY_URL = server->url(QStringLiteral("/")) + e.NTFY_TOPIC;
+    delegate = std::make_unique<AppDelegate>(*store, e, clock);
+    delegate->listState().payload = decodePayload(feedJson()).payload;
+    delegate->showNote();
+    clock.requests.clear();
+}
+
+void TestNoteGestures::cleanup() {
+    delegate.reset();
+    server.reset();
+}
+
+// The pencil of the edited row cancels; another row's pencil drops the first edit and opens the
+// second; Escape cancels; focus loss commits, once.
+void TestNoteGestures::editStateMachine() {
+    NoteController& note = delegate->note();
+    note.beginEdit(row("第一"));
+    QVERIFY(note.editingRow() && note.editingRow()->editField());
+    note.editingRow()->editField()->setText(QStringLiteral("改了但不要"));
+    note.beginEdit(note.editingRow());
+    QVERIFY(!note.editingRow());
+
+    note.beginEdit(row("第一"));
+    note.editingRow()->editField()->setText(QStringLiteral("丢掉"));
+    note.beginEdit(row("第二"));
+    QCOMPARE(note.editingRow(), row("第二"));
+    QVERIFY(!row("第一")->editField());
+    QTest::keyClick(note.editingRow()->editField(), Qt::Key_Escape);
+    QVERIFY(!note.editingRow());
+
+    note.beginEdit(row("第三"));
+    EditField* field = note.editingRow()->editField();
+    field->setText(QStringLiteral("  第三，改好了  "));
+    QFocusEvent lost(QEvent::FocusOut, Qt::MouseFocusReason);
+    QApplication::sendEvent(field, &lost);
+    QApplication::sendEvent(field, &lost);
+    QVERIFY(!note.editingRow());
+    QCOMPARE(delegate->listState().localText, (QHash<QString, QString>{{"b1", "第三，改好了"}}));
+    flushPosts();
+    QCOMPARE(sent("edit").size(), 1);
+    QCOMPARE(sent("edit")[0].value("text").toString(), QStringLiteral("第三，改好了"));
+    QTRY_VERIFY(row("第三，改好了"));
+}
+
+void TestNoteGestures::editOutcomes_data() {
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("stored");
+    QTest::addColumn<bool>("sent");
+    QTest::newRow("trimmed text") << "a1" << "  新的  \n" << true << true;
+    QTest::newRow("unchanged") << "a1" << " 第一 " << false << false;
+    QTest::newRow("emptied: no deletion") << "a1" << "   " << false << false;
+    QTest::newRow("pending task: stored, not sent") << "pending" << "改了" << true << false;
+}
+
+void TestNoteGestures::editOutcomes() {
+    QFETCH(QString, id);
+    QFETCH(QString, typed);
+    QFETCH(bool, stored);
+    QFETCH(bool, sent);
+    NoteController& note = delegate->note();
+    QString label = QStringLiteral("第一");
+    if (id == "pending") {
+        label = QStringLiteral("待定");
+        id = *delegate->listActions().add(label);
+        QTRY_VERIFY(row(label));
+        clock.requests.clear();
+    }
+    note.beginEdit(row(label));
+    note.editingRow()->editField()->setText(typed);
+    QTest::keyClick(note.editingRow()->editField(), Qt::Key_Return);
+    QVERIFY(!note.editingRow());
+    QCOMPARE(delegate->listState().localText.contains(id), stored);
+    flushPosts();
+    QCOMPARE(this->sent("edit").size(), sent ? 1 : 0);
+    // Quick refreshes follow every stored edit, pending or not.
+    QCOMPARE(clock.requests.size(), stored ? 3 : 0);
+}
+
+void TestNoteGestures::identicalAddsStaySeparate() {
+    NotePanel* panel = delegate->note().panel();
+    panel->input->setText(QStringLiteral("   "));
+    QTest::keyClick(panel->input, Qt::Key_Return);
+    QCOMPARE(panel->input->text(), QStringLiteral("   ")); // nothing happened
+    for (int i = 0; i < 2; ++i) {
+        panel->input->setText(QStringLiteral(" 买菜 "));
+        panel->addButton->click();
+        QVERIFY(panel->input->text().isEmpty());
+    }
+    const QList<Row> pending = delegate->listState().pendingAdd.value(ListState::kMine);
+    QCOMPARE(pending.size(), 2);
+    QVERIFY(pending[0].id != pending[1].id);
+    QTRY_COMPARE(shownOrder().count(QStringLiteral("买菜")), 2);
+    flushPosts();
+    QCOMPARE(sent("add").size(), 2);
+    QCOMPARE(sent("add")[0].value("text").toString(), QStringLiteral("买菜"));
+    // Both go once the feed carries the text.
+    delegate->listState().applyFeed(*decodePayload(feedJson(
+        R"({"kind":"header","text":"A"},{"kind":"item","id":"n1","text":"买菜"},{"kind":"item","id":"n2","text":"买菜"})")).payload);
+    QVERIFY(delegate->listState().pendingAdd.value(ListState::kMine).isEmpty());
+}
+
+// b1 dragged up into section A, above a2: it joins A, and the message lists it there.
+void TestNoteGestures::dragAcrossAHeader() {
+    NoteController& note = delegate->note();
+    NoteRow* b1 = row("第三");
+    note.beginRowDrag(b1, QPointF(230, b1->stackY + 20));
+    QVERIFY(note.dragTimerRunning());
+    // Grabbed 20 below its top, its centre is at the pointer: just above a2's middle at 129.
+    note.rowDragMoved(b1, QPointF(230, 120));
+    QCOMPARE(shownOrder(), (QStringList{"A", "第一", "第三", "第二", "B"}));
+    QCOMPARE(b1->sec(), QStringLiteral("A"));
+    for (int tick = 0; tick < 30; ++tick)
+        note.dragTick();
+    QCOMPARE(row("第二")->stackY, row("第二")->targetY); // the others glided into place
+    note.endRowDrag(b1);
+    QVERIFY(!note.dragTimerRunning() && !note.draggingRow());
+    const QList<OrderEntry> expected{{"a1", "A"}, {"b1", "A"}, {"a2", "A"}};
+    QCOMPARE(delegate->listState().orderOverride.value(ListState::kMine), expected);
+    flushPosts();
+    QCOMPARE(sent("reorder").size(), 1);
+    QCOMPARE(sent("reorder")[0].value("order").toArray(),
+             (QJsonArray{QJsonObject{{"id", "a1"}, {"cat", "A"}}, QJsonObject{{"id", "b1"}, {"cat", "A"}},
+                         QJsonObject{{"id", "a2"}, {"cat", "A"}}}));
+    QCOMPARE(clock.requests.size(), 3);
+    // A refresh with the feed's old order still shows the dropped one.
+    delegate->listState().applyFeed(*decodePayload(feedJson()).payload);
+    delegate->refreshNote();
+    QCOMPARE(shownOrder(), (QStringList{"A", "第一", "第三", "第二"}));
+}
+
+// A press and release in the handle zone is a whole drag: the unchanged order is recorded and
+// sent; collapsed and pending tasks are not part of it.
+void TestNoteGestures::pressAndReleaseSendsTheUnchangedOrder() {
+    delegate->listActions().toggleCollapse(QStringLiteral("B"));
+    delegate->listActions().add(QStringLiteral("待定"));
+    QTRY_VERIFY(row("待定"));
+    NoteRow* a2 = row("第二");
+    QTest::mousePress(a2, Qt::LeftButton, {}, QPoint(a2->width() - 10, 15));
+    QTest::mouseRelease(a2, Qt::LeftButton, {}, QPoint(a2->width() - 10, 15));
+    flushPosts();
+    QCOMPARE(sent("reorder").size(), 1);
+    QCOMPARE(sent("reorder")[0].value("order").toArray(),
+             (QJsonArray{QJsonObject{{"id", "a1"}, {"cat", "A"}}, QJsonObject{{"id", "a2"}, {"cat", "A"}}}));
+}
+
+void TestNoteGestures::dragLiftsAndScrollsAtTheEdge() {
+    QByteArray rows = R"({"kind":"header","text":"A"})";
+    for (int i = 0; i < 40; ++i)
+        rows += QStringLiteral(R"(,{"kind":"item","id":"t%1","text":"任务 %1","cat":"A"})").arg(i).toUtf8();
+    delegate->listState().applyFeed(*decodePayload(feedJson(rows)).payload);
+    delegate->refreshNote();
+    NoteController& note = delegate->note();
+    NoteRow* t0 = row("任务 0");
+    note.beginRowDrag(t0, QPointF(230, t0->stackY + 10));
+    for (int tick = 0; tick < 4; ++tick)
+        note.dragTick();
+    QVERIFY(t0->dragPad() < 12);
+    note.dragTick();
+    QCOMPARE(t0->dragPad(), 12.0);
+    // The pointer 10 points above the visible bottom: 5.6 points a tick, scrolling down.
+    QScrollBar* bar = note.panel()->scroll->verticalScrollBar();
+    const double bottom = bar->value() + note.panel()->scroll->viewport()->height();
+    note.rowDragMoved(t0, QPointF(230, bottom - 10));
+    note.dragTick();
+    QVERIFY(qFuzzyCompare(note.dragScrollSpeed(), 5.6));
+    QVERIFY(bar->value() > 0);
+    note.endRowDrag(t0);
+}
+
+// Changes arriving while a row is edited wait; they show as soon as the edit ends.
+void TestNoteGestures::refreshWaitsForTheGesture() {
+    NoteController& note = delegate->note();
+    note.beginEdit(row("第一"));
+    NoteRow* edited = note.editingRow();
+    delegate->listActions().toggle(QStringLiteral("a2"), false);
+    QCOMPARE(note.editingRow(), edited);
+    QVERIFY(edited->editField());
+    QVERIFY(!row("第二")->data().isDone);
+    QTest::keyClick(edited->editField(), Qt::Key_Escape);
+    QTRY_VERIFY(row("第二")->data().isDone);
+}
+
+QTEST_MAIN(TestNoteGestures)
+#include "test_note_gestures.moc"
