@@ -27,13 +27,6 @@ void copyFont(const QString& from, const QString& to) {
     QVERIFY(QFile::copy(kDejaVu + from, to));
 }
 
-// Colour at (x, y) of the 15-point checkbox, with y counted upwards from the bottom edge as
-// the drawing rule states it, sampled from an image drawn at 4 pixels per point.
-QColor checkboxAt(const QImage& image, double x, double yUp) {
-    const double scale = image.devicePixelRatio();
-    return image.pixelColor(int(x * scale), std::min(int((15 - yUp) * scale), image.height() - 1));
-}
-
 bool near(const QColor& c, const QColor& want) {
     return c.alpha() > 245 && std::abs(c.red() - want.red()) <= 3 &&
            std::abs(c.green() - want.green()) <= 3 && std::abs(c.blue() - want.blue()) <= 3;
@@ -90,35 +83,46 @@ void TestAssets::onlyPresentFontsAreRegistered() {
 
 }
 
+// What a user sees, counted over the whole picture rather than at the points the drawing
+// uses: a ticked box is a green square with a white tick and clear corners; an empty one is a
+// grey outline around a clear middle; both stay sharp at every pixel ratio.
 void TestAssets::checkboxPixels_data() {
     QTest::addColumn<bool>("done");
-    QTest::addColumn<QPointF>("at"); // y upwards from the bottom edge
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("done: corner") << true << QPointF(0.5, 0.5) << u"clear"_s;
-    QTest::newRow("done: fill top") << true << QPointF(7.5, 12) << u"green"_s;
-    QTest::newRow("done: tick start") << true << QPointF(4, 8.2) << u"white"_s;
-    QTest::newRow("done: tick corner") << true << QPointF(6.6, 4.2) << u"white"_s;
-    QTest::newRow("done: tick end") << true << QPointF(11.6, 10.4) << u"white"_s;
-    QTest::newRow("open: bottom edge") << false << QPointF(7.5, 1.5) << u"grey"_s;
-    QTest::newRow("open: centre") << false << QPointF(7.5, 7.5) << u"clear"_s;
-    QTest::newRow("open: no tick") << false << QPointF(6.6, 4.2) << u"clear"_s;
+    QTest::addColumn<double>("ratio");
+    QTest::newRow("done 1x") << true << 1.0;
+    QTest::newRow("done 3x") << true << 3.0;
+    QTest::newRow("open 1x") << false << 1.0;
+    QTest::newRow("open 3x") << false << 3.0;
 }
 
 void TestAssets::checkboxPixels() {
     QFETCH(bool, done);
-    QFETCH(QPointF, at);
-    QFETCH(QString, expected);
-    const QColor c = checkboxAt(checkboxImage(done, 4), at.x(), at.y());
-    const QString what =
-        u"%1,%2,%3 alpha %4"_s.arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alpha());
-    if (expected == u"clear")
-        QVERIFY2(c.alpha() == 0, qPrintable(what));
-    else if (expected == u"green")
-        QVERIFY2(near(c, C_ACCENT), qPrintable(what));
-    else if (expected == u"white")
-        QVERIFY2(near(c, Qt::white), qPrintable(what));
-    else
-        QVERIFY2(near(c, QColor(158, 158, 158)), qPrintable(what));
+    QFETCH(double, ratio);
+    const QImage image = checkboxImage(done, ratio);
+    QCOMPARE(image.size(), QSize(qCeil(15 * ratio), qCeil(15 * ratio)));
+    QCOMPARE(image.devicePixelRatio(), ratio);
+    int green = 0, white = 0, grey = 0, clear = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            clear += c.alpha() == 0 ? 1 : 0;
+            green += near(c, C_ACCENT) ? 1 : 0;
+            white += near(c, Qt::white) ? 1 : 0;
+            grey += near(c, QColor(158, 158, 158)) ? 1 : 0;
+        }
+    }
+    const double area = image.width() * image.height();
+    const auto corner = [&](int x, int y) { return image.pixelColor(x, y).alpha() == 0; };
+    const int last = image.width() - 1;
+    QVERIFY(corner(0, 0) && corner(last, 0) && corner(0, last) && corner(last, last));
+    const QString counts = u"green %1 white %2 grey %3 clear %4"_s.arg(green).arg(white).arg(grey).arg(clear);
+    if (done) {
+        QVERIFY2(green > 0.3 * area && white > 0.04 * area && grey == 0, qPrintable(counts));
+        QVERIFY2(image.pixelColor(image.width() / 2, image.height() / 2).alpha() > 245, "filled middle");
+    } else {
+        QVERIFY2(green == 0 && white == 0 && grey > 0.1 * area, qPrintable(counts));
+        QVERIFY2(image.pixelColor(image.width() / 2, image.height() / 2).alpha() == 0, "clear middle");
+    }
 }
 
 void TestAssets::backgroundImage() {

@@ -40,6 +40,9 @@ if [ "$headless" -eq 1 ]; then
 fi
 
 port=$(sed -n 's/^VELLOA_HUB_PORT:STRING=//p' build/release/CMakeCache.txt)
+# An empty variable would be refused by the app (it never falls back silently); here, where it
+# decides whether the local hub runs, empty means not set.
+[ -n "${VELLOA_DATA_URL:-}" ] || unset VELLOA_DATA_URL
 if [ -z "${VELLOA_DATA_URL:-}" ]; then
     # The built-in endpoints point at a hub on this machine: start one with a demo feed kept in
     # the user's data folder, and stop it when the app quits.
