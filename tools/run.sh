@@ -10,7 +10,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
 fi
 packages=("${VELLOA_BUILD_PACKAGES[@]}")
 if [ "$headless" -eq 1 ]; then
-    packages+=(xvfb xauth trayer)
+    packages+=(xvfb xauth trayer xcompmgr)
 fi
 velloa_install_packages "${packages[@]}"
 
@@ -36,6 +36,9 @@ if [ "$headless" -eq 1 ]; then
     export DISPLAY=$display
     sleep 1
     trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
+    started+=($!)
+    # A compositor, so the note panel's rounded card shows the desktop around it.
+    xcompmgr >/dev/null 2>&1 &
     started+=($!)
 fi
 
