@@ -1,10 +1,8 @@
-#include "AppDelegate.h"
+#include "AppHarness.h"
+#include "MenuStyle.h"
 #include "NotePanel.h"
 #include "NoteRow.h"
-#include "ManualClock.h"
-#include "MenuStyle.h"
 #include "StatusMenu.h"
-#include "TestHttpServer.h"
 #include "Theme.h"
 
 #include <QAbstractButton>
@@ -30,18 +28,8 @@ QByteArray feedJson() {
         "hers_title":"Hers","hers":"","hers_rows":[]})";
 }
 
-// The menu's items of one kind, in order.
-QList<QAction*> itemsOf(QMenu* menu, Kind kind) {
-    QList<QAction*> out;
-    for (QAction* action : menu->actions()) {
-        if (menuItemKind(action) == kind)
-            out << action;
-    }
-    return out;
-}
-
 QString firstHeader(QMenu* menu) {
-    const QList<QAction*> headers = itemsOf(menu, Kind::Header);
+    const QList<QAction*> headers = menuItems(menu, Kind::Header);
     return headers.size() > 1 ? headers[1]->text() : QString(); // [0] is the version line
 }
 
@@ -69,45 +57,27 @@ private slots:
     void settings();
 
 private:
-    std::unique_ptr<AppDelegate> makeDelegate();
-    QMenu* menuOf(AppDelegate& delegate);
+    AppDelegate* makeDelegate() { return &h->app(); }
+    QMenu* menuOf(AppDelegate&) { return h->menu(); }
     // Answers the list dialog `delay` ms from now with the button at `index`.
     void answerDialog(int index, const std::function<void(QMessageBox*)>& inspect = {});
 
-    QTemporaryDir dir;
-    std::unique_ptr<QSettings> store;
-    std::unique_ptr<TestHttpServer> server;
-    std::unique_ptr<ManualClock> clock;
+    std::unique_ptr<AppHarness> h;
+    TestHttpServer* server = nullptr;
+    ManualClock* clock = nullptr;
+    QSettings* store = nullptr;
 };
 
 void TestApp::init() {
-    store = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-    store->clear();
-    server = std::make_unique<TestHttpServer>();
-    QVERIFY(server->listen());
-    server->handler = [](const TestHttpServer::Request& r) {
-        return r.method == "GET" ? TestHttpServer::Answer{200, feedJson()} : TestHttpServer::Answer{200, "{}"};
-    };
-    clock = std::make_unique<ManualClock>();
+    h = std::make_unique<AppHarness>();
+    h->feed = feedJson();
+    server = &h->server;
+    clock = &h->clock;
+    store = &h->store;
 }
 
 void TestApp::cleanup() {
-    server.reset();
-    store.reset();
-}
-
-std::unique_ptr<AppDelegate> TestApp::makeDelegate() {
-    Endpoints e;
-    e.DATA_URL = server->url(QStringLiteral("/data.json"));
-    e.NTFY_TOPIC = QStringLiteral("velloa-test-topic-000000000000");
-    e.NTFY_URL = server->url(QStringLiteral("/")) + e.NTFY_TOPIC;
-    return std::make_unique<AppDelegate>(*store, e, *clock);
-}
-
-// The menu as it stands once the rebuilds asked for so far have run.
-QMenu* TestApp::menuOf(AppDelegate& delegate) {
-    QCoreApplication::processEvents();
-    return delegate.statusItem().menu();
+    h.reset();
 }
 
 void TestApp::answerDialog(int index, const std::function<void(QMessageBox*)>& inspect) {
@@ -139,7 +109,7 @@ void TestApp::launchSequence() {
         QVERIFY(delegate->statusItem().trayIcon());
         // Already built, for "mine", with no feed: the fallback title and the all-done line.
         QMenu* menu = menuOf(*delegate);
-        QCOMPARE(itemsOf(menu, Kind::Title).value(0)->text(), QStringLiteral("阿蓁的 To-do"));
+        QCOMPARE(menuItems(menu, Kind::Title).value(0)->text(), QStringLiteral("阿蓁的 To-do"));
         QCOMPARE(firstHeader(menu), QStringLiteral("（今天没有待办，全清啦 🎉）"));
     });
     delegate->applicationDidFinishLaunching();
@@ -148,17 +118,17 @@ void TestApp::launchSequence() {
                                  "every 21600000, note shown"}));
     QCOMPARE(delegate->listState().choice, ListState::kHers);
     QVERIFY(!delegate->statusItem().trayIcon()->icon().isNull());
-    QCOMPARE(itemsOf(menuOf(*delegate), Kind::Title).value(0)->text(), QStringLiteral("晴川子的 To-do"));
+    QCOMPARE(menuItems(menuOf(*delegate), Kind::Title).value(0)->text(), QStringLiteral("晴川子的 To-do"));
     QVERIFY(server->waitForRequests(1));
     QCOMPARE(server->requests[0].path, QByteArray("/data.json"));
-    QTRY_COMPARE(itemsOf(menuOf(*delegate), Kind::Title).value(0)->text(), QStringLiteral("Hers\u300012-06 08:30"));
+    QTRY_COMPARE(menuItems(menuOf(*delegate), Kind::Title).value(0)->text(), QStringLiteral("Hers\u300012-06 08:30"));
 }
 
 // Moving the clock runs the refresh every 30 s and the silent update checks at +4 s and 6 h.
 void TestApp::timersRefreshAndCheck() {
     auto delegate = makeDelegate();
     QSignalSpy fetches(&delegate->feedSync(), &FeedSync::fetchStarted);
-    QSignalSpy checks(delegate.get(), &AppDelegate::updateCheckRequested);
+    QSignalSpy checks(delegate, &AppDelegate::updateCheckRequested);
     answerDialog(0);
     delegate->applicationDidFinishLaunching();
     QCOMPARE(fetches.size(), 1);
@@ -186,11 +156,11 @@ void TestApp::menuWidgets() {
     delegate->rebuildMenu();
     QMenu* menu = menuOf(*delegate);
 
-    QCOMPARE(itemsOf(menu, Kind::Title).value(0)->text(), QStringLiteral("Mine\u300012-06 08:30"));
-    const QList<QAction*> headers = itemsOf(menu, Kind::Header);
+    QCOMPARE(menuItems(menu, Kind::Title).value(0)->text(), QStringLiteral("Mine\u300012-06 08:30"));
+    const QList<QAction*> headers = menuItems(menu, Kind::Header);
     QCOMPARE(headers[0]->text(), QStringLiteral("维洛清单 v2.13"));
     QVERIFY(!headers[0]->isEnabled() && !headers[1]->isEnabled());
-    const QList<QAction*> tasks = itemsOf(menu, Kind::Task);
+    const QList<QAction*> tasks = menuItems(menu, Kind::Task);
     QCOMPARE(tasks.size(), 3);
     // "&" is doubled so QMenu shows it instead of reading a mnemonic; the tab stays.
     QCOMPARE(tasks[0]->text(), QStringLiteral("T && J\tx"));
@@ -199,14 +169,14 @@ void TestApp::menuWidgets() {
     QVERIFY(tasks[1]->font().strikeOut() && !tasks[0]->font().strikeOut());
 
     QStringList commands, keys;
-    for (QAction* a : itemsOf(menu, Kind::Command)) {
+    for (QAction* a : menuItems(menu, Kind::Command)) {
         commands << a->text();
         keys << a->shortcut().toString();
     }
     QCOMPARE(commands, (QStringList{"便签（悬浮窗）", "刷新", "检查更新…", "退出"}));
     QCOMPARE(keys, (QStringList{"Ctrl+N", "Ctrl+R", "", "Ctrl+Q"}));
 
-    QMenu* switcher = itemsOf(menu, Kind::Title).value(0)->menu();
+    QMenu* switcher = menuItems(menu, Kind::Title).value(0)->menu();
     QVERIFY(switcher);
     QCOMPARE(switcher->actions().size(), 2);
     QVERIFY(switcher->actions()[0]->isChecked() && !switcher->actions()[1]->isChecked());
@@ -231,9 +201,9 @@ void TestApp::failedRefreshReplacesTheList() {
     QVERIFY(failed.wait());
     QTRY_COMPARE(firstHeader(menuOf(*delegate)), QStringLiteral("⚠️ Connection closed"));
     QMenu* menu = menuOf(*delegate);
-    QVERIFY(itemsOf(menu, Kind::Task).isEmpty());
-    QCOMPARE(itemsOf(menu, Kind::Header).size(), 2);
-    QCOMPARE(itemsOf(menu, Kind::Command).size(), 4);
+    QVERIFY(menuItems(menu, Kind::Task).isEmpty());
+    QCOMPARE(menuItems(menu, Kind::Header).size(), 2);
+    QCOMPARE(menuItems(menu, Kind::Command).size(), 4);
 }
 
 // The menu's tick goes through the one write path: the panel shows it at once too.
@@ -244,17 +214,17 @@ void TestApp::tickThroughMenu() {
     delegate->showNote();
     const auto panelShowsDone = [&] { return delegate->note().rows().value(2)->data().isDone; };
     QVERIFY(panelShowsDone());
-    itemsOf(menuOf(*delegate), Kind::Task)[1]->trigger(); // "b", shown done
+    menuItems(menuOf(*delegate), Kind::Task)[1]->trigger(); // "b", shown done
 
     QCOMPARE(delegate->listState().localDone.value(QStringLiteral("b"), true), false);
-    QTRY_COMPARE(taskItemTag(itemsOf(menuOf(*delegate), Kind::Task)[1]), 0);
+    QTRY_COMPARE(taskItemTag(menuItems(menuOf(*delegate), Kind::Task)[1]), 0);
     QVERIFY(!panelShowsDone());
     QVERIFY(server->waitForRequests(1));
     QCOMPARE(messageOf(server->requests[0]),
              (QJsonObject{{"list", "mine"}, {"action", "undone"}, {"id", "b"}, {"ts", clock->secondsSinceEpoch()}}));
 
     // Ticking the rebuilt menu flips it back.
-    itemsOf(menuOf(*delegate), Kind::Task)[1]->trigger();
+    menuItems(menuOf(*delegate), Kind::Task)[1]->trigger();
     QCOMPARE(delegate->listState().localDone.value(QStringLiteral("b")), true);
     QVERIFY(server->waitForRequests(2));
     QCOMPARE(messageOf(server->requests[1]).value("action").toString(), QStringLiteral("done"));
@@ -269,14 +239,14 @@ void TestApp::tickPendingSendsNothing() {
     state.pendingAdd[ListState::kMine] = {Row{"item", "new", QStringLiteral("pending-1"), false, {}, {}}};
     state.pendingAdd[ListState::kHers] = {Row{"item", "no id", std::nullopt, false, {}, {}}};
     delegate->rebuildMenu();
-    itemsOf(menuOf(*delegate), Kind::Task).last()->trigger();
+    menuItems(menuOf(*delegate), Kind::Task).last()->trigger();
     QCOMPARE(state.localDone.value(QStringLiteral("pending-1")), true);
-    QTRY_COMPARE(taskItemTag(itemsOf(menuOf(*delegate), Kind::Task).last()), 1);
+    QTRY_COMPARE(taskItemTag(menuItems(menuOf(*delegate), Kind::Task).last()), 1);
     delegate->useHers();
-    itemsOf(menuOf(*delegate), Kind::Task).last()->trigger(); // no id: nothing at all
+    menuItems(menuOf(*delegate), Kind::Task).last()->trigger(); // no id: nothing at all
     QVERIFY(!state.localDone.contains(QString()));
     delegate->useMine();
-    itemsOf(menuOf(*delegate), Kind::Task).first()->trigger(); // "a": sent
+    menuItems(menuOf(*delegate), Kind::Task).first()->trigger(); // "a": sent
     QVERIFY(server->waitForRequests(1));
     QCOMPARE(messageOf(server->requests[0]).value("id").toString(), QStringLiteral("a"));
     QCOMPARE(server->requests.size(), 1);

@@ -1,14 +1,10 @@
 // The tray menu as a user meets it: it stays put while open, its shortcuts work while open,
 // emoji are drawn in colour, and a refresh that changes nothing costs nothing.
-#include "AppDelegate.h"
-#include "NotePanel.h"
-#include "ManualClock.h"
+#include "AppHarness.h"
 #include "MenuStyle.h"
+#include "NotePanel.h"
 #include "StatusMenu.h"
-#include "TestHttpServer.h"
 
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using Kind = MenuEntry::Kind;
@@ -20,15 +16,6 @@ QByteArray feedJson(const QByteArray& updated, const QByteArray& extraRows = {})
         {"kind":"header","text":"🛒 购物"},
         {"kind":"item","id":"a","text":"牛奶","cat":"🛒 购物"})" + extraRows + R"(],
         "hers_title":"Hers","hers":"","hers_rows":[]})";
-}
-
-QList<QAction*> itemsOf(QMenu* menu, Kind kind) {
-    QList<QAction*> out;
-    for (QAction* action : menu->actions()) {
-        if (menuItemKind(action) == kind)
-            out << action;
-    }
-    return out;
 }
 
 } // namespace
@@ -47,43 +34,25 @@ private slots:
     void titleShowsAnEmptyUpdated();
 
 private:
-    QMenu* menu() {
-        QCoreApplication::processEvents();
-        return delegate->statusItem().menu();
-    }
+    QMenu* menu() { return h->menu(); }
     void refreshWith(const QByteArray& feed);
 
-    QTemporaryDir dir;
-    std::unique_ptr<QSettings> store;
-    std::unique_ptr<TestHttpServer> server;
-    ManualClock clock;
-    std::unique_ptr<AppDelegate> delegate;
-    QByteArray served;
+    std::unique_ptr<AppHarness> h;
+    AppDelegate* delegate = nullptr;
 };
 
 void TestMenu::init() {
-    store = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-    server = std::make_unique<TestHttpServer>();
-    QVERIFY(server->listen());
-    served = feedJson("12-06 08:30");
-    server->handler = [this](const TestHttpServer::Request& r) {
-        return TestHttpServer::Answer{200, r.method == "GET" ? served : QByteArray("{}")};
-    };
-    Endpoints e;
-    e.DATA_URL = server->url(QStringLiteral("/data.json"));
-    e.NTFY_TOPIC = QStringLiteral("velloa-test-topic-000000000000");
-    e.NTFY_URL = server->url(QStringLiteral("/")) + e.NTFY_TOPIC;
-    delegate = std::make_unique<AppDelegate>(*store, e, clock);
-    refreshWith(served);
+    h = std::make_unique<AppHarness>();
+    delegate = &h->app();
+    refreshWith(feedJson("12-06 08:30"));
 }
 
 void TestMenu::cleanup() {
-    delegate.reset();
-    server.reset();
+    h.reset();
 }
 
 void TestMenu::refreshWith(const QByteArray& feed) {
-    served = feed;
+    h->feed = feed;
     QSignalSpy handled(&delegate->feedSync(), &FeedSync::answerHandled);
     delegate->refresh();
     QVERIFY(handled.wait());
@@ -96,14 +65,14 @@ void TestMenu::openMenuStaysWhileARefreshLands() {
     QMenu* open = menu();
     open->popup(QPoint(40, 40));
     QVERIFY(open->isVisible());
-    const QAction* pointedAt = itemsOf(open, Kind::Task).value(0);
+    const QAction* pointedAt = menuItems(open, Kind::Task).value(0);
     refreshWith(feedJson("12-06 09:00", R"(,{"kind":"item","id":"b","text":"面包","cat":"🛒 购物"})"));
     QVERIFY(open->isVisible());
-    QCOMPARE(itemsOf(open, Kind::Task), QList<QAction*>{const_cast<QAction*>(pointedAt)});
+    QCOMPARE(menuItems(open, Kind::Task), QList<QAction*>{const_cast<QAction*>(pointedAt)});
     open->hide();
-    QTRY_COMPARE(itemsOf(menu(), Kind::Task).size(), 2);
+    QTRY_COMPARE(menuItems(menu(), Kind::Task).size(), 2);
     QCOMPARE(menu(), open);
-    QCOMPARE(itemsOf(open, Kind::Title).value(0)->text(), QStringLiteral("Mine\u300012-06 09:00"));
+    QCOMPARE(menuItems(open, Kind::Title).value(0)->text(), QStringLiteral("Mine\u300012-06 09:00"));
 }
 
 void TestMenu::shortcutsWorkWhileOpen_data() {
@@ -121,19 +90,19 @@ void TestMenu::shortcutsWorkWhileOpen() {
     open->popup(QPoint(40, 40));
     QMenu* target = open;
     if (inSwitcher) {
-        target = itemsOf(open, Kind::Title).value(0)->menu();
+        target = menuItems(open, Kind::Title).value(0)->menu();
         target->popup(QPoint(200, 40));
     }
     QSignalSpy fetches(&delegate->feedSync(), &FeedSync::fetchStarted);
     const auto noteShown = [&] { return delegate->note().panel() && delegate->note().panel()->isVisible(); };
     QVERIFY(!noteShown());
-    const qsizetype requests = server->requests.size();
+    const qsizetype requests = h->server.requests.size();
     QTest::keyClick(target, Qt::Key(key), Qt::ControlModifier);
     QVERIFY(!open->isVisible() && !target->isVisible());
     if (key == Qt::Key_R) {
         QCOMPARE(fetches.size(), 1);
-        QVERIFY(server->waitForRequests(requests + 1));
-        QCOMPARE(server->requests.last().method + ' ' + server->requests.last().path, QByteArray("GET /data.json"));
+        QVERIFY(h->server.waitForRequests(requests + 1));
+        QCOMPARE(h->server.requests.last().method + ' ' + h->server.requests.last().path, QByteArray("GET /data.json"));
     } else {
         QVERIFY(noteShown());
         QCOMPARE(fetches.size(), 0);
@@ -146,7 +115,7 @@ void TestMenu::emojiDrawnInColour() {
     QMenu* shown = menu();
     shown->adjustSize();
     const QImage image = shown->grab().toImage();
-    const QList<QAction*> headers = itemsOf(shown, Kind::Header);
+    const QList<QAction*> headers = menuItems(shown, Kind::Header);
     QCOMPARE(headers.value(1)->text(), QStringLiteral("🛒 购物"));
     const QRect line = shown->actionGeometry(headers[1]);
     int coloured = 0;
@@ -164,8 +133,8 @@ void TestMenu::emojiDrawnInColour() {
 void TestMenu::unchangedRefreshRebuildsNothing() {
     const int built = delegate->statusItem().rebuildCount();
     QCOMPARE(built, 1);
-    refreshWith(served);
-    refreshWith(served);
+    refreshWith(h->feed);
+    refreshWith(h->feed);
     QCOMPARE(delegate->statusItem().rebuildCount(), built);
     refreshWith(feedJson("12-06 09:10"));
     QCOMPARE(delegate->statusItem().rebuildCount(), built + 1);
@@ -176,7 +145,7 @@ void TestMenu::unchangedRefreshRebuildsNothing() {
 
 void TestMenu::titleShowsAnEmptyUpdated() {
     refreshWith(feedJson(""));
-    QCOMPARE(itemsOf(menu(), Kind::Title).value(0)->text(), QStringLiteral("Mine\u3000"));
+    QCOMPARE(menuItems(menu(), Kind::Title).value(0)->text(), QStringLiteral("Mine\u3000"));
 }
 
 QTEST_MAIN(TestMenu)

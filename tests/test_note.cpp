@@ -1,14 +1,12 @@
 // The note panel as a user meets it: drawn rows, the click rules, pin, grip and place, and the
 // one write path shared with the menu. Offscreen, driven with QTest.
-#include "AppDelegate.h"
-#include "ManualClock.h"
+#include "AppHarness.h"
 #include "NoteLayout.h"
 #include "NotePanel.h"
 #include "NoteRow.h"
 #include "NoteViews.h"
 #include "MenuStyle.h"
 #include "StatusMenu.h"
-#include "TestHttpServer.h"
 #include "Theme.h"
 
 #include <QAbstractButton>
@@ -77,40 +75,27 @@ private slots:
 private:
     void show(const QByteArray& feed = feedJson());
     NoteController& note() { return delegate->note(); }
-    NoteRow* row(const QString& label) {
-        for (NoteRow* r : note().rows()) {
-            if (r->label() == label)
-                return r;
-        }
-        return nullptr;
-    }
+    NoteRow* row(const QString& label) { return h->row(label); }
 
-    QTemporaryDir dir;
-    std::unique_ptr<QSettings> store;
-    std::unique_ptr<TestHttpServer> server;
-    ManualClock clock;
-    std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<AppHarness> h;
+    AppDelegate* delegate = nullptr;
+    TestHttpServer* server = nullptr;
+    QSettings* store = nullptr;
 };
 
 void TestNote::init() {
-    store = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-    store->clear();
-    server = std::make_unique<TestHttpServer>();
-    QVERIFY(server->listen());
-    server->defaultAnswer = TestHttpServer::Answer{200, "{}"};
-    Endpoints e;
-    e.DATA_URL = server->url(QStringLiteral("/data.json"));
-    e.NTFY_TOPIC = QStringLiteral("velloa-test-topic-000000000000");
-    e.NTFY_URL = server->url(QStringLiteral("/")) + e.NTFY_TOPIC;
-    delegate = std::make_unique<AppDelegate>(*store, e, clock);
+    h = std::make_unique<AppHarness>();
+    server = &h->server;
+    store = &h->store;
 }
 
 void TestNote::cleanup() {
-    delegate.reset();
-    server.reset();
+    h.reset();
+    delegate = nullptr;
 }
 
 void TestNote::show(const QByteArray& feed) {
+    delegate = &h->app();
     delegate->listState().payload = decodePayload(feed).payload;
     delegate->showNote();
     QVERIFY(note().panel() && note().panel()->isVisible());
@@ -147,6 +132,7 @@ void TestNote::viewsPlacedForHeight() {
 }
 
 void TestNote::refreshBeforeThePanelExistsDoesNothing() {
+    delegate = &h->app();
     delegate->refreshNote();
     delegate->listActions().toggleCollapse(QStringLiteral("x"));
     QVERIFY(!note().panel());
@@ -358,6 +344,7 @@ void TestNote::placeRememberedWhenOnAScreen() {
 
 // Offscreen there is no tray: the panel's header offers the tray menu with every command.
 void TestNote::withoutTrayThePanelOffersTheMenu() {
+    delegate = &h->app();
     QTimer::singleShot(50, [] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
             box->buttons().first()->click();

@@ -1,19 +1,13 @@
 // Working in the panel: ticking, inline editing, adding and dragging, through the one write
 // path; what is sent, what is shown, and what waits while a gesture is under way.
-#include "AppDelegate.h"
-#include "ManualClock.h"
+#include "AppHarness.h"
 #include "NotePanel.h"
 #include "NoteRow.h"
 #include "NoteViews.h"
-#include "TestHttpServer.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -47,22 +41,8 @@ private slots:
     void refreshWaitsForTheGesture();
 
 private:
-    NoteRow* row(const QString& label) const {
-        for (NoteRow* r : delegate->note().rows()) {
-            if (r->label() == label)
-                return r;
-        }
-        return nullptr;
-    }
-    QList<QJsonObject> sent(const QString& action) const {
-        QList<QJsonObject> out;
-        for (const auto& request : server->requests) {
-            const QJsonObject message = QJsonDocument::fromJson(request.body).object();
-            if (request.method == "POST" && message.value("action").toString() == action)
-                out << message;
-        }
-        return out;
-    }
+    NoteRow* row(const QString& label) const { return h->row(label); }
+    QList<QJsonObject> sent(const QString& action) const { return h->posted(action); }
     // Posts a probe and waits until it arrived: everything sent before it has arrived too.
     void flushPosts() {
         delegate->feedSync().postInbox(QStringLiteral("probe"), inbox::Action::Done);
@@ -75,32 +55,22 @@ private:
         return out;
     }
 
-    QTemporaryDir dir;
-    std::unique_ptr<QSettings> store;
-    std::unique_ptr<TestHttpServer> server;
-    ManualClock clock;
-    std::unique_ptr<AppDelegate> delegate;
+    std::unique_ptr<AppHarness> h;
+    AppDelegate* delegate = nullptr;
+    ManualClock* clock = nullptr;
 };
 
 void TestNoteGestures::init() {
-    store = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-    store->clear();
-    server = std::make_unique<TestHttpServer>();
-    QVERIFY(server->listen());
-    server->defaultAnswer = TestHttpServer::Answer{200, "{}"};
-    Endpoints e;
-    e.DATA_URL = server->url(QStringLiteral("/data.json"));
-    e.NTFY_TOPIC = QStringLiteral("velloa-test-topic-000000000000");
-    e.NTFY_URL = server->url(QStringLiteral("/")) + e.NTFY_TOPIC;
-    delegate = std::make_unique<AppDelegate>(*store, e, clock);
+    h = std::make_unique<AppHarness>();
+    delegate = &h->app();
+    clock = &h->clock;
     delegate->listState().payload = decodePayload(feedJson()).payload;
     delegate->showNote();
-    clock.requests.clear();
+    clock->requests.clear();
 }
 
 void TestNoteGestures::cleanup() {
-    delegate.reset();
-    server.reset();
+    h.reset();
 }
 
 // The pencil of the edited row cancels; another row's pencil drops the first edit and opens the
@@ -157,7 +127,7 @@ void TestNoteGestures::editOutcomes() {
         label = QStringLiteral("待定");
         id = *delegate->listActions().add(label);
         QTRY_VERIFY(row(label));
-        clock.requests.clear();
+        clock->requests.clear();
     }
     note.beginEdit(row(label));
     note.editingRow()->editField()->setText(typed);
@@ -167,7 +137,7 @@ void TestNoteGestures::editOutcomes() {
     flushPosts();
     QCOMPARE(this->sent("edit").size(), sent ? 1 : 0);
     // Quick refreshes follow every stored edit, pending or not.
-    QCOMPARE(clock.requests.size(), stored ? 3 : 0);
+    QCOMPARE(clock->requests.size(), stored ? 3 : 0);
 }
 
 void TestNoteGestures::identicalAddsStaySeparate() {
@@ -215,7 +185,7 @@ void TestNoteGestures::dragAcrossAHeader() {
     QCOMPARE(sent("reorder")[0].value("order").toArray(),
              (QJsonArray{QJsonObject{{"id", "a1"}, {"cat", "A"}}, QJsonObject{{"id", "b1"}, {"cat", "A"}},
                          QJsonObject{{"id", "a2"}, {"cat", "A"}}}));
-    QCOMPARE(clock.requests.size(), 3);
+    QCOMPARE(clock->requests.size(), 3);
     // A refresh with the feed's old order still shows the dropped one.
     delegate->listState().applyFeed(*decodePayload(feedJson()).payload);
     delegate->refreshNote();

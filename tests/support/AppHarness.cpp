@@ -1,0 +1,60 @@
+#include "AppHarness.h"
+
+#include "MenuStyle.h"
+#include "NoteRow.h"
+#include "StatusMenu.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QTest>
+
+AppHarness::AppHarness() : store(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat) {
+    if (!server.listen())
+        qFatal("the loopback test server cannot listen");
+    server.handler = [this](const TestHttpServer::Request& r) {
+        return TestHttpServer::Answer{200, r.method == "GET" ? feed : QByteArray("{}")};
+    };
+}
+
+AppDelegate& AppHarness::app() {
+    if (!m_app) {
+        Endpoints e;
+        e.DATA_URL = server.url(QStringLiteral("/data.json"));
+        e.NTFY_TOPIC = QStringLiteral("velloa-test-topic-000000000000");
+        e.NTFY_URL = server.url(QStringLiteral("/")) + e.NTFY_TOPIC;
+        m_app = std::make_unique<AppDelegate>(store, e, clock);
+    }
+    return *m_app;
+}
+
+QMenu* AppHarness::menu() {
+    QCoreApplication::processEvents();
+    return app().statusItem().menu();
+}
+
+NoteRow* AppHarness::row(const QString& label) {
+    for (NoteRow* r : app().note().rows()) {
+        if (r->label() == label)
+            return r;
+    }
+    return nullptr;
+}
+
+QList<QJsonObject> AppHarness::posted(const QString& action) const {
+    QList<QJsonObject> out;
+    for (const TestHttpServer::Request& request : server.requests) {
+        const QJsonObject message = QJsonDocument::fromJson(request.body).object();
+        if (request.method == "POST" && message.value("action").toString() == action)
+            out << message;
+    }
+    return out;
+}
+
+QList<QAction*> menuItems(QMenu* menu, MenuEntry::Kind kind) {
+    QList<QAction*> out;
+    for (QAction* action : menu->actions()) {
+        if (menuItemKind(action) == kind)
+            out << action;
+    }
+    return out;
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "AppDelegate.h"
+#include "ManualClock.h"
+#include "TestHttpServer.h"
+
+#include <QJsonObject>
+#include <QSettings>
+#include <QTemporaryDir>
+
+class NoteRow;
+class QMenu;
+
+// The app as the widget tests drive it: its settings in a temporary folder, a loopback server
+// as feed host and relay (every GET answered with `feed`, every POST with "{}"), and a clock
+// moved by hand. The controller is made on first use, so a test can store settings first.
+class AppHarness {
+public:
+    AppHarness();
+
+    QTemporaryDir dir;
+    QSettings store;
+    TestHttpServer server;
+    ManualClock clock;
+    QByteArray feed;
+
+    AppDelegate& app();
+    void reset() { m_app.reset(); }
+    // The tray menu once the rebuilds asked for so far have run.
+    QMenu* menu();
+    // The panel's row showing `label`, if any.
+    NoteRow* row(const QString& label);
+    // The inbox messages received so far with this action.
+    QList<QJsonObject> posted(const QString& action) const;
+
+private:
+    std::unique_ptr<AppDelegate> m_app;
+};
+
+// The menu's items of one kind, in order.
+QList<QAction*> menuItems(QMenu* menu, MenuEntry::Kind kind);
