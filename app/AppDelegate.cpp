@@ -65,7 +65,9 @@ void AppDelegate::stateChanged() {
 }
 
 void AppDelegate::rebuildMenu() {
-    m_statusItem.setEntries(buildMenuEntries(m_state, m_sync.lastError(), APP_VERSION));
+    // The autostart file is read every time: the desktop's own settings may have changed it.
+    m_statusItem.setEntries(
+        buildMenuEntries(m_state, m_sync.lastError(), APP_VERSION, m_autostart.isEnabled()));
 }
 
 void AppDelegate::onMenuItem(MenuEntry::Action action, QAction* sender) {
@@ -82,6 +84,8 @@ void AppDelegate::onMenuItem(MenuEntry::Action action, QAction* sender) {
         return refreshAction();
     case MenuEntry::Action::CheckUpdate:
         return checkUpdateAction();
+    case MenuEntry::Action::ToggleAutostart:
+        return toggleAutostartAction();
     case MenuEntry::Action::Quit:
         return quit();
     case MenuEntry::Action::None:
@@ -126,6 +130,12 @@ void AppDelegate::checkForUpdate(bool manual) {
 
 void AppDelegate::checkUpdateAction() {
     checkForUpdate(true);
+}
+
+void AppDelegate::toggleAutostartAction() {
+    // A write that fails changes nothing: the menu shows what the file says.
+    m_autostart.setEnabled(!m_autostart.isEnabled());
+    rebuildMenu();
 }
 
 void AppDelegate::toggleNoteAction() {

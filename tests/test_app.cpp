@@ -63,6 +63,7 @@ private slots:
     void failedRefreshReplacesTheList();
     void tickThroughMenu();
     void tickPendingSendsNothing();
+    void startAtLoginFromTheMenu();
     void leftClickOpensTheMenu();
     void trayIconAndFallback();
     void settings_data();
@@ -101,7 +102,10 @@ std::unique_ptr<AppDelegate> TestApp::makeDelegate() {
     e.DATA_URL = server->url(QStringLiteral("/data.json"));
     e.NTFY_TOPIC = QStringLiteral("velloa-test-topic-000000000000");
     e.NTFY_URL = server->url(QStringLiteral("/")) + e.NTFY_TOPIC;
-    return std::make_unique<AppDelegate>(*store, e, *clock);
+    auto delegate = std::make_unique<AppDelegate>(*store, e, *clock);
+    delegate->autostart() = Autostart(Autostart::Kind::XdgAutostart,
+                                      dir.filePath(QStringLiteral("autostart")), QStringLiteral("/opt/velloa"));
+    return delegate;
 }
 
 // The menu as it stands once the rebuilds asked for so far have run.
@@ -203,8 +207,8 @@ void TestApp::menuWidgets() {
         commands << a->text();
         keys << a->shortcut().toString();
     }
-    QCOMPARE(commands, (QStringList{"便签（悬浮窗）", "刷新", "检查更新…", "退出"}));
-    QCOMPARE(keys, (QStringList{"Ctrl+N", "Ctrl+R", "", "Ctrl+Q"}));
+    QCOMPARE(commands, (QStringList{"便签（悬浮窗）", "刷新", "检查更新…", "开机启动", "退出"}));
+    QCOMPARE(keys, (QStringList{"Ctrl+N", "Ctrl+R", "", "", "Ctrl+Q"}));
 
     QMenu* switcher = itemsOf(menu, Kind::Title).value(0)->menu();
     QVERIFY(switcher);
@@ -233,7 +237,7 @@ void TestApp::failedRefreshReplacesTheList() {
     QMenu* menu = menuOf(*delegate);
     QVERIFY(itemsOf(menu, Kind::Task).isEmpty());
     QCOMPARE(itemsOf(menu, Kind::Header).size(), 2);
-    QCOMPARE(itemsOf(menu, Kind::Command).size(), 4);
+    QCOMPARE(itemsOf(menu, Kind::Command).size(), 5);
 }
 
 // The menu's tick goes through the one write path: the panel shows it at once too.
@@ -280,6 +284,34 @@ void TestApp::tickPendingSendsNothing() {
     QVERIFY(server->waitForRequests(1));
     QCOMPARE(messageOf(server->requests[0]).value("id").toString(), QStringLiteral("a"));
     QCOMPARE(server->requests.size(), 1);
+}
+
+// "开机启动" shows what the autostart file says after every choice, also when it could not be
+// written (Qt's own flip of the check mark must not stay).
+void TestApp::startAtLoginFromTheMenu() {
+    auto delegate = makeDelegate();
+    delegate->rebuildMenu();
+    const auto item = [&] {
+        for (QAction* a : itemsOf(menuOf(*delegate), Kind::Command)) {
+            if (menuItemAction(a) == Action::ToggleAutostart)
+                return a;
+        }
+        return static_cast<QAction*>(nullptr);
+    };
+    QVERIFY(item() && item()->isCheckable() && !item()->isChecked());
+    const QString file = delegate->autostart().filePath();
+    item()->trigger();
+    QVERIFY(QFile::exists(file));
+    QTRY_VERIFY(item()->isChecked());
+    item()->trigger();
+    QVERIFY(!QFile::exists(file));
+    QTRY_VERIFY(!item()->isChecked());
+
+    QVERIFY(QFile(dir.filePath(QStringLiteral("plain"))).open(QIODevice::WriteOnly));
+    delegate->autostart() = Autostart(Autostart::Kind::XdgAutostart, dir.filePath(QStringLiteral("plain/sub")), {});
+    item()->trigger(); // its folder cannot be made under a file
+    QCoreApplication::processEvents();
+    QVERIFY(!item()->isChecked());
 }
 
 // Linux trays report a left click as Trigger and open nothing themselves.

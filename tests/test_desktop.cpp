@@ -1,0 +1,117 @@
+#include "Autostart.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using Kind = Autostart::Kind;
+
+namespace {
+
+bool writeText(const QString& path, const QByteArray& text) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
+
+// A path that needs every kind of escaping a desktop entry and a plist know of.
+const QString kHostile = QStringLiteral("/home/u/My Apps/it's \"odd\" $HOME `x` 100% a\\b & <c>/velloa");
+
+} // namespace
+
+class TestDesktop : public QObject {
+    Q_OBJECT
+
+private slots:
+    void autostartRoundTrip_data();
+    void autostartRoundTrip();
+    void autostartReadsTheFile_data();
+    void autostartReadsTheFile();
+    void execValue_data();
+    void execValue();
+};
+
+void TestDesktop::autostartRoundTrip_data() {
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("programLine");
+    QTest::newRow("autostart entry") << Kind::XdgAutostart << "velloa.desktop"
+                                     << "Exec=" + desktopExecValue(kHostile);
+    QTest::newRow("LaunchAgent") << Kind::LaunchAgent << "org.velloa.Velloa.plist"
+                                 << "<string>" + kHostile.toHtmlEscaped() + "</string>";
+}
+
+// On writes a file the desktop accepts, in a folder made on the way; off removes it; both
+// can be asked twice.
+void TestDesktop::autostartRoundTrip() {
+    QFETCH(Kind, kind);
+    QFETCH(QString, name);
+    QFETCH(QString, programLine);
+    QTemporaryDir home;
+    const Autostart autostart(kind, home.filePath(QStringLiteral("config/autostart")), kHostile);
+    QCOMPARE(autostart.filePath(), home.filePath(QStringLiteral("config/autostart/")) + name);
+    QVERIFY(!autostart.isEnabled());
+    QVERIFY(autostart.setEnabled(true) && autostart.setEnabled(true));
+    QVERIFY(autostart.isEnabled());
+    QFile file(autostart.filePath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n');
+    QVERIFY2(lines.contains(programLine.trimmed()) ||
+                 lines.contains(QStringLiteral("        ") + programLine),
+             qPrintable(lines.join(u'\n')));
+    if (kind == Kind::XdgAutostart) {
+        QProcess validate;
+        validate.start(QStringLiteral("desktop-file-validate"), {autostart.filePath()});
+        QVERIFY2(validate.waitForFinished(30000), "desktop-file-validate (desktop-file-utils)");
+        QVERIFY2(validate.exitCode() == 0 && validate.readAllStandardOutput().isEmpty(),
+                 validate.readAllStandardError().constData());
+    }
+    QVERIFY(autostart.setEnabled(false) && autostart.setEnabled(false));
+    QVERIFY(!QFile::exists(autostart.filePath()));
+    QVERIFY(!autostart.isEnabled());
+}
+
+// The state is what the file says, also after the desktop's own settings turned it off; on
+// again writes our entry over theirs.
+void TestDesktop::autostartReadsTheFile_data() {
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("enabled");
+    QTest::newRow("ours") << Kind::XdgAutostart << QByteArray("[Desktop Entry]\nExec=velloa\n") << true;
+    QTest::newRow("Hidden") << Kind::XdgAutostart << QByteArray("[Desktop Entry]\nHidden = true\n") << false;
+    QTest::newRow("GNOME switch off") << Kind::XdgAutostart
+                                      << QByteArray("[Desktop Entry]\nX-GNOME-Autostart-enabled=false\n") << false;
+    QTest::newRow("another group's Hidden") << Kind::XdgAutostart
+                                            << QByteArray("[Desktop Entry]\nExec=v\n[Desktop Action x]\nHidden=true\n") << true;
+    QTest::newRow("LaunchAgent Disabled") << Kind::LaunchAgent
+                                          << QByteArray("<dict>\n<key>Disabled</key>\n  <true/>\n</dict>") << false;
+}
+
+void TestDesktop::autostartReadsTheFile() {
+    QFETCH(Kind, kind);
+    QFETCH(QByteArray, text);
+    QFETCH(bool, enabled);
+    QTemporaryDir folder;
+    const Autostart autostart(kind, folder.path(), QStringLiteral("/usr/bin/velloa"));
+    QVERIFY(writeText(autostart.filePath(), text));
+    QCOMPARE(autostart.isEnabled(), enabled);
+    QVERIFY(autostart.setEnabled(true));
+    QVERIFY(autostart.isEnabled());
+}
+
+void TestDesktop::execValue_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("space") << "/opt/My Apps/velloa" << R"("/opt/My Apps/velloa")";
+    // Quoting escapes " ` $ \ with a backslash, then the string escape doubles every backslash.
+    QTest::newRow("reserved") << R"(/a"b`c$d\e%f)" << R"("/a\\"b\\`c\\$d\\\\e%%f")";
+    QTest::newRow("line break") << "/a\nb" << R"("/a\nb")";
+}
+
+void TestDesktop::execValue() {
+    QFETCH(QString, program);
+    QFETCH(QString, value);
+    QCOMPARE(desktopExecValue(program), value);
+}
+
+QTEST_GUILESS_MAIN(TestDesktop)
+#include "test_desktop.moc"
