@@ -1,6 +1,8 @@
 #include "Autostart.h"
+#include "SingleInstance.h"
 
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -28,6 +30,7 @@ private slots:
     void autostartReadsTheFile();
     void execValue_data();
     void execValue();
+    void secondLaunchHandsOverAlsoAfterACrash();
 };
 
 void TestDesktop::autostartRoundTrip_data() {
@@ -111,6 +114,44 @@ void TestDesktop::execValue() {
     QFETCH(QString, program);
     QFETCH(QString, value);
     QCOMPARE(desktopExecValue(program), value);
+}
+
+// The real app, twice, in a runtime folder of its own: the first is killed, as in a crash,
+// and leaves its lock and socket behind; this process takes them over, and a later launch
+// hands over to it and ends with status 0.
+void TestDesktop::secondLaunchHandsOverAlsoAfterACrash() {
+    QTemporaryDir runtime;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), runtime.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    for (const char* name : {"VELLOA_DATA_URL", "VELLOA_UPDATE_URL", "VELLOA_RELAY_URL"})
+        env.insert(QLatin1String(name), QStringLiteral("http://127.0.0.1:9/")); // refused
+    const auto launch = [&](QProcess& app) {
+        app.setProcessEnvironment(env);
+        app.start(QStringLiteral(VELLOA_APP_BIN), {});
+        return app.waitForStarted();
+    };
+    SingleInstance instance(runtime.path());
+
+    QProcess crashed;
+    QVERIFY(launch(crashed));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(instance.socketPath()), 30000);
+    QVERIFY(!SingleInstance(runtime.path()).claim());
+    crashed.kill();
+    QVERIFY(crashed.waitForFinished());
+    QVERIFY2(QFile::exists(instance.lockPath()), "the crash left its lock");
+
+    QVERIFY(instance.claim());
+    QVERIFY2(!SingleInstance(runtime.path()).claim(), "the lock is held now");
+    QSignalSpy shown(&instance, &SingleInstance::activationRequested);
+    QProcess later;
+    QVERIFY(launch(later));
+    // This process answers from its event loop, so the wait must keep it running.
+    QTRY_COMPARE_WITH_TIMEOUT(later.state(), QProcess::NotRunning, 30000);
+    QCOMPARE(later.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(later.exitCode(), 0);
+    QCOMPARE(shown.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestDesktop)
