@@ -1,5 +1,6 @@
 #include "AppDelegate.h"
 #include "Assets.h"
+#include "SessionPlatform.h"
 #include "SingleInstance.h"
 #include "Translations.h"
 
@@ -21,6 +22,12 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
         return 2;
     }
+#ifndef Q_OS_MACOS
+    // On Wayland the panel could neither place itself nor stay on top: run on XWayland when
+    // the session has it and the user has not chosen a platform.
+    if (const auto platform = preferredQtPlatform(QProcessEnvironment::systemEnvironment()))
+        qputenv("QT_QPA_PLATFORM", *platform);
+#endif
     QApplication app(argc, argv);
     // First, so that every text Qt makes from here on (network errors in the menu's warning
     // line) is in the user's language.

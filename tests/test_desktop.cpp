@@ -1,4 +1,5 @@
 #include "Autostart.h"
+#include "SessionPlatform.h"
 #include "SingleInstance.h"
 
 #include <QProcess>
@@ -31,6 +32,8 @@ private slots:
     void execValue_data();
     void execValue();
     void secondLaunchHandsOverAlsoAfterACrash();
+    void qtPlatform_data();
+    void qtPlatform();
 };
 
 void TestDesktop::autostartRoundTrip_data() {
@@ -152,6 +155,29 @@ void TestDesktop::secondLaunchHandsOverAlsoAfterACrash() {
     QCOMPARE(later.exitStatus(), QProcess::NormalExit);
     QCOMPARE(later.exitCode(), 0);
     QCOMPARE(shown.size(), 1);
+}
+
+void TestDesktop::qtPlatform_data() {
+    QTest::addColumn<QStringList>("env");
+    QTest::addColumn<QByteArray>("platform"); // empty: leave Qt's choice
+    const QByteArray keep;
+    QTest::newRow("X11 session") << QStringList{"DISPLAY=:0", "XDG_SESSION_TYPE=x11"} << keep;
+    QTest::newRow("Wayland with XWayland") << QStringList{"WAYLAND_DISPLAY=wayland-0", "DISPLAY=:0"} << QByteArray("xcb");
+    QTest::newRow("session type only") << QStringList{"XDG_SESSION_TYPE=wayland", "DISPLAY=:1"} << QByteArray("xcb");
+    QTest::newRow("Wayland without XWayland") << QStringList{"WAYLAND_DISPLAY=wayland-0", "XDG_SESSION_TYPE=wayland"} << keep;
+    QTest::newRow("user chose wayland") << QStringList{"QT_QPA_PLATFORM=wayland", "WAYLAND_DISPLAY=w", "DISPLAY=:0"} << keep;
+    QTest::newRow("empty choice is no choice") << QStringList{"QT_QPA_PLATFORM=", "WAYLAND_DISPLAY=w", "DISPLAY=:0"} << QByteArray("xcb");
+    QTest::newRow("empty DISPLAY") << QStringList{"WAYLAND_DISPLAY=w", "DISPLAY="} << keep;
+    QTest::newRow("console") << QStringList{} << keep;
+}
+
+void TestDesktop::qtPlatform() {
+    QFETCH(QStringList, env);
+    QFETCH(QByteArray, platform);
+    QProcessEnvironment e;
+    for (const QString& pair : env)
+        e.insert(pair.section(u'=', 0, 0), pair.section(u'=', 1));
+    QCOMPARE(preferredQtPlatform(e).value_or(QByteArray()), platform);
 }
 
 QTEST_GUILESS_MAIN(TestDesktop)
