@@ -21,6 +21,8 @@ AppDelegate::AppDelegate(QSettings& store, Endpoints endpoints, Clock& clock, QO
     connect(&m_sync, &FeedSync::refreshFailed, this, &AppDelegate::stateChanged);
     connect(&m_actions, &ListActions::changed, this, &AppDelegate::stateChanged);
     connect(&m_statusItem, &StatusItem::triggered, this, &AppDelegate::onMenuItem);
+    // The desktop's settings may have turned start-at-login off: the menu reads it as it opens.
+    connect(&m_statusItem, &StatusItem::aboutToOpen, this, &AppDelegate::rebuildMenu);
     // Where no tray exists the panel is the way in: it offers the tray's menu.
     connect(&m_statusItem, &StatusItem::trayShown, this, [this](bool shown) { m_note.setMenuButtonVisible(!shown); });
     m_updater.updateUrl = m_endpoints.UPDATE_URL;
@@ -65,7 +67,6 @@ void AppDelegate::stateChanged() {
 }
 
 void AppDelegate::rebuildMenu() {
-    // The autostart file is read every time: the desktop's own settings may have changed it.
     m_statusItem.setEntries(
         buildMenuEntries(m_state, m_sync.lastError(), APP_VERSION, m_autostart.isEnabled()));
 }

@@ -291,17 +291,20 @@ void TestApp::tickPendingSendsNothing() {
 void TestApp::startAtLoginFromTheMenu() {
     auto delegate = makeDelegate();
     delegate->rebuildMenu();
-    const auto item = [&] {
-        for (QAction* a : itemsOf(menuOf(*delegate), Kind::Command)) {
-            if (menuItemAction(a) == Action::ToggleAutostart)
-                return a;
-        }
-        return static_cast<QAction*>(nullptr);
-    };
-    QVERIFY(item() && item()->isCheckable() && !item()->isChecked());
+    const auto item = [&] { return itemsOf(menuOf(*delegate), Kind::Command).value(3); };
+    QVERIFY(menuItemAction(item()) == Action::ToggleAutostart);
+    QVERIFY(item()->isCheckable() && !item()->isChecked());
     const QString file = delegate->autostart().filePath();
     item()->trigger();
     QVERIFY(QFile::exists(file));
+    QTRY_VERIFY(item()->isChecked());
+    // Turned off by the desktop's settings: the menu says so the moment it opens.
+    QFile entry(file);
+    QVERIFY(entry.open(QIODevice::Append) && entry.write("X-GNOME-Autostart-enabled=false\n") > 0);
+    entry.close();
+    emit delegate->statusItem().menu()->aboutToShow();
+    QVERIFY(!itemsOf(delegate->statusItem().menu(), Kind::Command).value(3)->isChecked());
+    item()->trigger();
     QTRY_VERIFY(item()->isChecked());
     item()->trigger();
     QVERIFY(!QFile::exists(file));
