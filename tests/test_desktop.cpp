@@ -40,10 +40,8 @@ void TestDesktop::autostartRoundTrip_data() {
     QTest::addColumn<Kind>("kind");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("programLine");
-    QTest::newRow("autostart entry") << Kind::XdgAutostart << "velloa.desktop"
-                                     << "Exec=" + desktopExecValue(kHostile);
-    QTest::newRow("LaunchAgent") << Kind::LaunchAgent << "org.velloa.Velloa.plist"
-                                 << "<string>" + kHostile.toHtmlEscaped() + "</string>";
+    QTest::newRow("autostart entry") << Kind::XdgAutostart << "velloa.desktop" << "\nExec=" + desktopExecValue(kHostile) + "\n";
+    QTest::newRow("LaunchAgent") << Kind::LaunchAgent << "org.velloa.Velloa.plist" << ">" + kHostile.toHtmlEscaped() + "<";
 }
 
 // On writes a file the desktop accepts, in a folder made on the way; off removes it; both
@@ -56,24 +54,18 @@ void TestDesktop::autostartRoundTrip() {
     const Autostart autostart(kind, home.filePath(QStringLiteral("config/autostart")), kHostile);
     QCOMPARE(autostart.filePath(), home.filePath(QStringLiteral("config/autostart/")) + name);
     QVERIFY(!autostart.isEnabled());
-    QVERIFY(autostart.setEnabled(true) && autostart.setEnabled(true));
-    QVERIFY(autostart.isEnabled());
+    QVERIFY(autostart.setEnabled(true) && autostart.setEnabled(true) && autostart.isEnabled());
     QFile file(autostart.filePath());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n');
-    QVERIFY2(lines.contains(programLine.trimmed()) ||
-                 lines.contains(QStringLiteral("        ") + programLine),
-             qPrintable(lines.join(u'\n')));
+    QVERIFY(file.open(QIODevice::ReadOnly) && QString::fromUtf8(file.readAll()).contains(programLine));
     if (kind == Kind::XdgAutostart) {
-        QProcess validate;
+        QProcess validate; // desktop-file-utils
         validate.start(QStringLiteral("desktop-file-validate"), {autostart.filePath()});
-        QVERIFY2(validate.waitForFinished(30000), "desktop-file-validate (desktop-file-utils)");
+        QVERIFY(validate.waitForFinished(30000));
         QVERIFY2(validate.exitCode() == 0 && validate.readAllStandardOutput().isEmpty(),
                  validate.readAllStandardError().constData());
     }
     QVERIFY(autostart.setEnabled(false) && autostart.setEnabled(false));
-    QVERIFY(!QFile::exists(autostart.filePath()));
-    QVERIFY(!autostart.isEnabled());
+    QVERIFY(!QFile::exists(autostart.filePath()) && !autostart.isEnabled());
 }
 
 // The state is what the file says, also after the desktop's own settings turned it off; on

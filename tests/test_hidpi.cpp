@@ -64,15 +64,10 @@ void TestHiDpi::crispAtRatio2_data() {
     row("tray icon", trayIcon(ICON_B64()), 18);
     row("checkbox done", checkboxIcon(true), 15);
     row("checkbox empty", checkboxIcon(false), 15);
-    const auto glyph = [](const char* name, NoteGlyph g) {
+    for (const auto& [name, g] : {std::pair{"close", NoteGlyph::XMark}, {"pin", NoteGlyph::Pin},
+                                  {"pin filled", NoteGlyph::PinFill}, {"pencil", NoteGlyph::Pencil},
+                                  {"add", NoteGlyph::ArrowUpCircleFill}, {"menu", NoteGlyph::Menu}})
         QTest::newRow(name) << 24 << renderGlyph(g, 1) << renderGlyph(g, 2) << true;
-    };
-    glyph("close", NoteGlyph::XMark);
-    glyph("pin", NoteGlyph::Pin);
-    glyph("pin filled", NoteGlyph::PinFill);
-    glyph("pencil", NoteGlyph::Pencil);
-    glyph("add", NoteGlyph::ArrowUpCircleFill);
-    glyph("menu", NoteGlyph::Menu);
     // The measure itself: the tray icon drawn for ratio 1 and merely scaled up is blurry.
     const QImage small = render(trayIcon(ICON_B64()), 18, 1);
     QTest::newRow("control: scaled up")
