@@ -21,6 +21,8 @@ AppDelegate::AppDelegate(QSettings& store, Endpoints endpoints, Clock& clock, QO
     connect(&m_sync, &FeedSync::refreshFailed, this, &AppDelegate::stateChanged);
     connect(&m_actions, &ListActions::changed, this, &AppDelegate::stateChanged);
     connect(&m_statusItem, &StatusItem::triggered, this, &AppDelegate::onMenuItem);
+    // The desktop's settings may have turned start-at-login off: the menu reads it as it opens.
+    connect(&m_statusItem, &StatusItem::aboutToOpen, this, &AppDelegate::rebuildMenu);
     // Where no tray exists the panel is the way in: it offers the tray's menu.
     connect(&m_statusItem, &StatusItem::trayShown, this, [this](bool shown) { m_note.setMenuButtonVisible(!shown); });
     m_updater.updateUrl = m_endpoints.UPDATE_URL;
@@ -65,7 +67,8 @@ void AppDelegate::stateChanged() {
 }
 
 void AppDelegate::rebuildMenu() {
-    m_statusItem.setEntries(buildMenuEntries(m_state, m_sync.lastError(), APP_VERSION));
+    m_statusItem.setEntries(
+        buildMenuEntries(m_state, m_sync.lastError(), APP_VERSION, m_autostart.isEnabled()));
 }
 
 void AppDelegate::onMenuItem(MenuEntry::Action action, QAction* sender) {
@@ -82,6 +85,8 @@ void AppDelegate::onMenuItem(MenuEntry::Action action, QAction* sender) {
         return refreshAction();
     case MenuEntry::Action::CheckUpdate:
         return checkUpdateAction();
+    case MenuEntry::Action::ToggleAutostart:
+        return toggleAutostartAction();
     case MenuEntry::Action::Quit:
         return quit();
     case MenuEntry::Action::None:
@@ -126,6 +131,12 @@ void AppDelegate::checkForUpdate(bool manual) {
 
 void AppDelegate::checkUpdateAction() {
     checkForUpdate(true);
+}
+
+void AppDelegate::toggleAutostartAction() {
+    // A write that fails changes nothing: the menu shows what the file says.
+    m_autostart.setEnabled(!m_autostart.isEnabled());
+    rebuildMenu();
 }
 
 void AppDelegate::toggleNoteAction() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Autostart.h"
 #include "Clock.h"
 #include "Endpoints.h"
 #include "FeedSync.h"
@@ -38,6 +39,7 @@ public:
     void quit();
     void checkForUpdate(bool manual);
     void checkUpdateAction();
+    void toggleAutostartAction();
     void toggleNoteAction();
     void showNote();
     void refreshNote();
@@ -51,6 +53,8 @@ public:
     NoteController& note() { return m_note; }
     Updater& updater() { return m_updater; }
     Settings& settings() { return m_settings; }
+    // Where "开机启动" writes; tests point it at a folder of their own.
+    Autostart& autostart() { return m_autostart; }
     const Endpoints& endpoints() const { return m_endpoints; }
     bool notePinned() const { return m_note.notePinned(); }
 
@@ -75,4 +79,5 @@ private:
     const Endpoints m_endpoints;
     StatusItem m_statusItem;
     NoteController m_note;
+    Autostart m_autostart = Autostart::forThisUser();
 };

@@ -1,10 +1,13 @@
 #include "AppDelegate.h"
 #include "Assets.h"
+#include "SessionPlatform.h"
+#include "SingleInstance.h"
 #include "Translations.h"
 
 #include <QApplication>
 #include <QLocale>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <cstdio>
@@ -19,6 +22,12 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
         return 2;
     }
+#ifndef Q_OS_MACOS
+    // On Wayland the panel could neither place itself nor stay on top: run on XWayland when
+    // the session has it and the user has not chosen a platform.
+    if (const auto platform = preferredQtPlatform(QProcessEnvironment::systemEnvironment()))
+        qputenv("QT_QPA_PLATFORM", *platform);
+#endif
     QApplication app(argc, argv);
     // First, so that every text Qt makes from here on (network errors in the menu's warning
     // line) is in the user's language.
@@ -28,10 +37,21 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationDisplayName(QStringLiteral("维洛清单"));
     // A tray app: closing a dialog or the note panel must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
+    // One app per user: a later launch shows the running one's panel and ends, before it
+    // asks anything or opens a second tray icon.
+    SingleInstance instance(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
+    if (!instance.claim()) {
+        if (instance.handOver())
+            return 0;
+        std::fprintf(stderr, "velloa: another Velloa is running but does not answer\n");
+        return 1;
+    }
     registerBundledFonts();
 
     QSettings store;
     AppDelegate delegate(store, *endpoints);
+    QObject::connect(&instance, &SingleInstance::activationRequested, &delegate,
+                     &AppDelegate::showNote);
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
     return app.exec();
 }

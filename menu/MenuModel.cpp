@@ -30,6 +30,7 @@ MenuEntry switcher(const QString& text, MenuEntry::Action action, bool checked) 
     e.kind = MenuEntry::Kind::Switch;
     e.text = text;
     e.action = action;
+    e.checkable = true;
     e.checked = checked;
     return e;
 }
@@ -38,14 +39,14 @@ MenuEntry switcher(const QString& text, MenuEntry::Action action, bool checked) 
 
 bool MenuEntry::operator==(const MenuEntry& o) const {
     if (kind != o.kind || text != o.text || updated != o.updated || id != o.id || done != o.done ||
-        enabled != o.enabled || checked != o.checked || action != o.action || key != o.key ||
+        enabled != o.enabled || checkable != o.checkable || checked != o.checked || action != o.action || key != o.key ||
         submenu.size() != o.submenu.size())
         return false;
     return std::equal(submenu.cbegin(), submenu.cend(), o.submenu.cbegin());
 }
 
 QList<MenuEntry> buildMenuEntries(const ListState& state, const std::optional<QString>& lastError,
-                                  const QString& appVersion) {
+                                  const QString& appVersion, bool startsAtLogin) {
     QList<MenuEntry> menu;
 
     MenuEntry title;
@@ -86,6 +87,10 @@ QList<MenuEntry> buildMenuEntries(const ListState& state, const std::optional<QS
     menu.append(command(QStringLiteral("便签（悬浮窗）"), MenuEntry::Action::ToggleNote, QLatin1Char('n')));
     menu.append(command(QStringLiteral("刷新"), MenuEntry::Action::Refresh, QLatin1Char('r')));
     menu.append(command(QStringLiteral("检查更新…"), MenuEntry::Action::CheckUpdate));
+    MenuEntry login = command(QStringLiteral("开机启动"), MenuEntry::Action::ToggleAutostart);
+    login.checkable = true;
+    login.checked = startsAtLogin;
+    menu.append(login);
     menu.append(separator());
     menu.append(command(QStringLiteral("退出"), MenuEntry::Action::Quit, QLatin1Char('q')));
     return menu;

@@ -10,7 +10,9 @@
 // texts and states are tested without a menu widget. StatusMenu turns it into a QMenu.
 struct MenuEntry {
     enum class Kind { Title, Switch, Header, Task, Separator, Command };
-    enum class Action { None, UseMine, UseHers, ToggleItem, ToggleNote, Refresh, CheckUpdate, Quit };
+    enum class Action {
+        None, UseMine, UseHers, ToggleItem, ToggleNote, Refresh, CheckUpdate, ToggleAutostart, Quit
+    };
 
     Kind kind = Kind::Separator;
     QString text;
@@ -20,7 +22,8 @@ struct MenuEntry {
     std::optional<QString> id; // task: the id its tick acts on
     bool done = false;         // task: shown ticked (the "tag" the tick reads)
     bool enabled = true;
-    bool checked = false;      // switcher items
+    bool checkable = false;    // switcher items, "开机启动"
+    bool checked = false;
     Action action = Action::None;
     QChar key;                 // key equivalent, used with the platform's command modifier
     QList<MenuEntry> submenu;  // title: the list switcher
@@ -29,8 +32,9 @@ struct MenuEntry {
     bool operator==(const MenuEntry& other) const;
 };
 
+// `startsAtLogin`: whether "开机启动" is shown checked (read from the autostart file).
 QList<MenuEntry> buildMenuEntries(const ListState& state, const std::optional<QString>& lastError,
-                                  const QString& appVersion);
+                                  const QString& appVersion, bool startsAtLogin = false);
 
 // The list part of the menu (between its first two separators) as plain text lines: headers
 // and notices as they stand, tasks as "[x] text" or "[ ] text".

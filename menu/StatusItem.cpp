@@ -48,6 +48,11 @@ StatusItem::StatusItem(QObject* parent) : QObject(parent), m_menu(new DrawnMenu)
         if (m_pending)
             rebuildWhenClosed();
     });
+    // Not on screen yet: what the owner hands over now goes in before Qt lays the menu out.
+    connect(m_menu, &QMenu::aboutToShow, this, [this] {
+        emit aboutToOpen();
+        applyPending();
+    });
 }
 
 StatusItem::~StatusItem() {
@@ -100,18 +105,22 @@ void StatusItem::rebuildWhenClosed() {
         this,
         [this] {
             m_rebuildQueued = false;
-            if (!m_pending || !m_menu || m_menu->isVisible())
-                return;
-            const QList<MenuEntry> entries = std::move(*m_pending);
-            m_pending.reset();
-            if (m_rebuilds > 0 && entries == m_menu->shown)
-                return;
-            fillStatusMenu(m_menu, entries, [this](MenuEntry::Action action, QAction* sender) {
-                emit triggered(action, sender);
-            });
-            ++m_rebuilds;
+            applyPending();
         },
         Qt::QueuedConnection);
+}
+
+void StatusItem::applyPending() {
+    if (!m_pending || !m_menu || m_menu->isVisible())
+        return;
+    const QList<MenuEntry> entries = std::move(*m_pending);
+    m_pending.reset();
+    if (m_rebuilds > 0 && entries == m_menu->shown)
+        return;
+    fillStatusMenu(m_menu, entries, [this](MenuEntry::Action action, QAction* sender) {
+        emit triggered(action, sender);
+    });
+    ++m_rebuilds;
 }
 
 DrawnMenu* StatusItem::menu() const {

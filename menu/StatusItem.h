@@ -42,10 +42,14 @@ signals:
     void trayShown(bool shown);
     // A menu item was chosen; `sender` is its QAction (a task's carries its id and tag).
     void triggered(MenuEntry::Action action, QAction* sender);
+    // The menu is about to open: entries given now are shown in this very opening (for what
+    // may have changed outside the app, like the autostart file).
+    void aboutToOpen();
 
 private:
     void showWhenTrayExists();
     void rebuildWhenClosed();
+    void applyPending();
 
     QPointer<DrawnMenu> m_menu;
     QSystemTrayIcon* m_tray = nullptr;

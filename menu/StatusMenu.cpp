@@ -120,10 +120,8 @@ void apply(DrawnMenu* menu, Measured& next, const Fonts& fonts, QAction* action,
     case MenuEntry::Kind::Switch:
     case MenuEntry::Kind::Command:
         action->setText(escaped(entry.text));
-        if (entry.kind == MenuEntry::Kind::Switch) {
-            action->setCheckable(true);
-            action->setChecked(entry.checked);
-        }
+        action->setCheckable(entry.checkable);
+        action->setChecked(entry.checked);
         if (!entry.key.isNull()) {
             // Ctrl is Command on macOS: Qt maps it to the platform's menu modifier.
             action->setShortcut(QKeySequence(
@@ -150,6 +148,11 @@ void fill(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActionHand
         if (!action) {
             action = new QAction(menu);
             QObject::connect(action, &QAction::triggered, menu, [menu, action] {
+                // Qt flips a checkable item on its own; it shows what the entries say, so the
+                // flip is undone and the rebuild that follows the command shows the outcome
+                // (a rebuild that finds its entries unchanged would keep the flip).
+                if (action->isCheckable())
+                    action->setChecked(!action->isChecked());
                 if (menu->handler && menuItemAction(action) != MenuEntry::Action::None)
                     menu->handler(menuItemAction(action), action);
             });

@@ -18,11 +18,22 @@ QString appResourceDir() {
 #endif
 }
 
+QString installedResourceDir() {
+#ifdef Q_OS_MACOS
+    return appResourceDir();
+#else
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                           QStringLiteral("/../share/velloa"));
+#endif
+}
+
 std::optional<QString> assetURL(const QString& name, const QString& ext) {
     const QString fileName = name + QLatin1Char('.') + ext;
-    const QString own = QDir(appResourceDir()).filePath(fileName);
-    if (QFileInfo::exists(own))
-        return own;
+    for (const QString& dir : {appResourceDir(), installedResourceDir()}) {
+        const QString path = QDir(dir).filePath(fileName);
+        if (QFileInfo::exists(path))
+            return path;
+    }
     const QByteArray extra = qgetenv("VELLOA_RES");
     if (!extra.isNull()) {
         const QString path = QDir(QFile::decodeName(extra)).filePath(fileName);

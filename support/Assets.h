@@ -14,8 +14,13 @@
 // "resources" folder next to the executable elsewhere. Needs the QCoreApplication.
 QString appResourceDir();
 
+// Where an install under a prefix keeps the resources: PREFIX/share/velloa beside PREFIX/bin
+// (the package: /usr/share/velloa); the bundle's own folder on macOS. Needs the
+// QCoreApplication.
+QString installedResourceDir();
+
 // Path of the resource file name.ext: the application's resource folder first, then the
-// folder named by VELLOA_RES. Nothing when neither has the file.
+// installed one, then the folder named by VELLOA_RES. Nothing when none has the file.
 std::optional<QString> assetURL(const QString& name, const QString& ext);
 
 // Registers "VelloaFont" and "VelloaFontBold" (.ttf) where assetURL finds them; missing files

@@ -51,6 +51,7 @@ private slots:
     void failedRefreshReplacesTheList();
     void tickThroughMenu();
     void tickPendingSendsNothing();
+    void startAtLoginFromTheMenu();
     void leftClickOpensTheMenu();
     void trayIconAndFallback();
     void settings_data();
@@ -173,8 +174,8 @@ void TestApp::menuWidgets() {
         commands << a->text();
         keys << a->shortcut().toString();
     }
-    QCOMPARE(commands, (QStringList{"便签（悬浮窗）", "刷新", "检查更新…", "退出"}));
-    QCOMPARE(keys, (QStringList{"Ctrl+N", "Ctrl+R", "", "Ctrl+Q"}));
+    QCOMPARE(commands, (QStringList{"便签（悬浮窗）", "刷新", "检查更新…", "开机启动", "退出"}));
+    QCOMPARE(keys, (QStringList{"Ctrl+N", "Ctrl+R", "", "", "Ctrl+Q"}));
 
     QMenu* switcher = menuItems(menu, Kind::Title).value(0)->menu();
     QVERIFY(switcher);
@@ -203,7 +204,7 @@ void TestApp::failedRefreshReplacesTheList() {
     QMenu* menu = menuOf(*delegate);
     QVERIFY(menuItems(menu, Kind::Task).isEmpty());
     QCOMPARE(menuItems(menu, Kind::Header).size(), 2);
-    QCOMPARE(menuItems(menu, Kind::Command).size(), 4);
+    QCOMPARE(menuItems(menu, Kind::Command).size(), 5);
 }
 
 // The menu's tick goes through the one write path: the panel shows it at once too.
@@ -250,6 +251,37 @@ void TestApp::tickPendingSendsNothing() {
     QVERIFY(server->waitForRequests(1));
     QCOMPARE(messageOf(server->requests[0]).value("id").toString(), QStringLiteral("a"));
     QCOMPARE(server->requests.size(), 1);
+}
+
+// "开机启动" shows what the autostart file says after every choice, also when it could not be
+// written (Qt's own flip of the check mark must not stay).
+void TestApp::startAtLoginFromTheMenu() {
+    auto delegate = makeDelegate();
+    delegate->rebuildMenu();
+    const auto item = [&] { return menuItems(menuOf(*delegate), Kind::Command).value(3); };
+    QVERIFY(menuItemAction(item()) == Action::ToggleAutostart);
+    QVERIFY(item()->isCheckable() && !item()->isChecked());
+    const QString file = delegate->autostart().filePath();
+    item()->trigger();
+    QVERIFY(QFile::exists(file));
+    QTRY_VERIFY(item()->isChecked());
+    // Turned off by the desktop's settings: the menu says so the moment it opens.
+    QFile entry(file);
+    QVERIFY(entry.open(QIODevice::Append) && entry.write("X-GNOME-Autostart-enabled=false\n") > 0);
+    entry.close();
+    emit delegate->statusItem().menu()->aboutToShow();
+    QVERIFY(!menuItems(delegate->statusItem().menu(), Kind::Command).value(3)->isChecked());
+    item()->trigger();
+    QTRY_VERIFY(item()->isChecked());
+    item()->trigger();
+    QVERIFY(!QFile::exists(file));
+    QTRY_VERIFY(!item()->isChecked());
+
+    QVERIFY(QFile(h->dir.filePath(QStringLiteral("plain"))).open(QIODevice::WriteOnly));
+    delegate->autostart() = Autostart(Autostart::Kind::XdgAutostart, h->dir.filePath(QStringLiteral("plain/sub")), {});
+    item()->trigger(); // its folder cannot be made under a file
+    QCoreApplication::processEvents();
+    QVERIFY(!item()->isChecked());
 }
 
 // Linux trays report a left click as Trigger and open nothing themselves.

@@ -49,12 +49,16 @@ void TestAssets::assetLookupOrder() {
     QTemporaryDir extra;
     const QString name = u"lookup-probe-%1"_s.arg(QCoreApplication::applicationPid());
     const QDir own(appResourceDir());
-    const bool ownExisted = own.exists();
-    QVERIFY(QDir().mkpath(own.path()));
+    const QDir installed(installedResourceDir());
+    const bool ownExisted = own.exists(), installedExisted = installed.exists();
+    QVERIFY(QDir().mkpath(own.path()) && QDir().mkpath(installed.path()));
     const auto cleanup = qScopeGuard([&] {
         QFile::remove(own.filePath(name + u".ttf"_s));
+        QFile::remove(installed.filePath(name + u".ttf"_s));
         if (!ownExisted)
             QDir().rmdir(own.path());
+        if (!installedExisted)
+            QDir().rmdir(installed.path());
     });
     auto touch = [](const QString& path) {
         QFile f(path);
@@ -67,6 +71,8 @@ void TestAssets::assetLookupOrder() {
     QVERIFY(touch(extra.filePath(name + u".ttf"_s)));
     QCOMPARE(assetURL(name, u"ttf"_s), extra.filePath(name + u".ttf"_s));
     QVERIFY2(!assetURL(name, u"otf"_s), "the extension is part of the name");
+    QVERIFY(touch(installed.filePath(name + u".ttf"_s)));
+    QCOMPARE(assetURL(name, u"ttf"_s), installed.filePath(name + u".ttf"_s));
     QVERIFY(touch(own.filePath(name + u".ttf"_s)));
     QCOMPARE(assetURL(name, u"ttf"_s), own.filePath(name + u".ttf"_s));
 }

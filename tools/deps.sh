@@ -31,6 +31,7 @@ VELLOA_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-de
     qt6-translations-l10n libxkbcommon-dev libgl-dev libsimdjson-dev libarchive-dev
     fonts-noto-cjk fonts-noto-color-emoji)
 # What the tests and benchmarks add: Google Benchmark, font files for the asset tests,
-# ShellCheck for the update's apply script. Widget tests draw offscreen, so the suite needs no
-# X server.
-VELLOA_TEST_PACKAGES=(libbenchmark-dev fonts-dejavu-core shellcheck)
+# ShellCheck for the update's apply script, dpkg-dev (dpkg-shlibdeps computes the package's
+# dependencies) and desktop-file-utils for the package test. Widget tests draw offscreen, so
+# the suite needs no X server.
+VELLOA_TEST_PACKAGES=(libbenchmark-dev fonts-dejavu-core shellcheck dpkg-dev desktop-file-utils)

@@ -1,5 +1,6 @@
 // velloa-gen-artwork: draws Velloa's own tray icon and note background and writes them as
-// base64 text into the resources folder, where the build embeds them from.
+// base64 text into the resources folder, where the build embeds them from; also the
+// application icon (48 and 128 px PNG, and SVG) into its icons/ folder, which is installed.
 //
 //   velloa-gen-artwork RESOURCES_DIR [--preview DIR]
 //
@@ -20,6 +21,7 @@
 #include <QTextStream>
 
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -87,34 +89,108 @@ QImage drawBackground() {
     return image;
 }
 
+// The icon as data: each shape a path in a 36-unit box with its stroke and fill, so the
+// pictures at every size and the SVG are drawn from the one description.
+struct IconShape {
+    QPainterPath path;
+    double stroke;
+    bool round; // round caps and joins (the ticks and lines); square caps otherwise
+    std::optional<QColor> fill;
+};
+
 // A note card with two checklist rows, one ticked. Gold body with a dark rim, so it reads on
-// light and dark trays alike; strokes are 2 pixels or more to survive scaling to 18 x 18.
-QImage drawIcon() {
-    QImage image(36, 36, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-
-    const QRectF card(6, 3, 24, 30);
-    p.setPen(QPen(kInk, 2.2));
-    p.setBrush(kGold);
-    p.drawRoundedRect(card, 4.5, 4.5);
-
-    QPen ink(kInk, 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    p.setPen(ink);
-    p.setBrush(Qt::NoBrush);
+// light and dark trays alike; strokes are 2 units or more to survive scaling to 18 x 18.
+QList<IconShape> iconShapes() {
+    QPainterPath card;
+    card.addRoundedRect(QRectF(6, 3, 24, 30), 4.5, 4.5);
     QPainterPath tick;
     tick.moveTo(10.5, 12.5);
     tick.lineTo(13, 15);
     tick.lineTo(17, 9.5);
-    p.drawPath(tick);
-    p.drawLine(QPointF(20, 12.5), QPointF(25.5, 12.5));
+    const auto line = [](double y) {
+        QPainterPath path;
+        path.moveTo(20, y);
+        path.lineTo(25.5, y);
+        return path;
+    };
+    QPainterPath box;
+    box.addRoundedRect(QRectF(10.5, 20, 5, 5), 1.2, 1.2);
+    return {{card, 2.2, false, kGold},
+            {tick, 2.6, true, {}},
+            {line(12.5), 2.6, true, {}},
+            {box, 2, false, {}},
+            {line(22.5), 2.6, true, {}}};
+}
 
-    p.setPen(QPen(kInk, 2));
-    p.drawRoundedRect(QRectF(10.5, 20, 5, 5), 1.2, 1.2);
-    p.setPen(ink);
-    p.drawLine(QPointF(20, 22.5), QPointF(25.5, 22.5));
+// The icon at `size` x `size` pixels.
+QImage drawIcon(int size) {
+    QImage image(size, size, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 36.0, size / 36.0);
+    for (const IconShape& shape : iconShapes()) {
+        p.setPen(shape.round ? QPen(kInk, shape.stroke, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin)
+                             : QPen(kInk, shape.stroke));
+        p.setBrush(shape.fill ? QBrush(*shape.fill) : QBrush(Qt::NoBrush));
+        p.drawPath(shape.path);
+    }
     return image;
+}
+
+QString svgNumber(double value) {
+    return QString::number(value, 'g', 6);
+}
+
+QString svgPathData(const QPainterPath& path) {
+    QStringList parts;
+    QPointF start;
+    // A subpath that ends where it began is closed, so its stroke has no seam there.
+    const auto closeIfBack = [&](int end) {
+        if (end > 0 && QPointF(path.elementAt(end - 1)) == start)
+            parts << QStringLiteral("Z");
+    };
+    for (int i = 0; i < path.elementCount(); ++i) {
+        const QPainterPath::Element e = path.elementAt(i);
+        if (e.isMoveTo()) {
+            closeIfBack(i);
+            start = e;
+        }
+        const QString point = svgNumber(e.x) + u' ' + svgNumber(e.y);
+        switch (e.type) {
+        case QPainterPath::MoveToElement:
+            parts << u'M' + point;
+            break;
+        case QPainterPath::LineToElement:
+            parts << u'L' + point;
+            break;
+        case QPainterPath::CurveToElement:
+            parts << u'C' + point;
+            break;
+        case QPainterPath::CurveToDataElement:
+            parts << point;
+            break;
+        }
+    }
+    closeIfBack(int(path.elementCount()));
+    return parts.join(u' ');
+}
+
+// The same shapes as a scalable picture for icon themes.
+QByteArray iconSvg() {
+    QString svg = QStringLiteral(
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"128\" height=\"128\" "
+        "viewBox=\"0 0 36 36\">\n");
+    for (const IconShape& shape : iconShapes()) {
+        svg += QStringLiteral("  <path d=\"%1\" fill=\"%2\" stroke=\"%3\" stroke-width=\"%4\"%5/>\n")
+                   .arg(svgPathData(shape.path),
+                        shape.fill ? shape.fill->name() : QStringLiteral("none"), kInk.name(),
+                        svgNumber(shape.stroke),
+                        shape.round ? QStringLiteral(" stroke-linecap=\"round\" stroke-linejoin=\"round\"")
+                                    : QString());
+    }
+    svg += QStringLiteral("</svg>\n");
+    return svg.toUtf8();
 }
 
 QByteArray encode(const QImage& image, const char* format) {
@@ -160,13 +236,21 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QDir out(args.first());
-    const QByteArray icon = encode(drawIcon(), "png");
+    const QByteArray icon = encode(drawIcon(36), "png");
     const QByteArray background = encode(drawBackground(), "jpeg");
-    if (icon.isEmpty() || background.isEmpty())
+    // The application's icon for menus and docks, at the sizes icon themes look for first.
+    const QByteArray icon48 = encode(drawIcon(48), "png");
+    const QByteArray icon128 = encode(drawIcon(128), "png");
+    if (icon.isEmpty() || background.isEmpty() || icon48.isEmpty() || icon128.isEmpty())
         return 1;
+    const QString icons = out.filePath(QStringLiteral("icons"));
     bool ok =
+        QDir().mkpath(icons) &&
         writeFile(out.filePath(QStringLiteral("icon.b64")), icon.toBase64() + '\n') &&
-        writeFile(out.filePath(QStringLiteral("background.b64")), background.toBase64() + '\n');
+        writeFile(out.filePath(QStringLiteral("background.b64")), background.toBase64() + '\n') &&
+        writeFile(icons + QStringLiteral("/velloa-48.png"), icon48) &&
+        writeFile(icons + QStringLiteral("/velloa-128.png"), icon128) &&
+        writeFile(icons + QStringLiteral("/velloa.svg"), iconSvg());
     if (ok && !preview.isEmpty()) {
         const QDir dir(preview);
         ok = writeFile(dir.filePath(QStringLiteral("icon.png")), icon) &&
