@@ -1,10 +1,8 @@
 #include "NoteIcons.h"
 
-#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPainterPathStroker>
-#include <QPixmap>
 
 namespace {
 
@@ -80,37 +78,6 @@ QPainterPath glyphPath(NoteGlyph glyph) {
     return lines;
 }
 
-class GlyphEngine : public QIconEngine {
-public:
-    GlyphEngine(NoteGlyph glyph, QColor tint) : m_glyph(glyph), m_tint(tint) {}
-
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
-        QColor tint = m_tint;
-        if (mode == QIcon::Disabled)
-            tint.setAlphaF(tint.alphaF() * 0.4f);
-        paintNoteGlyph(*painter, rect, m_glyph, tint);
-    }
-
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
-        return scaledPixmap(size, mode, state, 1.0);
-    }
-
-    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override {
-        QPixmap pixmap(size * scale);
-        pixmap.fill(Qt::transparent);
-        pixmap.setDevicePixelRatio(scale);
-        QPainter painter(&pixmap);
-        paint(&painter, QRect(QPoint(0, 0), size), mode, state);
-        return pixmap;
-    }
-
-    QIconEngine* clone() const override { return new GlyphEngine(m_glyph, m_tint); }
-
-private:
-    NoteGlyph m_glyph;
-    QColor m_tint;
-};
-
 } // namespace
 
 void paintNoteGlyph(QPainter& painter, const QRectF& rect, NoteGlyph glyph, const QColor& tint) {
@@ -121,8 +88,4 @@ void paintNoteGlyph(QPainter& painter, const QRectF& rect, NoteGlyph glyph, cons
     painter.scale(side / kBox, side / kBox);
     painter.fillPath(glyphPath(glyph), tint);
     painter.restore();
-}
-
-QIcon noteIcon(NoteGlyph glyph, const QColor& tint) {
-    return QIcon(new GlyphEngine(glyph, tint));
 }

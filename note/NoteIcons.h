@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QColor>
-#include <QIcon>
 #include <QRectF>
 
 class QPainter;
@@ -13,6 +12,3 @@ enum class NoteGlyph { XMark, Pin, PinFill, Pencil, ArrowUpCircleFill, Menu };
 
 // Draws `glyph` in `tint`, scaled to fit `rect` keeping its proportions, centred.
 void paintNoteGlyph(QPainter& painter, const QRectF& rect, NoteGlyph glyph, const QColor& tint);
-
-// An icon that draws the glyph afresh at whatever size and pixel ratio it is asked for.
-QIcon noteIcon(NoteGlyph glyph, const QColor& tint);
