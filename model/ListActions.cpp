@@ -46,6 +46,8 @@ void ListActions::reorder(const QList<OrderEntry>& order) {
         named.append(entry);
         message.append({entry.id, entry.sec});
     }
+    if (named.isEmpty())
+        return; // nothing the feed could carry: no override, no message
     state.orderOverride[state.choice] = named;
     emit changed();
     sync.postInboxReorder(message);

@@ -29,7 +29,7 @@ public:
     // returns; nothing for a text of white space only.
     std::optional<QString> add(const QString& text);
     // Makes `order` the chosen list's order (tasks with pending or empty ids are left out)
-    // and sends it.
+    // and sends it; nothing when no task with a real id is left.
     void reorder(const QList<OrderEntry>& order);
     // Shows "mine" or "hers". No request: every feed carries both lists.
     void chooseList(const QString& list);
