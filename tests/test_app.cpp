@@ -38,14 +38,6 @@ QList<QAction*> itemsOf(QMenu* menu, Kind kind) {
     return out;
 }
 
-QAction* command(QMenu* menu, Action what) {
-    for (QAction* action : menu->actions()) {
-        if (menuItemAction(action) == what)
-            return action;
-    }
-    return nullptr;
-}
-
 QString firstHeader(QMenu* menu) {
     const QList<QAction*> headers = itemsOf(menu, Kind::Header);
     return headers.size() > 1 ? headers[1]->text() : QString(); // [0] is the version line
