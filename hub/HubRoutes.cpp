@@ -10,29 +10,6 @@
 
 namespace {
 
-QByteArray reasonPhrase(int status) {
-    switch (status) {
-    case 100:
-        return "Continue";
-    case 200:
-        return "OK";
-    case 400:
-        return "Bad Request";
-    case 404:
-        return "Not Found";
-    case 405:
-        return "Method Not Allowed";
-    case 431:
-        return "Request Header Fields Too Large";
-    case 505:
-        return "HTTP Version Not Supported";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return "Error";
-    }
-}
-
 HttpResponse methodNotAllowed(const QByteArray& allow) {
     HttpResponse response = HttpResponse::text(405, "method not allowed here; use " + allow);
     response.headers.append({"Allow", allow});
@@ -57,6 +34,13 @@ bool isPlainFileName(const QByteArray& name) {
     return !name.contains("..");
 }
 
+HttpResponse ok(const QByteArray& contentType, const QByteArray& body) {
+    HttpResponse response;
+    response.contentType = contentType;
+    response.body = body;
+    return response;
+}
+
 QByteArray contentTypeFor(const QString& name) {
     if (name.endsWith(QLatin1String(".json")))
         return "application/json";
@@ -66,24 +50,6 @@ QByteArray contentTypeFor(const QString& name) {
 }
 
 } // namespace
-
-HttpResponse HttpResponse::text(int status, const QByteArray& line) {
-    return HttpResponse{status, "text/plain; charset=utf-8", line + '\n', {}};
-}
-
-QByteArray HttpResponse::serialize(bool headOnly, bool keepAlive) const {
-    QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
-    if (!contentType.isEmpty())
-        out += "Content-Type: " + contentType + "\r\n";
-    out += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
-    out += "Cache-Control: no-store\r\n";
-    for (const auto& [name, value] : headers)
-        out += name + ": " + value + "\r\n";
-    out += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
-    if (!headOnly)
-        out += body;
-    return out;
-}
 
 HubRoutes::HubRoutes(FeedStore& store, QString topic, QString dataDir)
     : m_store(store), m_topicPath('/' + topic.toUtf8()), m_dataDir(std::move(dataDir)) {}
@@ -101,7 +67,7 @@ HttpResponse HubRoutes::handle(const HttpRequest& request) {
     if (path == "/data.json") {
         if (!isGet(request))
             return methodNotAllowed("GET, HEAD");
-        return HttpResponse{200, "application/json", m_store.feedText(), {}};
+        return ok("application/json", m_store.feedText());
     }
     if (path == "/version.json") {
         if (!isGet(request))
@@ -137,7 +103,7 @@ HttpResponse HubRoutes::file(const QString& path, const QByteArray& contentType)
     QFile in(path);
     if (!QFileInfo(path).isFile() || !in.open(QIODevice::ReadOnly))
         return HttpResponse::text(404, "not found");
-    return HttpResponse{200, contentType, in.readAll(), {}};
+    return ok(contentType, in.readAll());
 }
 
 HttpResponse HubRoutes::release(QByteArrayView encodedName) const {

@@ -1,6 +1,8 @@
 #include "TestHttpServer.h"
 
-#include <QDeadlineTimer>
+#include "HttpRequestParser.h"
+#include "HttpResponse.h"
+
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTest>
@@ -9,7 +11,7 @@
 QByteArray TestHttpServer::Request::header(const QByteArray& name) const {
     for (const QByteArray& line : headerLines) {
         const qsizetype colon = line.indexOf(':');
-        if (colon > 0 && line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
+        if (colon > 0 && line.left(colon).compare(name, Qt::CaseInsensitive) == 0)
             return line.mid(colon + 1).trimmed();
     }
     return {};
@@ -19,9 +21,10 @@ TestHttpServer::TestHttpServer(QObject* parent) : QObject(parent) {
     connect(&server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = server.nextPendingConnection()) {
             socket->setParent(this);
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+            auto parser = std::make_shared<HttpRequestParser>();
+            connect(socket, &QTcpSocket::readyRead, this,
+                    [this, socket, parser] { onReadyRead(socket, *parser); });
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QObject::destroyed, this, [this, socket] { buffers.remove(socket); });
         }
     });
 }
@@ -34,34 +37,26 @@ QString TestHttpServer::url(const QString& path) const {
     return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path);
 }
 
-void TestHttpServer::onReadyRead(QTcpSocket* socket) {
-    // Requests may arrive in pieces and several on one kept-alive connection.
-    QByteArray& buffer = buffers[socket];
-    buffer += socket->readAll();
-    for (;;) {
-        const qsizetype end = buffer.indexOf("\r\n\r\n");
-        if (end < 0)
-            return;
-        const QList<QByteArray> lines = buffer.left(end).split('\n');
-        Request request;
-        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
-        request.method = first.value(0);
-        request.path = first.value(1);
-        qsizetype length = 0;
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            QByteArray line = lines[i];
-            if (line.endsWith('\r'))
-                line.chop(1);
-            request.headerLines.append(line);
-        }
-        length = request.header("Content-Length").toLongLong();
-        if (buffer.size() < end + 4 + length)
-            return;
-        request.body = buffer.mid(end + 4, length);
-        buffer.remove(0, end + 4 + length);
+// Requests may arrive in pieces and several on one kept-alive connection; the hub's own parser
+// frames them.
+void TestHttpServer::onReadyRead(QTcpSocket* socket, HttpRequestParser& parser) {
+    HttpRequestParser::Status status = parser.feed(socket->readAll());
+    for (; status == HttpRequestParser::Status::Ready; status = parser.next()) {
+        const HttpRequest parsed = parser.take();
+        Request request{parsed.method, parsed.target, {}, parsed.body};
+        for (const auto& [name, value] : parsed.headers.list)
+            request.headerLines.append(name + ": " + value);
         requests.append(request);
         emit requestReceived();
         answer(socket, request);
+    }
+    if (status == HttpRequestParser::Status::Invalid) {
+        socket->write(
+            HttpResponse::text(parser.errorStatus(), parser.errorReason()).serialize(false, false));
+        socket->disconnectFromHost();
+    } else if (parser.wantsContinue()) {
+        socket->write(HttpResponse::continueLine());
+        parser.continueSent();
     }
 }
 
@@ -75,11 +70,11 @@ void TestHttpServer::answer(QTcpSocket* socket, const Request& request) {
             guarded->abort();
             return;
         }
-        // Clients read the status code only; the reason phrase is free text.
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(a.status) + " Test\r\n";
-        head += "Content-Type: " + a.contentType + "\r\n";
-        head += "Content-Length: " + QByteArray::number(a.body.size()) + "\r\n\r\n";
-        guarded->write(head + a.body);
+        HttpResponse response;
+        response.status = a.status;
+        response.contentType = a.contentType;
+        response.body = a.body;
+        guarded->write(response.serialize(false, true));
     };
     if (a.delayMs > 0)
         QTimer::singleShot(a.delayMs, this, send);
