@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QUuid>
 
 #include <cstdio>
@@ -67,18 +66,17 @@ bool FeedStore::loadFeed(QString* error) {
         return false;
     }
     const QByteArray text = file.readAll();
-    DecodeResult decoded = decodePayload(text);
-    QString seqError;
-    const auto seq = decoded.payload ? readAppliedSeq(text, &seqError) : std::nullopt;
-    if (!seq) {
+    QString decodeError;
+    std::optional<StoredFeed> stored = readFeed(text, &decodeError);
+    if (!stored) {
         *error = QStringLiteral("%1 is not a feed the app can read (%2); refusing to start so that "
                                 "it is not overwritten")
-                     .arg(feedPath, decoded.payload ? seqError : decoded.error);
+                     .arg(feedPath, decodeError);
         return false;
     }
-    m_feed = std::move(*decoded.payload);
+    m_feed = std::move(stored->feed);
     m_feedText = text;
-    m_appliedSeq = m_writtenSeq = *seq;
+    m_appliedSeq = m_writtenSeq = stored->appliedSeq;
     return true;
 }
 
@@ -104,12 +102,10 @@ bool FeedStore::replayJournal(QString* error) {
     return m_journal.dropThrough(m_writtenSeq, error);
 }
 
-std::optional<qint64> FeedStore::accept(const inbox::Message& message, QByteArrayView body,
-                                        QString* error) {
-    // One line per entry: Qt's compact form escapes every line break inside strings.
-    const QByteArray stored =
-        QJsonDocument::fromJson(body.toByteArray()).toJson(QJsonDocument::Compact);
-    const auto seq = m_journal.append(stored, error);
+std::optional<qint64> FeedStore::accept(const inbox::Message& message, QString* error) {
+    // Written from the checked message, so the body is parsed once; the compact form escapes
+    // every line break inside strings, which keeps each entry on one line.
+    const auto seq = m_journal.append(inbox::serialize(inbox::toJson(message)), error);
     if (!seq)
         return std::nullopt;
     m_waiting.append({*seq, message, m_uptime.elapsed() + qint64(m_delay.count())});

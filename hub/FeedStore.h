@@ -38,7 +38,7 @@ public:
     bool open(const QString& dir, QString* error);
 
     // Stores a checked message durably, then applies it now or schedules it.
-    std::optional<qint64> accept(const inbox::Message& message, QByteArrayView body, QString* error);
+    std::optional<qint64> accept(const inbox::Message& message, QString* error);
 
     // What GET /data.json serves: the feed with every applied message.
     const QByteArray& feedText() const { return m_feedText; }

@@ -92,7 +92,7 @@ HttpResponse HubRoutes::post(const HttpRequest& request) {
     if (!parsed.message)
         return HttpResponse::text(400, parsed.error.toUtf8());
     QString error;
-    if (!m_store.accept(*parsed.message, request.body, &error)) {
+    if (!m_store.accept(*parsed.message, &error)) {
         std::fprintf(stderr, "velloa-hub: %s\n", qPrintable(error));
         return HttpResponse::text(503, "the message could not be stored; nothing was changed");
     }

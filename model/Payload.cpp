@@ -172,7 +172,7 @@ std::optional<Row> decodeRowText(QByteArrayView json, const QString& path, QStri
     return row;
 }
 
-DecodeResult decodePayload(QByteArrayView body) {
+DecodeResult decodePayload(QByteArrayView body, QByteArrayView extra) {
     DecodeResult result;
     dom::element root;
     if (const auto code = parse(body, &root)) {
@@ -197,6 +197,8 @@ DecodeResult decodePayload(QByteArrayView body) {
                                              : nullptr;
         if (slot)
             *slot = {field.value, true};
+        else if (!extra.isEmpty() && key == std::string_view(extra.data(), size_t(extra.size())))
+            result.extra = QByteArray::fromStdString(simdjson::minify(field.value));
     }
     Payload p;
     const Path top_{""};

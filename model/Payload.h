@@ -44,10 +44,14 @@ struct DecodeResult {
     // Where and why the body was refused, e.g. "mine_rows[3].done: expected boolean".
     // Empty when payload is set.
     QString error;
+    // The top-level member named by decodePayload's `extra`, as compact JSON text; empty when
+    // absent or not asked for. Lets a publisher keep a value of its own beside the feed's
+    // members and read both in one pass.
+    QByteArray extra;
 };
 
 // Decodes a response body all-or-nothing: either every row is taken or none is.
-DecodeResult decodePayload(QByteArrayView body);
+DecodeResult decodePayload(QByteArrayView body, QByteArrayView extra = {});
 
 // Decodes one JSON object text as a `Row` under the same rules as the feed's rows (used by
 // tools that read rows from other files). On failure sets `error` to "PATH.member: reason".
