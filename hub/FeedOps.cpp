@@ -14,8 +14,8 @@ namespace {
 QList<Row> newVisibleOrder(const QList<Row>& rows, const QList<qsizetype>& visible,
                            const QList<inbox::OrderItem>& order) {
     const QList<rules::Placed> placed = rules::placeByOrder(
-        visible, [&rows](qsizetype index) -> const QString& { return keyOf(rows[index]); },
-        order, [](const inbox::OrderItem& entry) -> const QString& { return entry.id; });
+        visible, [&rows](qsizetype index) -> const QString& { return keyOf(rows[index]); }, order,
+        [](const inbox::OrderItem& entry) -> const QString& { return entry.id; });
     QList<Row> out;
     out.reserve(placed.size());
     for (const rules::Placed& p : placed) {

@@ -6,8 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cstdio>
-
 namespace {
 
 HttpResponse methodNotAllowed(const QByteArray& allow) {
@@ -91,11 +89,9 @@ HttpResponse HubRoutes::post(const HttpRequest& request) {
     const inbox::Parse parsed = inbox::parse(request.body);
     if (!parsed.message)
         return HttpResponse::text(400, parsed.error.toUtf8());
-    QString error;
-    if (!m_store.accept(*parsed.message, &error)) {
-        std::fprintf(stderr, "velloa-hub: %s\n", qPrintable(error));
+    QString error; // the store reports it to the operator; the client learns only the outcome
+    if (!m_store.accept(*parsed.message, &error))
         return HttpResponse::text(503, "the message could not be stored; nothing was changed");
-    }
     return HttpResponse::text(200, "ok");
 }
 
