@@ -95,11 +95,17 @@ HttpResponse HubRoutes::post(const HttpRequest& request) {
     return HttpResponse::text(200, "ok");
 }
 
+// Opened now, read in chunks as the client takes them: a release of tens of MB never sits in
+// memory whole.
 HttpResponse HubRoutes::file(const QString& path, const QByteArray& contentType) const {
-    QFile in(path);
-    if (!QFileInfo(path).isFile() || !in.open(QIODevice::ReadOnly))
+    auto in = std::make_shared<QFile>(path);
+    if (!QFileInfo(path).isFile() || !in->open(QIODevice::ReadOnly))
         return HttpResponse::text(404, "not found");
-    return ok(contentType, in.readAll());
+    HttpResponse response;
+    response.contentType = contentType;
+    response.streamLength = in->size();
+    response.stream = std::move(in);
+    return response;
 }
 
 HttpResponse HubRoutes::release(QByteArrayView encodedName) const {
