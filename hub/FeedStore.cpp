@@ -39,6 +39,7 @@ bool FeedStore::open(const QString& dir, QString* error) {
                      .arg(m_dir, kLockFile);
         return false;
     }
+    QFile::setPermissions(m_dir + u'/' + kLockFile, QFile::ReadOwner | QFile::WriteOwner);
     return loadFeed(error) && replayJournal(error);
 }
 

@@ -23,6 +23,9 @@ private slots:
     void answersPipelinedRequestsInOrder();
     void expectContinue_data();
     void expectContinue();
+    void backlogDoesNotStarveOthers();
+    void publicTopicOnlyOnLoopback_data();
+    void publicTopicOnlyOnLoopback();
     void cleanupTestCase();
 };
 
@@ -156,6 +159,60 @@ void TestHubHttp::expectContinue() {
     for (const RawResponse& answer : std::as_const(client.answers))
         seen << answer.status;
     QCOMPARE(seen, statuses);
+}
+
+// 50,000 requests in one write on one connection: all answered, in order, and a second
+// connection's request answered while most of that backlog still waits.
+void TestHubHttp::backlogDoesNotStarveOthers() {
+    const int total = 50000;
+    QByteArray backlog;
+    for (int i = 1; i <= total; ++i)
+        backlog += i % 1000 == 0 ? "GET /version.json HTTP/1.1\r\n\r\n" : "GET /x HTTP/1.1\r\n\r\n";
+    HttpClient busy(m_hub.port());
+    busy.send(backlog);
+    QVERIFY(busy.socket.waitForConnected(5000));
+    HttpClient other(m_hub.port());
+    other.send(httpRequest("GET", "/version.json"));
+    QVERIFY(other.waitForAnswers(1, 10000));
+    const qsizetype busyDone = busy.answers.size();
+    QVERIFY(busy.waitForAnswers(total, 120000));
+    QVERIFY2(busyDone < total / 2, QByteArray::number(busyDone));
+    QCOMPARE(other.answers[0].body, kManifest);
+    for (int i = 1; i <= total; ++i)
+        QCOMPARE(busy.answers[i - 1].status, i % 1000 == 0 ? 200 : 404);
+}
+
+void TestHubHttp::publicTopicOnlyOnLoopback_data() {
+    QTest::addColumn<QString>("bind");
+    QTest::addColumn<bool>("ownTopic");
+    QTest::addColumn<bool>("starts");
+    QTest::addColumn<QByteArray>("says");
+    const QByteArray publicTopic = "built-in inbox topic, which is public";
+    QTest::newRow("any address, built-in topic") << "0.0.0.0" << false << false << publicTopic;
+    // Passes the topic check and fails only to listen: the address is not this machine's.
+    QTest::newRow("another address, own topic")
+        << "192.0.2.1" << true << false << QByteArray("cannot listen on 192.0.2.1");
+    QTest::newRow("loopback, built-in topic") << "127.0.0.1" << false << true << publicTopic;
+}
+
+// The topic compiled into the source is public: taken on this machine with a notice after the
+// start line, refused anywhere else.
+void TestHubHttp::publicTopicOnlyOnLoopback() {
+    QFETCH(QString, bind);
+    QFETCH(bool, ownTopic);
+    QFETCH(bool, starts);
+    QFETCH(QByteArray, says);
+    QTemporaryDir dir;
+    HubProcess hub(dir.filePath("hub"), {"--bind", bind}, ownTopic);
+    QCOMPARE(hub.start(), starts);
+    QTRY_VERIFY2(hub.output().contains(says), hub.output().constData());
+    if (starts) {
+        QVERIFY(hub.output().startsWith("velloa-hub listening on http://127.0.0.1:"));
+        return;
+    }
+    QCOMPARE(hub.process().exitCode(), 1);
+    if (!ownTopic)
+        QVERIFY(!QFileInfo::exists(dir.filePath("hub"))); // refused before touching anything
 }
 
 // Last, so everything the hub printed while serving every test is checked.

@@ -190,6 +190,7 @@ void TestHubStore::keepsItsFilesPrivate() {
     QCOMPARE(modeOf(dir), folderExists ? 0755 : 0700); // an operator's own folder is theirs
     QCOMPARE(modeOf(dir + "/journal.log"), 0600);
     QCOMPARE(modeOf(dir + "/data.json"), 0600);
+    QCOMPARE(modeOf(dir + "/hub.lock"), 0600);
     QCOMPARE(seqOnDisk(dir), 1);
 }
 
