@@ -23,6 +23,9 @@ HubConnection::HubConnection(QTcpSocket* socket, HubRoutes& routes, Clock& clock
     : QObject(parent), m_socket(socket), m_routes(routes), m_clock(clock), m_limits(limits) {
     socket->setParent(this);
     socket->setReadBufferSize(kReadChunk);
+    // Answers go out as soon as they are written: waiting to fill a packet would hold a short
+    // answer until the client's delayed acknowledgement (up to 40 ms).
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(socket, &QTcpSocket::readyRead, this, [this] {
         touch();
         serve();
@@ -107,13 +110,19 @@ void HubConnection::serve() {
 }
 
 void HubConnection::start(const HttpResponse& response, bool headOnly, bool keepAlive) {
-    m_socket->write(response.head(keepAlive));
-    m_out = Outgoing{true,
-                     !keepAlive,
-                     headOnly ? QByteArray() : response.body,
-                     0,
-                     headOnly ? nullptr : response.stream,
-                     headOnly ? 0 : response.streamLength};
+    m_out = Outgoing{true, !keepAlive, {}, 0, nullptr, 0};
+    if (!headOnly) {
+        m_out.body = response.body;
+        m_out.stream = response.stream;
+        m_out.streamLeft = response.streamLength;
+    }
+    // A short answer leaves in one piece, head and body together.
+    QByteArray head = response.head(keepAlive);
+    if (m_out.body.size() <= kBodyChunk) {
+        head += m_out.body;
+        m_out.offset = m_out.body.size();
+    }
+    m_socket->write(head);
 }
 
 // Hands the body over while the unsent output is below the bound; true once all of it is
