@@ -72,7 +72,7 @@ private:
     void scheduleRewrite(Clock::Delay delay);
     void rewrite();
     bool persist(QString* error);
-    qint64 nowMs() const { return m_clock.now().toMSecsSinceEpoch(); }
+    qint64 nowMs() const { return m_clock.msecsSinceEpoch(); }
 
     Clock& m_clock;
     QString m_dir;

@@ -50,7 +50,7 @@ private:
     void touch();
     void watch(qint64 dueMs);
     void checkTimers();
-    qint64 nowMs() const { return m_clock.now().toMSecsSinceEpoch(); }
+    qint64 nowMs() const { return m_clock.msecsSinceEpoch(); }
 
     QTcpSocket* m_socket;
     HubRoutes& m_routes;
