@@ -118,7 +118,6 @@ std::optional<qint64> FeedStore::accept(const inbox::Message& message, QString* 
 }
 
 void FeedStore::applyDue() {
-    m_applyScheduled = false;
     const qint64 now = nowMs();
     bool applied = false;
     while (!m_waiting.isEmpty() && m_waiting.first().dueMs <= now) {
@@ -130,11 +129,16 @@ void FeedStore::applyDue() {
         const qint64 wait = m_lastRewriteMs + kRewriteEvery.count() - now;
         scheduleRewrite(Clock::Delay(std::clamp<qint64>(wait, 0, kRewriteEvery.count())));
     }
-    if (!m_waiting.isEmpty() && !m_applyScheduled) {
-        m_applyScheduled = true;
-        m_clock.schedule(Clock::Delay(std::max<qint64>(0, m_waiting.first().dueMs - now)), this,
-                         [this] { applyDue(); });
-    }
+    // Messages wait in arrival order with the same delay: the first is due first.
+    if (m_waiting.isEmpty() || (m_applyAtMs >= 0 && m_applyAtMs <= m_waiting.first().dueMs))
+        return;
+    const qint64 due = m_applyAtMs = m_waiting.first().dueMs;
+    m_clock.schedule(Clock::Delay(due - now), this, [this, due] {
+        if (m_applyAtMs != due)
+            return;
+        m_applyAtMs = -1;
+        applyDue();
+    });
 }
 
 void FeedStore::applyOne(qint64 seq, const inbox::Message& message) {

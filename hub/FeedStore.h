@@ -85,7 +85,7 @@ private:
     qint64 m_writtenSeq = 0;
     std::chrono::milliseconds m_delay{0};
     QList<Waiting> m_waiting;
-    bool m_applyScheduled = false;
+    qint64 m_applyAtMs = -1; // when the pending apply is due, if one is
     bool m_rewriteScheduled = false;
     qint64 m_lastRewriteMs = 0;
 };

@@ -12,6 +12,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+using namespace std::chrono_literals;
+
 namespace {
 
 QByteArray readAll(const QString& path) {
@@ -66,6 +68,7 @@ private slots:
     void journalDamage_data();
     void journalDamage();
     void coalescesRewritesAndReplaysOnce();
+    void appliesEachMessageAfterTheDelay();
     void compactsTheJournal();
     void keepsItsFilesPrivate_data();
     void keepsItsFilesPrivate();
@@ -136,6 +139,31 @@ void TestHubStore::coalescesRewritesAndReplaysOnce() {
     for (const QString text : {"一", "二", "三", "四"})
         QCOMPARE(countText(restarted.feed(), text), 1);
     QCOMPARE(seqOnDisk(dir.path()), 4);
+}
+
+// With an apply delay each message is acknowledged at once and applied when its own delay is
+// up, then written with the next rewrite.
+void TestHubStore::appliesEachMessageAfterTheDelay() {
+    QTemporaryDir dir;
+    ManualClock clock;
+    FeedStore store(clock);
+    store.setApplyDelay(5s);
+    QString error;
+    QVERIFY2(store.open(dir.path(), &error), qPrintable(error));
+    QVERIFY(store.accept(addition("早"), &error));
+    clock.advance(2s);
+    QVERIFY(store.accept(addition("晚"), &error));
+    clock.advance(2999ms);
+    QCOMPARE(store.appliedSeq(), 0);
+    clock.advance(1ms);
+    QCOMPARE(countText(store.feed(), "早") + countText(store.feed(), "晚"), 1);
+    clock.advance(1900ms);
+    QCOMPARE(store.appliedSeq(), 1);
+    clock.advance(100ms);
+    QCOMPARE(store.appliedSeq(), 2);
+    clock.advance(FeedStore::kRewriteEvery);
+    QCOMPARE(seqOnDisk(dir.path()), 2);
+    QCOMPARE(store.waitingCount(), 0);
 }
 
 // Entries the feed file includes leave the journal once enough have piled up, and at each
