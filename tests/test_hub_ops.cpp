@@ -84,6 +84,8 @@ void TestHubOps::appliesActionsAndWritesThemBack_data() {
         << QList<Row>{header("工作"), item("d", "工作"), item("e", "其他"),
                       mine[3],        header("生活"),    item("a", "工作"),
                       mine[2]};
+    // Repeating the current state is no change: `updated` stays.
+    QTest::newRow("done again changes nothing") << inbox::toggle("mine", "b", true, 1) << mine;
     QTest::newRow("unknown id changes nothing") << inbox::toggle("mine", "zz", true, 1) << mine;
 }
 
