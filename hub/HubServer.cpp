@@ -5,10 +5,13 @@
 HubServer::HubServer(HubRoutes& routes, Clock& clock, HubLimits limits, QObject* parent)
     : QObject(parent), m_routes(routes), m_clock(clock), m_limits(limits) {
     connect(&m_server, &QTcpServer::newConnection, this, &HubServer::acceptPending);
-    // Out of file descriptors: Qt stops accepting. Make room and go on.
+    // Out of file descriptors: Qt stops accepting. Make room and go on, or, with no
+    // connection to close, try again a second later rather than spin.
     connect(&m_server, &QTcpServer::acceptError, this, [this] {
-        evictOne();
-        m_server.resumeAccepting();
+        if (evictOne())
+            m_server.resumeAccepting();
+        else
+            m_clock.schedule(std::chrono::seconds(1), this, [this] { m_server.resumeAccepting(); });
     });
 }
 
@@ -36,7 +39,7 @@ void HubServer::acceptPending() {
 
 // The connection that moved nothing for longest goes, one that is sending an answer only when
 // every one is; a client can always reconnect.
-void HubServer::evictOne() {
+bool HubServer::evictOne() {
     HubConnection* victim = nullptr;
     for (HubConnection* connection : std::as_const(m_connections)) {
         if (!victim || (victim->sending() && !connection->sending()) ||
@@ -44,6 +47,8 @@ void HubServer::evictOne() {
              connection->lastActivityMs() < victim->lastActivityMs()))
             victim = connection;
     }
-    if (victim)
-        victim->drop();
+    if (!victim)
+        return false;
+    victim->drop();
+    return true;
 }

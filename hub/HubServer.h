@@ -28,7 +28,7 @@ public:
 
 private:
     void acceptPending();
-    void evictOne();
+    bool evictOne();
 
     HubRoutes& m_routes;
     Clock& m_clock;
