@@ -3,10 +3,7 @@
 #include "ListRules.h"
 #include "RowJson.h"
 
-#include <QCborValue>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <algorithm>
 
 namespace {
 
@@ -58,18 +55,24 @@ QByteArray serializeFeed(const Payload& feed, qint64 appliedSeq) {
     return out;
 }
 
-std::optional<qint64> readAppliedSeq(QByteArrayView feedText, QString* error) {
-    const QJsonObject object = QJsonDocument::fromJson(feedText.toByteArray()).object();
-    const auto it = object.constFind(QLatin1String(kAppliedSeqMember));
-    if (it == object.constEnd())
-        return 0;
-    const QCborValue value = QCborValue::fromJsonValue(*it);
-    if (!value.isInteger() || value.toInteger() < 0) {
+std::optional<StoredFeed> readFeed(QByteArrayView text, QString* error) {
+    DecodeResult decoded = decodePayload(text, kAppliedSeqMember);
+    if (!decoded.payload) {
+        *error = decoded.error;
+        return std::nullopt;
+    }
+    StoredFeed stored{std::move(*decoded.payload), 0};
+    // A plain run of digits; the decoder writes any other number with a sign, point or exponent.
+    bool ok = decoded.extra.isEmpty();
+    if (!ok && std::all_of(decoded.extra.cbegin(), decoded.extra.cend(),
+                           [](char c) { return c >= '0' && c <= '9'; }))
+        stored.appliedSeq = decoded.extra.toLongLong(&ok);
+    if (!ok) {
         *error = QStringLiteral("%1: expected a non-negative integer")
                      .arg(QLatin1String(kAppliedSeqMember));
         return std::nullopt;
     }
-    return value.toInteger();
+    return stored;
 }
 
 Payload demoFeed(const QDateTime& now) {

@@ -14,9 +14,14 @@ inline constexpr const char* kAppliedSeqMember = "hub_seq";
 // `hub_seq`. Optional row fields that are absent are left out.
 QByteArray serializeFeed(const Payload& feed, qint64 appliedSeq);
 
-// Reads `hub_seq` from a feed text that decodePayload accepted. Absent means 0 (a feed
-// written by someone else); anything but a non-negative integer is an error.
-std::optional<qint64> readAppliedSeq(QByteArrayView feedText, QString* error);
+struct StoredFeed {
+    Payload feed;
+    qint64 appliedSeq = 0;
+};
+
+// Reads a feed file in one pass with the app's own decoder, `hub_seq` included. Absent means 0
+// (a feed written by someone else); anything but a non-negative integer is an error.
+std::optional<StoredFeed> readFeed(QByteArrayView text, QString* error);
 
 // A feed to start from: both lists, sections in Chinese, tasks done today and done earlier.
 Payload demoFeed(const QDateTime& now);

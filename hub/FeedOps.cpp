@@ -14,8 +14,8 @@ namespace {
 QList<Row> newVisibleOrder(const QList<Row>& rows, const QList<qsizetype>& visible,
                            const QList<inbox::OrderItem>& order) {
     const QList<rules::Placed> placed = rules::placeByOrder(
-        visible, [&rows](qsizetype index) -> const QString& { return keyOf(rows[index]); },
-        order, [](const inbox::OrderItem& entry) -> const QString& { return entry.id; });
+        visible, [&rows](qsizetype index) -> const QString& { return keyOf(rows[index]); }, order,
+        [](const inbox::OrderItem& entry) -> const QString& { return entry.id; });
     QList<Row> out;
     out.reserve(placed.size());
     for (const rules::Placed& p : placed) {
@@ -100,9 +100,16 @@ QList<Row> reorderRows(const QList<Row>& rows, const QList<inbox::OrderItem>& or
 bool applyMessage(Payload& feed, const inbox::Message& message, const ApplyContext& ctx) {
     using Action = inbox::Action;
     QList<Row>& rows = rules::rowsOf(feed, message.list);
-    const QList<Row> before = rows;
     const QString today = rules::dayString(ctx.now.date());
 
+    // Each action notes whether it changed a row, so a message costs no copy of the list.
+    bool changed = false;
+    const auto set = [&changed](auto& field, const auto& value) {
+        if (field != value) {
+            field = value;
+            changed = true;
+        }
+    };
     switch (message.action) {
     case Action::Done:
     case Action::Undone:
@@ -111,26 +118,26 @@ bool applyMessage(Payload& feed, const inbox::Message& message, const ApplyConte
             if (!rules::isItem(row) || row.id != message.id)
                 continue;
             if (message.action == Action::Done) {
-                row.done = true;
-                row.doneAt = today;
+                set(row.done, std::optional(true));
+                set(row.doneAt, std::optional(today));
             } else if (message.action == Action::Undone) {
-                row.done = false;
-                row.doneAt.reset();
+                set(row.done, std::optional(false));
+                set(row.doneAt, std::optional<QString>());
             } else {
-                row.text = message.text;
+                set(row.text, message.text);
             }
         }
         break;
     case Action::Add:
         rows.append(Row{rules::kItem, message.text, ctx.newId, false, std::nullopt, std::nullopt});
+        changed = true;
         break;
     case Action::Reorder:
-        rows = reorderRows(rows, message.order, today);
+        set(rows, reorderRows(rows, message.order, today));
         break;
     }
 
-    if (rows == before)
-        return false;
-    feed.updated = ctx.now.toString(QStringLiteral("MM-dd HH:mm"));
-    return true;
+    if (changed)
+        feed.updated = ctx.now.toString(QStringLiteral("MM-dd HH:mm"));
+    return changed;
 }

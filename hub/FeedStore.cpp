@@ -5,37 +5,33 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QUuid>
 
 #include <cstdio>
 
 namespace {
 
-// Applied entries are cut from the journal once this many have piled up; the journal stays
-// small without rewriting it after every message.
-constexpr qsizetype kCompactAfter = 256;
-
 QString randomId() {
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
+void printReport(const QString& line) {
+    std::fprintf(stderr, "velloa-hub: %s\n", qPrintable(line));
+}
+
 } // namespace
 
-FeedStore::FeedStore(QObject* parent) : QObject(parent), newId(randomId) {
-    m_uptime.start();
-    m_applyTimer.setSingleShot(true);
-    connect(&m_applyTimer, &QTimer::timeout, this, &FeedStore::applyDue);
-    m_retryTimer.setSingleShot(true);
-    m_retryTimer.setInterval(2000);
-    connect(&m_retryTimer, &QTimer::timeout, this, &FeedStore::persistOrRetry);
-}
+FeedStore::FeedStore(Clock& clock, QObject* parent)
+    : QObject(parent), newId(randomId), report(printReport), m_clock(clock) {}
 
 bool FeedStore::open(const QString& dir, QString* error) {
     m_dir = QDir(dir).absolutePath();
-    if (!QDir().mkpath(m_dir)) {
-        *error = QStringLiteral("cannot create the data folder %1").arg(m_dir);
-        return false;
+    if (!QFileInfo(m_dir).isDir()) {
+        if (!QDir().mkpath(m_dir) ||
+            !QFile::setPermissions(m_dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
+            *error = QStringLiteral("cannot create the data folder %1").arg(m_dir);
+            return false;
+        }
     }
     m_lock = std::make_unique<QLockFile>(m_dir + u'/' + kLockFile);
     if (!m_lock->tryLock(0)) {
@@ -43,6 +39,7 @@ bool FeedStore::open(const QString& dir, QString* error) {
                      .arg(m_dir, kLockFile);
         return false;
     }
+    QFile::setPermissions(m_dir + u'/' + kLockFile, QFile::ReadOwner | QFile::WriteOwner);
     return loadFeed(error) && replayJournal(error);
 }
 
@@ -57,7 +54,7 @@ bool FeedStore::loadFeed(QString* error) {
                     .arg(journalPath, feedPath);
             return false;
         }
-        m_feed = demoFeed(clock->now());
+        m_feed = demoFeed(m_clock.now());
         return persist(error);
     }
 
@@ -67,25 +64,24 @@ bool FeedStore::loadFeed(QString* error) {
         return false;
     }
     const QByteArray text = file.readAll();
-    DecodeResult decoded = decodePayload(text);
-    QString seqError;
-    const auto seq = decoded.payload ? readAppliedSeq(text, &seqError) : std::nullopt;
-    if (!seq) {
+    QString decodeError;
+    std::optional<StoredFeed> stored = readFeed(text, &decodeError);
+    if (!stored) {
         *error = QStringLiteral("%1 is not a feed the app can read (%2); refusing to start so that "
                                 "it is not overwritten")
-                     .arg(feedPath, decoded.payload ? seqError : decoded.error);
+                     .arg(feedPath, decodeError);
         return false;
     }
-    m_feed = std::move(*decoded.payload);
+    m_feed = std::move(stored->feed);
     m_feedText = text;
-    m_appliedSeq = m_writtenSeq = *seq;
+    m_appliedSeq = m_writtenSeq = m_textSeq = stored->appliedSeq;
     return true;
 }
 
 bool FeedStore::replayJournal(QString* error) {
     if (!m_journal.open(m_dir + u'/' + kJournalFile, m_appliedSeq, error))
         return false;
-    bool replayed = false;
+    qsizetype replayed = 0;
     for (const Journal::Entry& entry : m_journal.entries()) {
         if (entry.seq <= m_appliedSeq)
             continue;
@@ -97,57 +93,89 @@ bool FeedStore::replayJournal(QString* error) {
             return false;
         }
         applyOne(entry.seq, *parsed.message);
-        replayed = true;
+        ++replayed;
     }
-    if (replayed && !persist(error))
-        return false;
+    if (replayed > 0) {
+        report(QStringLiteral("applied %1 journal entries the feed file did not include yet")
+                   .arg(replayed));
+        if (!persist(error))
+            return false;
+    }
     return m_journal.dropThrough(m_writtenSeq, error);
 }
 
-std::optional<qint64> FeedStore::accept(const inbox::Message& message, QByteArrayView body,
-                                        QString* error) {
-    // One line per entry: Qt's compact form escapes every line break inside strings.
-    const QByteArray stored =
-        QJsonDocument::fromJson(body.toByteArray()).toJson(QJsonDocument::Compact);
-    const auto seq = m_journal.append(stored, error);
-    if (!seq)
+std::optional<qint64> FeedStore::accept(const inbox::Message& message, QString* error) {
+    // Written from the checked message, so the body is parsed once; the compact form escapes
+    // every line break inside strings, which keeps each entry on one line.
+    const auto seq = m_journal.append(inbox::serialize(inbox::toJson(message)), error);
+    if (!seq) {
+        report(*error);
         return std::nullopt;
-    m_waiting.append({*seq, message, m_uptime.elapsed() + qint64(m_delay.count())});
+    }
+    m_waiting.append({*seq, message, nowMs() + qint64(m_delay.count())});
     applyDue();
     return seq;
 }
 
 void FeedStore::applyDue() {
-    const qint64 now = m_uptime.elapsed();
+    const qint64 now = nowMs();
     bool applied = false;
     while (!m_waiting.isEmpty() && m_waiting.first().dueMs <= now) {
         const Waiting next = m_waiting.takeFirst();
         applyOne(next.seq, next.message);
         applied = true;
     }
-    if (applied)
-        persistOrRetry();
-    if (!m_waiting.isEmpty())
-        m_applyTimer.start(int(std::max<qint64>(0, m_waiting.first().dueMs - now)));
+    if (applied) {
+        const qint64 wait = m_lastRewriteMs + kRewriteEvery.count() - now;
+        scheduleRewrite(Clock::Delay(std::clamp<qint64>(wait, 0, kRewriteEvery.count())));
+    }
+    // Messages wait in arrival order with the same delay: the first is due first.
+    if (m_waiting.isEmpty() || (m_applyAtMs >= 0 && m_applyAtMs <= m_waiting.first().dueMs))
+        return;
+    const qint64 due = m_applyAtMs = m_waiting.first().dueMs;
+    m_clock.schedule(Clock::Delay(due - now), this, [this, due] {
+        if (m_applyAtMs != due)
+            return;
+        m_applyAtMs = -1;
+        applyDue();
+    });
 }
 
 void FeedStore::applyOne(qint64 seq, const inbox::Message& message) {
-    applyMessage(m_feed, message, ApplyContext{clock->now(), newId()});
+    applyMessage(m_feed, message, ApplyContext{m_clock.now(), newId()});
     m_appliedSeq = seq;
 }
 
-void FeedStore::persistOrRetry() {
+const QByteArray& FeedStore::feedText() {
+    if (m_textSeq != m_appliedSeq) {
+        m_feedText = serializeFeed(m_feed, m_appliedSeq);
+        m_textSeq = m_appliedSeq;
+    }
+    return m_feedText;
+}
+
+void FeedStore::scheduleRewrite(Clock::Delay delay) {
+    if (m_rewriteScheduled)
+        return;
+    m_rewriteScheduled = true;
+    m_clock.schedule(delay, this, [this] { rewrite(); });
+}
+
+void FeedStore::rewrite() {
+    m_rewriteScheduled = false;
+    if (m_writtenSeq == m_appliedSeq)
+        return;
     QString error;
     if (persist(&error))
         return;
     // The messages are safe in the journal; only the published file lags behind.
-    std::fprintf(stderr, "velloa-hub: %s; trying again shortly\n", qPrintable(error));
-    m_retryTimer.start();
+    report(error + QStringLiteral("; trying again shortly"));
+    scheduleRewrite(kRetryAfter);
 }
 
 bool FeedStore::persist(QString* error) {
-    m_feedText = serializeFeed(m_feed, m_appliedSeq);
-    if (!durable::replaceFile(m_dir + u'/' + kFeedFile, m_feedText, error))
+    m_lastRewriteMs = nowMs();
+    if (!durable::replaceFile(m_dir + u'/' + kFeedFile, feedText(), error))
         return false;
     m_writtenSeq = m_appliedSeq;
     qsizetype done = 0;
@@ -156,7 +184,7 @@ bool FeedStore::persist(QString* error) {
     if (done >= kCompactAfter) {
         QString compactError;
         if (!m_journal.dropThrough(m_writtenSeq, &compactError))
-            std::fprintf(stderr, "velloa-hub: %s\n", qPrintable(compactError));
+            report(compactError);
     }
     return true;
 }

@@ -1,32 +1,41 @@
 #pragma once
 
+#include "HttpMessage.h"
+
 #include <QByteArray>
-#include <QList>
 #include <optional>
 
 struct HttpRequest {
     QByteArray method;
-    QByteArray target;                                // as sent: path, possibly with a query
-    QList<std::pair<QByteArray, QByteArray>> headers; // names lower-cased
+    QByteArray target; // as sent: path, possibly with a query
+    http::Fields headers;
     QByteArray body;
     bool keepAlive = true;
 
-    QByteArray header(QByteArrayView name) const;
+    QByteArray header(QByteArrayView lowerCaseName) const { return headers.value(lowerCaseName); }
 };
 
-// Reads HTTP/1.1 requests from a byte stream, one after another (keep-alive, pipelining).
-// Only Content-Length bodies: the app and every common client send those for small JSON.
+// Reads HTTP/1.1 requests from a byte stream, one after another (keep-alive, pipelining), in
+// time linear in the bytes received. Only Content-Length bodies: the app and every common
+// client send those for small JSON, and refusing Transfer-Encoding leaves no second way to
+// frame a body that a proxy in front could read differently.
 class HttpRequestParser {
 public:
     static constexpr qsizetype kMaxHead = 16 * 1024;
     static constexpr qsizetype kMaxBody = 64 * 1024;
+    static constexpr qsizetype kMaxFields = 100;
 
     enum class Status { NeedMore, Ready, Invalid };
 
-    // Adds bytes and tries to complete the next request.
-    Status feed(QByteArrayView data);
-    // After Ready: hands the request over and starts on the next one (call feed({}) to
-    // parse what is already buffered).
+    // Adds received bytes; nothing is parsed until next().
+    void append(QByteArrayView data) { m_stream.append(data); }
+    // Tries to complete the next request from the bytes received so far.
+    Status next();
+    Status feed(QByteArrayView data) {
+        append(data);
+        return next();
+    }
+    // After Ready: hands the request over.
     HttpRequest take();
 
     // After Invalid: the status to answer with (400, 431, 505) and a one-line reason. The
@@ -38,16 +47,17 @@ public:
     bool wantsContinue() const { return m_head && m_expectContinue; }
     void continueSent() { m_expectContinue = false; }
 
+    // True while some bytes of a request have arrived but not the whole request.
+    bool midRequest() const { return !m_ready && (m_head || m_stream.started()); }
+    // Bytes received and not yet handed over in a request.
+    qsizetype buffered() const { return m_stream.available(); }
+
 private:
     Status fail(int status, QByteArray reason);
-    bool failHead(int status, QByteArray reason) {
-        fail(status, std::move(reason));
-        return false;
-    }
-    // Reads the head out of the buffer; false (after fail) when it is malformed.
-    bool parseHead(qsizetype headEnd, qsizetype bodyStart);
+    // Reads the head; false (after fail) when it is malformed.
+    bool parseHead(QByteArrayView head);
 
-    QByteArray m_buffer;
+    http::StreamBuffer m_stream;
     std::optional<HttpRequest> m_head;
     qsizetype m_bodyLength = 0;
     bool m_expectContinue = false;

@@ -6,32 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cstdio>
-
 namespace {
-
-QByteArray reasonPhrase(int status) {
-    switch (status) {
-    case 100:
-        return "Continue";
-    case 200:
-        return "OK";
-    case 400:
-        return "Bad Request";
-    case 404:
-        return "Not Found";
-    case 405:
-        return "Method Not Allowed";
-    case 431:
-        return "Request Header Fields Too Large";
-    case 505:
-        return "HTTP Version Not Supported";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return "Error";
-    }
-}
 
 HttpResponse methodNotAllowed(const QByteArray& allow) {
     HttpResponse response = HttpResponse::text(405, "method not allowed here; use " + allow);
@@ -57,6 +32,13 @@ bool isPlainFileName(const QByteArray& name) {
     return !name.contains("..");
 }
 
+HttpResponse ok(const QByteArray& contentType, const QByteArray& body) {
+    HttpResponse response;
+    response.contentType = contentType;
+    response.body = body;
+    return response;
+}
+
 QByteArray contentTypeFor(const QString& name) {
     if (name.endsWith(QLatin1String(".json")))
         return "application/json";
@@ -66,24 +48,6 @@ QByteArray contentTypeFor(const QString& name) {
 }
 
 } // namespace
-
-HttpResponse HttpResponse::text(int status, const QByteArray& line) {
-    return HttpResponse{status, "text/plain; charset=utf-8", line + '\n', {}};
-}
-
-QByteArray HttpResponse::serialize(bool headOnly, bool keepAlive) const {
-    QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
-    if (!contentType.isEmpty())
-        out += "Content-Type: " + contentType + "\r\n";
-    out += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
-    out += "Cache-Control: no-store\r\n";
-    for (const auto& [name, value] : headers)
-        out += name + ": " + value + "\r\n";
-    out += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
-    if (!headOnly)
-        out += body;
-    return out;
-}
 
 HubRoutes::HubRoutes(FeedStore& store, QString topic, QString dataDir)
     : m_store(store), m_topicPath('/' + topic.toUtf8()), m_dataDir(std::move(dataDir)) {}
@@ -101,7 +65,7 @@ HttpResponse HubRoutes::handle(const HttpRequest& request) {
     if (path == "/data.json") {
         if (!isGet(request))
             return methodNotAllowed("GET, HEAD");
-        return HttpResponse{200, "application/json", m_store.feedText(), {}};
+        return ok("application/json", m_store.feedText());
     }
     if (path == "/version.json") {
         if (!isGet(request))
@@ -125,19 +89,23 @@ HttpResponse HubRoutes::post(const HttpRequest& request) {
     const inbox::Parse parsed = inbox::parse(request.body);
     if (!parsed.message)
         return HttpResponse::text(400, parsed.error.toUtf8());
-    QString error;
-    if (!m_store.accept(*parsed.message, request.body, &error)) {
-        std::fprintf(stderr, "velloa-hub: %s\n", qPrintable(error));
+    QString error; // the store reports it to the operator; the client learns only the outcome
+    if (!m_store.accept(*parsed.message, &error))
         return HttpResponse::text(503, "the message could not be stored; nothing was changed");
-    }
     return HttpResponse::text(200, "ok");
 }
 
+// Opened now, read in chunks as the client takes them: a release of tens of MB never sits in
+// memory whole.
 HttpResponse HubRoutes::file(const QString& path, const QByteArray& contentType) const {
-    QFile in(path);
-    if (!QFileInfo(path).isFile() || !in.open(QIODevice::ReadOnly))
+    auto in = std::make_shared<QFile>(path);
+    if (!QFileInfo(path).isFile() || !in->open(QIODevice::ReadOnly))
         return HttpResponse::text(404, "not found");
-    return HttpResponse{200, contentType, in.readAll(), {}};
+    HttpResponse response;
+    response.contentType = contentType;
+    response.streamLength = in->size();
+    response.stream = std::move(in);
+    return response;
 }
 
 HttpResponse HubRoutes::release(QByteArrayView encodedName) const {

@@ -1,23 +1,13 @@
 #pragma once
 
 #include "HttpRequestParser.h"
+#include "HttpResponse.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
 class FeedStore;
-
-struct HttpResponse {
-    int status = 200;
-    QByteArray contentType;
-    QByteArray body;
-    QList<std::pair<QByteArray, QByteArray>> headers;
-
-    // Every refusal is one line of plain text saying why.
-    static HttpResponse text(int status, const QByteArray& line);
-    QByteArray serialize(bool headOnly, bool keepAlive) const;
-};
 
 // What the hub answers to each request; the connection code only moves bytes.
 //   GET  /data.json        the feed

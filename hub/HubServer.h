@@ -1,51 +1,38 @@
 #pragma once
 
-#include "HttpRequestParser.h"
-#include "HubRoutes.h"
+#include "HubLimits.h"
 
 #include <QHostAddress>
-#include <QPointer>
+#include <QList>
 #include <QTcpServer>
-#include <QTcpSocket>
-#include <QTimer>
 
-// A small HTTP/1.1 server over QTcpServer: it reads requests with HttpRequestParser, asks
-// HubRoutes for the answer and writes it back. Keep-alive and pipelining are kept; a
-// request that cannot be framed gets its answer and the connection ends.
+class HubConnection;
+class HubRoutes;
+
+// A small HTTP/1.1 server over QTcpServer: each connection reads requests with
+// HttpRequestParser, asks HubRoutes for the answer and writes it back. At most
+// `limits.maxConnections` are open; one more closes the one idle longest.
 class HubServer : public QObject {
     Q_OBJECT
 public:
-    HubServer(HubRoutes& routes, QObject* parent = nullptr);
+    HubServer(HubRoutes& routes, Clock& clock = Clock::system(), HubLimits limits = {},
+              QObject* parent = nullptr);
 
     bool listen(const QHostAddress& address, quint16 port);
     quint16 port() const { return m_server.serverPort(); }
     QString errorString() const { return m_server.errorString(); }
 
+    qsizetype connectionCount() const { return m_connections.size(); }
+    // Output handed to the connections and not yet taken by the kernel, summed.
+    qint64 unsentBytes() const;
+
 private:
     void acceptPending();
+    bool evictOne();
 
     HubRoutes& m_routes;
+    Clock& m_clock;
+    const HubLimits m_limits;
     QTcpServer m_server;
-};
-
-// One client connection.
-class HubConnection : public QObject {
-    Q_OBJECT
-public:
-    HubConnection(QTcpSocket* socket, HubRoutes& routes, QObject* parent);
-
-private:
-    void readMore();
-    void answerInvalid();
-    void write(const HttpResponse& response, bool headOnly, bool keepAlive);
-    void finish();
-    void lingerOrClose();
-
-    QTcpSocket* m_socket;
-    HubRoutes& m_routes;
-    HttpRequestParser m_parser;
-    QTimer m_idle;
-    bool m_closing = false;
-    bool m_halfClosed = false;
-    qint64 m_discarded = 0;
+    QList<HubConnection*> m_connections; // oldest first
 };

@@ -80,10 +80,14 @@ bool Journal::open(const QString& path, qint64 seqFloor, QString* error) {
 
     if (goodEnd < text.size()) {
         QFile cut(path);
-        if (!cut.open(QIODevice::ReadWrite) || !cut.resize(goodEnd) ||
-            !durable::syncFd(cut.handle())) {
+        if (!cut.open(QIODevice::ReadWrite) || !cut.resize(goodEnd)) {
             *error = QStringLiteral("cannot cut the damaged end off %1: %2")
                          .arg(path, cut.errorString());
+            return false;
+        }
+        if (!durable::syncFd(cut.handle())) {
+            *error = QStringLiteral("cannot cut the damaged end off %1: %2")
+                         .arg(path, durable::systemReason());
             return false;
         }
     }
@@ -99,8 +103,14 @@ bool Journal::reopenForAppend(QString* error) {
         *error = QStringLiteral("cannot open %1 for writing: %2").arg(m_path, m_file.errorString());
         return false;
     }
+    // Also a journal left readable by an older hub: it holds every message.
+    if (!durable::makePrivate(m_file.handle())) {
+        *error = QStringLiteral("cannot protect %1: %2").arg(m_path, durable::systemReason());
+        return false;
+    }
     if (!existed && !durable::syncDirectory(QFileInfo(m_path).absolutePath())) {
-        *error = QStringLiteral("cannot sync the folder of %1").arg(m_path);
+        *error =
+            QStringLiteral("cannot sync the folder of %1: %2").arg(m_path, durable::systemReason());
         return false;
     }
     return true;
@@ -118,12 +128,12 @@ std::optional<qint64> Journal::append(const QByteArray& message, QString* error)
     const qint64 seq = m_nextSeq;
     const QByteArray line = lineFor(seq, message);
     const qint64 oldSize = m_file.size();
-    if (m_file.write(line) == line.size() && durable::syncFd(m_file.handle())) {
+    if (durable::writeAll(m_file.handle(), line) && durable::syncFd(m_file.handle())) {
         ++m_nextSeq;
         m_entries.append({seq, message});
         return seq;
     }
-    *error = QStringLiteral("cannot write %1: %2").arg(m_path, m_file.errorString());
+    *error = QStringLiteral("cannot write %1: %2").arg(m_path, durable::systemReason());
     if (!m_file.resize(oldSize) || !durable::syncFd(m_file.handle()))
         m_broken = true;
     return std::nullopt;

@@ -10,9 +10,35 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cstdio>
+#include <sys/resource.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 namespace {
+
+const QString kBuiltInTopic = QStringLiteral(VELLOA_DEFAULT_TOPIC);
+
+// The hub holds the topic and every message in memory; a core dump would leave them wherever
+// dumps are collected, readable by whoever reads those.
+void disableCoreDumps() {
+    const rlimit none{0, 0};
+    ::setrlimit(RLIMIT_CORE, &none);
+#ifdef __linux__
+    ::prctl(PR_SET_DUMPABLE, 0); // also keeps other processes of the user from attaching
+#endif
+}
+
+// Connections are capped below the open-file limit, so that the journal, the feed and the
+// release files can always still be opened.
+int connectionCap(int wanted) {
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY)
+        return wanted;
+    return int(std::clamp<rlim_t>(files.rlim_cur / 2, 8, rlim_t(wanted)));
+}
 
 int refuse(const QString& reason) {
     std::fprintf(stderr, "velloa-hub: %s\n", qPrintable(reason));
@@ -37,6 +63,7 @@ QString urlHost(const QHostAddress& address) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    disableCoreDumps();
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Velloa"));
     QCoreApplication::setApplicationName(QStringLiteral("Velloa"));
@@ -61,9 +88,9 @@ int main(int argc, char* argv[]) {
         QStringLiteral("topic"),
         QStringLiteral("Inbox topic: 29 lower-case letters, digits and hyphens. A shared secret: "
                        "anyone who knows it can change the lists (default: $VELLOA_TOPIC, else "
-                       "the built-in one)."),
-        QStringLiteral("TOPIC"),
-        qEnvironmentVariable("VELLOA_TOPIC", QStringLiteral(VELLOA_DEFAULT_TOPIC)));
+                       "the built-in one, which is public and only taken on a loopback "
+                       "address)."),
+        QStringLiteral("TOPIC"));
     const QString defaultData =
         QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/hub");
     const QCommandLineOption data(
@@ -89,10 +116,19 @@ int main(int argc, char* argv[]) {
     const auto address = bindAddress(parser.value(bind));
     if (!address)
         return refuse(QStringLiteral("--bind must be an IP address or localhost"));
-    const QString topicName = parser.value(topic);
+    const QString given =
+        parser.isSet(topic) ? parser.value(topic) : qEnvironmentVariable("VELLOA_TOPIC");
+    const QString topicName = given.isEmpty() ? kBuiltInTopic : given;
     static const QRegularExpression topicForm(QStringLiteral("^[a-z0-9-]{29}$"));
     if (!topicForm.match(topicName).hasMatch())
         return refuse(QStringLiteral("--topic must be 29 lower-case letters, digits and hyphens"));
+    // The built-in topic is in the source for anyone to read: fine on this machine only.
+    const bool publicTopic = topicName == kBuiltInTopic;
+    if (publicTopic && !address->isLoopback())
+        return refuse(QStringLiteral("refusing to listen on %1 with the built-in inbox topic, "
+                                     "which is public: anyone could change the lists. Give a "
+                                     "topic of your own in VELLOA_TOPIC (or --topic)")
+                          .arg(parser.value(bind)));
     const double delaySeconds = parser.value(delay).toDouble(&ok);
     if (!ok || delaySeconds < 0 || delaySeconds > 86400)
         return refuse(QStringLiteral("--apply-delay must be a number of seconds from 0 to 86400"));
@@ -104,7 +140,9 @@ int main(int argc, char* argv[]) {
         return refuse(error);
 
     HubRoutes routes(store, topicName, parser.value(data));
-    HubServer server(routes);
+    HubLimits limits;
+    limits.maxConnections = connectionCap(limits.maxConnections);
+    HubServer server(routes, Clock::system(), limits);
     if (!server.listen(*address, quint16(portNumber)))
         return refuse(QStringLiteral("cannot listen on %1:%2: %3")
                           .arg(parser.value(bind))
@@ -113,5 +151,10 @@ int main(int argc, char* argv[]) {
     std::printf("velloa-hub listening on http://%s:%u/\n", qPrintable(urlHost(*address)),
                 unsigned(server.port()));
     std::fflush(stdout);
+    if (publicTopic)
+        std::fprintf(stderr,
+                     "velloa-hub: taking messages at the built-in inbox topic, which is public; "
+                     "set VELLOA_TOPIC to a topic of your own before anyone else can reach this "
+                     "address\n");
     return app.exec();
 }

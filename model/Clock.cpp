@@ -24,6 +24,9 @@ QString Clock::todayStr() const {
 }
 
 Clock& Clock::system() {
-    static Clock clock;
+    class SystemClock : public Clock {
+        qint64 msecsSinceEpoch() const override { return QDateTime::currentMSecsSinceEpoch(); }
+    };
+    static SystemClock clock;
     return clock;
 }

@@ -27,6 +27,10 @@ public:
     // Runs `call` every `interval` from now on, until `context` is destroyed.
     virtual void every(Delay interval, QObject* context, std::function<void()> call);
 
+    // now() as milliseconds since 1970, for code that measures time spans many times a second:
+    // the real clock reads it without converting to local time.
+    virtual qint64 msecsSinceEpoch() const { return now().toMSecsSinceEpoch(); }
+
     QDate today() const { return now().date(); }
     // "yyyy-MM-dd" of the local date: the form tasks' done dates are written and compared in.
     QString todayStr() const;

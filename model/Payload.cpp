@@ -172,10 +172,22 @@ bool rowsOf(RowsMember& m, const char* name, QList<Row>* out, QString* error) {
     return error->isEmpty();
 }
 
-bool readPayload(JsonReader& json, JsonReader::Object& top, Payload* payload, QString* error) {
+// An extra member's raw token (a scalar's whole text, or just the opening bracket of an array
+// or object), still walked through so its syntax is checked like every other value's.
+bool readExtra(JsonReader& json, Value& value, QByteArray* out) {
+    const std::string_view token = value.raw_json_token();
+    *out = QByteArray(token.data(), qsizetype(token.size())).trimmed();
+    return json.skip(value, 2);
+}
+
+bool readPayload(JsonReader& json, JsonReader::Object& top, QByteArrayView extraName, Payload* payload,
+                 QByteArray* extra, QString* error) {
     Member updated, mineTitle, mine, hersTitle, hers;
     RowsMember mineRows, hersRows;
+    const std::string_view extraKey(extraName.data(), size_t(extraName.size()));
     const bool valid = json.forEachMember(top, [&](std::string_view key, Value& value) {
+        if (!extraKey.empty() && key == extraKey)
+            return readExtra(json, value, extra);
         return key == "mine_rows"    ? readRows(json, value, 2, "mine_rows", &mineRows)
                : key == "hers_rows"  ? readRows(json, value, 2, "hers_rows", &hersRows)
                : key == "updated"    ? readString(json, value, 2, &updated)
@@ -220,12 +232,12 @@ std::optional<Row> decodeRowText(QByteArrayView json, const QString& path, QStri
     return row;
 }
 
-DecodeResult decodePayload(QByteArrayView body) {
+DecodeResult decodePayload(QByteArrayView body, QByteArrayView extra) {
     DecodeResult result;
     JsonReader reader(body);
     Payload payload;
     if (!reader.readTopObject([&](JsonReader::Object& top) {
-            return readPayload(reader, top, &payload, &result.error);
+            return readPayload(reader, top, extra, &payload, &result.extra, &result.error);
         }))
         result.error = QStringLiteral("body: ") + reader.fault;
     else if (result.error.isEmpty())

@@ -44,11 +44,17 @@ struct DecodeResult {
     // Where and why the body was refused, e.g. "mine_rows[3].done: expected boolean".
     // Empty when payload is set.
     QString error;
+    // The top-level member named by decodePayload's `extra`, as its raw JSON token; empty when
+    // absent or not asked for. Lets a publisher keep a value of its own beside the feed's
+    // members and read both in one pass.
+    QByteArray extra;
 };
 
 // Decodes a response body all-or-nothing: either every row is taken or none is. The body must
-// be one valid JSON text; members the feed does not define may hold any JSON value.
-DecodeResult decodePayload(QByteArrayView body);
+// be one valid JSON text; members the feed does not define may hold any JSON value. With
+// `extra`, the top-level member of that name (one the feed does not define) is handed back as
+// its raw JSON token in DecodeResult::extra.
+DecodeResult decodePayload(QByteArrayView body, QByteArrayView extra = {});
 
 // Decodes one JSON object text as a `Row` under the same rules as the feed's rows (used by
 // tools that read rows from other files). On failure sets `error` to "PATH.member: reason".

@@ -2,12 +2,17 @@
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
-#include <QTcpSocket>
+#include <QTest>
 
-HubProcess::HubProcess(const QString& dir, const QStringList& extraArgs) {
+HubProcess::HubProcess(const QString& dir, const QStringList& extraArgs, bool withTopic) {
     m_process.setProgram(QStringLiteral(VELLOA_HUB_BIN));
-    m_process.setArguments(QStringList{"--port", "0", "--data", dir, "--topic", kTopic} +
-                           extraArgs);
+    QStringList args{"--port", "0", "--data", dir};
+    if (withTopic)
+        args << "--topic" << kTopic;
+    m_process.setArguments(args + extraArgs);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("VELLOA_TOPIC"));
+    m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
 }
 
@@ -33,18 +38,34 @@ RawResponse rawExchange(quint16 port, const QByteArray& request) {
     QTcpSocket socket;
     socket.connectToHost(QStringLiteral("127.0.0.1"), port);
     socket.write(request); // sent once connected; waitForReadyRead waits for that too
-    QByteArray all;
+    HttpResponseReader reader;
     while (socket.waitForReadyRead(10000)) // false once the hub has closed the connection
-        all += socket.readAll();
-    all += socket.readAll();
-    const qsizetype headEnd = all.indexOf("\r\n\r\n");
-    if (!all.startsWith("HTTP/1.1 ") || headEnd < 0)
-        return {};
-    return {all.mid(9, 3).toInt(), all.left(headEnd + 2).toLower(), all.mid(headEnd + 4)};
+        reader.append(socket.readAll());
+    reader.append(socket.readAll());
+    reader.closed();
+    return reader.next().value_or(RawResponse{});
 }
 
 QByteArray httpRequest(const QByteArray& method, const QByteArray& path, const QByteArray& body) {
     const QByteArray length = "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
     return method + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
            (body.isEmpty() ? QByteArray() : length) + "Connection: close\r\n\r\n" + body;
+}
+
+HttpClient::HttpClient(quint16 port) {
+    QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [this] {
+        reader.append(socket.readAll());
+        while (auto answer = reader.next())
+            answers.append(std::move(*answer));
+    });
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+}
+
+bool HttpClient::waitForAnswers(qsizetype count, int timeoutMs) {
+    return QTest::qWaitFor([&] { return answers.size() >= count; }, timeoutMs);
+}
+
+bool HttpClient::waitForClose(int timeoutMs) {
+    return QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; },
+                           timeoutMs);
 }

@@ -1,4 +1,5 @@
 // The real velloa-hub over HTTP: every refusal, the routes, and what a client can rely on.
+#include "InboxMessage.h"
 #include "Payload.h"
 #include "hub_process.h"
 
@@ -19,6 +20,12 @@ private slots:
     void refusesBadRequests_data();
     void refusesBadRequests();
     void servesFeedManifestAndReleases();
+    void answersPipelinedRequestsInOrder();
+    void expectContinue_data();
+    void expectContinue();
+    void backlogDoesNotStarveOthers();
+    void publicTopicOnlyOnLoopback_data();
+    void publicTopicOnlyOnLoopback();
     void cleanupTestCase();
 };
 
@@ -59,6 +66,16 @@ void TestHubHttp::refusesBadRequests_data() {
     post("body over 64 KiB", "64 KiB",
          R"({"list":"mine","action":"add","ts":1,"text":")" + QByteArray(65536, 'x') + "\"}");
     const QByteArray done = R"({"list":"mine","action":"done","id":"m1","ts":1})";
+    // A second framing of the body, or a line break hidden in a value, is how a request gets
+    // read one way here and another way by a proxy in front.
+    row("Transfer-Encoding", 400, "Transfer-Encoding",
+        httpRequest("POST", topicPath(), done)
+            .replace("Host:", "Transfer-Encoding: chunked\r\nHost:"));
+    row("CR in a value", 400, "control character",
+        httpRequest("POST", topicPath(), done).replace("Host: 127.0.0.1", "Host: 127.0.0.1\rX: y"));
+    row("NUL in a value", 400, "control character",
+        httpRequest("POST", topicPath(), done)
+            .replace("Host: 127.0.0.1", QByteArray("Host: 127\0.1", 13)));
     row("wrong topic", 404, "not found", httpRequest("POST", topicPath().chopped(1) + "b", done));
     row("GET the topic", 405, "use POST", httpRequest("GET", topicPath()));
     // Nothing outside releases/ is served, however the path gets there.
@@ -78,7 +95,7 @@ void TestHubHttp::refusesBadRequests() {
     QCOMPARE(answer.status, status);
     const bool oneLine = answer.body.indexOf('\n') == answer.body.size() - 1;
     QVERIFY2(answer.body.contains(reason) && oneLine, answer.body.constData());
-    QVERIFY(answer.head.contains("\ncontent-type: text/plain; charset=utf-8\r\n"));
+    QCOMPARE(answer.headers.value("content-type"), "text/plain; charset=utf-8");
     QCOMPARE(getPath(m_hub.port(), "/data.json").body, before);
 }
 
@@ -87,6 +104,115 @@ void TestHubHttp::servesFeedManifestAndReleases() {
     QVERIFY2(decoded.payload && !decoded.payload->hers_rows.isEmpty(), qPrintable(decoded.error));
     QCOMPARE(getPath(m_hub.port(), "/version.json").body, kManifest);
     QCOMPARE(getPath(m_hub.port(), "/releases/Velloa-2.14.zip").body, kArchive);
+}
+
+// Several requests in one write on a kept-alive connection: each answered, in order, and the
+// message applied before the GET that follows it.
+void TestHubHttp::answersPipelinedRequestsInOrder() {
+    const QByteArray done = inbox::serialize(inbox::toggle("hers", "h4", true, 1));
+    QByteArray requests =
+        httpRequest("POST", topicPath(), done) + httpRequest("GET", "/data.json") +
+        httpRequest("GET", "/releases/missing.zip") + httpRequest("GET", "/version.json");
+    requests.replace("Connection: close\r\n", "");
+    requests.replace("GET /version.json HTTP/1.1\r\n",
+                     "GET /version.json HTTP/1.1\r\nConnection: close\r\n");
+    HttpClient client(m_hub.port());
+    client.send(requests);
+    QVERIFY(client.waitForAnswers(4));
+    QCOMPARE(client.answers[0].body, "ok\n");
+    const auto feed = decodePayload(client.answers[1].body).payload;
+    QVERIFY(feed &&
+            std::ranges::count(feed->hers_rows, std::optional(QString("h4")), &Row::id) == 1);
+    QVERIFY(std::ranges::find(feed->hers_rows, std::optional(QString("h4")), &Row::id)->done ==
+            true);
+    QCOMPARE(client.answers[2].status, 404);
+    QCOMPARE(client.answers[3].body, kManifest);
+    QVERIFY(client.waitForClose());
+    QCOMPARE(client.answers.size(), 4);
+}
+
+void TestHubHttp::expectContinue_data() {
+    QTest::addColumn<QByteArray>("length");
+    QTest::addColumn<QList<int>>("statuses");
+    QTest::newRow("a body that fits: go on, then the answer")
+        << QByteArray() << QList<int>{100, 200};
+    // Refused from the head alone: the client is spared sending the body at all.
+    QTest::newRow("a body over 64 KiB: refused at once") << QByteArray("65537") << QList<int>{400};
+}
+
+// A client that asks before sending its body gets a go-ahead, and then the answer.
+void TestHubHttp::expectContinue() {
+    QFETCH(QByteArray, length);
+    QFETCH(QList<int>, statuses);
+    const QByteArray body = inbox::serialize(inbox::toggle("hers", "h5", true, 1));
+    HttpClient client(m_hub.port());
+    client.send("POST " + topicPath() + " HTTP/1.1\r\nHost: 127.0.0.1\r\nExpect: 100-continue\r\n" +
+                "Content-Length: " + (length.isEmpty() ? QByteArray::number(body.size()) : length) +
+                "\r\n\r\n");
+    QVERIFY(client.waitForAnswers(1, 5000));
+    QCOMPARE(client.answers[0].status, statuses[0]);
+    if (statuses.size() > 1) {
+        client.send(body);
+        QVERIFY(client.waitForAnswers(2, 5000));
+    }
+    QList<int> seen;
+    for (const RawResponse& answer : std::as_const(client.answers))
+        seen << answer.status;
+    QCOMPARE(seen, statuses);
+}
+
+// 50,000 requests in one write on one connection: all answered, in order, and a second
+// connection's request answered while most of that backlog still waits.
+void TestHubHttp::backlogDoesNotStarveOthers() {
+    const int total = 50000;
+    QByteArray backlog;
+    for (int i = 1; i <= total; ++i)
+        backlog += i % 1000 == 0 ? "GET /version.json HTTP/1.1\r\n\r\n" : "GET /x HTTP/1.1\r\n\r\n";
+    HttpClient busy(m_hub.port());
+    busy.send(backlog);
+    QVERIFY(busy.socket.waitForConnected(5000));
+    HttpClient other(m_hub.port());
+    other.send(httpRequest("GET", "/version.json"));
+    QVERIFY(other.waitForAnswers(1, 10000));
+    const qsizetype busyDone = busy.answers.size();
+    QVERIFY(busy.waitForAnswers(total, 120000));
+    QVERIFY2(busyDone < total / 2, QByteArray::number(busyDone));
+    QCOMPARE(other.answers[0].body, kManifest);
+    for (int i = 1; i <= total; ++i)
+        QCOMPARE(busy.answers[i - 1].status, i % 1000 == 0 ? 200 : 404);
+}
+
+void TestHubHttp::publicTopicOnlyOnLoopback_data() {
+    QTest::addColumn<QString>("bind");
+    QTest::addColumn<bool>("ownTopic");
+    QTest::addColumn<bool>("starts");
+    QTest::addColumn<QByteArray>("says");
+    const QByteArray publicTopic = "built-in inbox topic, which is public";
+    QTest::newRow("any address, built-in topic") << "0.0.0.0" << false << false << publicTopic;
+    // Passes the topic check and fails only to listen: the address is not this machine's.
+    QTest::newRow("another address, own topic")
+        << "192.0.2.1" << true << false << QByteArray("cannot listen on 192.0.2.1");
+    QTest::newRow("loopback, built-in topic") << "127.0.0.1" << false << true << publicTopic;
+}
+
+// The topic compiled into the source is public: taken on this machine with a notice after the
+// start line, refused anywhere else.
+void TestHubHttp::publicTopicOnlyOnLoopback() {
+    QFETCH(QString, bind);
+    QFETCH(bool, ownTopic);
+    QFETCH(bool, starts);
+    QFETCH(QByteArray, says);
+    QTemporaryDir dir;
+    HubProcess hub(dir.filePath("hub"), {"--bind", bind}, ownTopic);
+    QCOMPARE(hub.start(), starts);
+    QTRY_VERIFY2(hub.output().contains(says), hub.output().constData());
+    if (starts) {
+        QVERIFY(hub.output().startsWith("velloa-hub listening on http://127.0.0.1:"));
+        return;
+    }
+    QCOMPARE(hub.process().exitCode(), 1);
+    if (!ownTopic)
+        QVERIFY(!QFileInfo::exists(dir.filePath("hub"))); // refused before touching anything
 }
 
 // Last, so everything the hub printed while serving every test is checked.

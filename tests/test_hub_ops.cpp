@@ -1,7 +1,9 @@
 // The hub's pure rules: applying a message to a feed, and writing the feed back.
 #include "FeedJson.h"
 #include "FeedOps.h"
+#include "ListState.h"
 
+#include <QRandomGenerator>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(QList<Row>)
@@ -15,7 +17,9 @@ const QString kOdd =
 Row item(const QString& id, std::optional<QString> cat = {}, std::optional<QString> doneAt = {}) {
     return {"item", "task " + id, id, doneAt.has_value(), doneAt, cat};
 }
-Row header(const QString& label) { return {"header", label, {}, {}, {}, {}}; }
+Row header(const QString& label) {
+    return {"header", label, {}, {}, {}, {}};
+}
 
 QList<Row> with(QList<Row> rows, qsizetype index, const Row& row) {
     rows[index] = row;
@@ -26,11 +30,17 @@ Payload baseFeed() {
     Payload feed;
     feed.updated = QStringLiteral("before");
     feed.mine_title = feed.hers = kOdd;
-    feed.mine_rows = {header("工作"), item("a", "工作"), item("b", "工作", kToday),
-                      item("c", "工作", "2026-12-01"), header("生活"), item("d", "生活"),
+    feed.mine_rows = {header("工作"),
+                      item("a", "工作"),
+                      item("b", "工作", kToday),
+                      item("c", "工作", "2026-12-01"),
+                      header("生活"),
+                      item("d", "生活"),
                       item("e")};
     // Rows the app never shows are kept as they are; a present but empty cat stays present.
-    feed.hers_rows = {header("学习"), item("h1", "学习"), {"note", kOdd, kOdd, {}, kOdd, kOdd},
+    feed.hers_rows = {header("学习"),
+                      item("h1", "学习"),
+                      {"note", kOdd, kOdd, {}, kOdd, kOdd},
                       {"note", {}, {}, {}, {}, QString()}};
     return feed;
 }
@@ -41,6 +51,7 @@ class TestHubOps : public QObject {
 private slots:
     void appliesActionsAndWritesThemBack_data();
     void appliesActionsAndWritesThemBack();
+    void reorderShowsWhatTheAppShowed();
 };
 
 void TestHubOps::appliesActionsAndWritesThemBack_data() {
@@ -51,18 +62,30 @@ void TestHubOps::appliesActionsAndWritesThemBack_data() {
         << inbox::toggle("mine", "a", true, 1) << with(mine, 1, item("a", "工作", kToday));
     QTest::newRow("undone clears doneAt")
         << inbox::toggle("mine", "b", false, 1) << with(mine, 2, item("b", "工作"));
-    QTest::newRow("edit sets the text exactly") << inbox::edit("mine", "a", "  new text  ", 1)
+    QTest::newRow("edit sets the text exactly")
+        << inbox::edit("mine", "a", "  new text  ", 1)
         << with(mine, 1, {"item", "  new text  ", "a", false, {}, "工作"});
-    QTest::newRow("add appends a plain task") << inbox::add("mine", "新任务", 1)
+    QTest::newRow("add appends a plain task")
+        << inbox::add("mine", "新任务", 1)
         << mine + QList<Row>{{"item", "新任务", "new-1", false, {}, {}}};
-    QTest::newRow("list hers picks hers_rows") << inbox::toggle("hers", "h1", true, 1)
+    QTest::newRow("list hers picks hers_rows")
+        << inbox::toggle("hers", "h1", true, 1)
         << with(baseFeed().hers_rows, 1, item("h1", "学习", kToday));
     // Sections in header order: each header, its visible tasks as sent, then its hidden ones;
     // a task sent to a section without a header joins the last section.
     QTest::newRow("reorder regroups under the headers")
         << inbox::reorder("mine", {{"d", "工作"}, {"a", "工作"}, {"b", "工作"}, {"e", "其他"}}, 1)
-        << QList<Row>{header("工作"), item("d", "工作"), item("a", "工作"), mine[2], mine[3],
-                      header("生活"), item("e", "其他")};
+        << QList<Row>{header("工作"), item("d", "工作"), item("a", "工作"), mine[2],
+                      mine[3],        header("生活"),    item("e", "其他")};
+    // An order that goes back to a section: the visible tasks take the visible tasks' old
+    // places one for one, every other row stays where it was.
+    QTest::newRow("reorder back and forth keeps the places")
+        << inbox::reorder("mine", {{"d", "工作"}, {"e", "其他"}, {"a", "工作"}}, 1)
+        << QList<Row>{header("工作"), item("d", "工作"), item("e", "其他"),
+                      mine[3],        header("生活"),    item("a", "工作"),
+                      mine[2]};
+    // Repeating the current state is no change: `updated` stays.
+    QTest::newRow("done again changes nothing") << inbox::toggle("mine", "b", true, 1) << mine;
     QTest::newRow("unknown id changes nothing") << inbox::toggle("mine", "zz", true, 1) << mine;
 }
 
@@ -81,11 +104,106 @@ void TestHubOps::appliesActionsAndWritesThemBack() {
     QCOMPARE(changed, expected != (hers ? before.hers_rows : before.mine_rows));
     QCOMPARE(feed.updated, QString(changed ? "12-06 09:15" : "before"));
 
-    const QByteArray bytes = serializeFeed(feed, 41);
-    const DecodeResult decoded = decodePayload(bytes);
-    QVERIFY2(decoded.payload && *decoded.payload == feed, qPrintable(decoded.error));
     QString error;
-    QCOMPARE(readAppliedSeq(bytes, &error), std::optional<qint64>(41));
+    const auto stored = readFeed(serializeFeed(feed, 41), &error);
+    QVERIFY2(stored && stored->feed == feed, qPrintable(error));
+    QCOMPARE(stored->appliedSeq, 41);
+}
+
+namespace {
+
+QString pick(QRandomGenerator& random, const QStringList& from) {
+    return from[random.bounded(qsizetype(from.size()))];
+}
+
+// A list with everything that makes placement hard: repeated ids, tasks without one, tasks
+// done earlier (hidden), rows of an unknown kind, repeated headers, sections without a header.
+QList<Row> randomRows(QRandomGenerator& random) {
+    const QStringList labels{"A", "B", "其他"}, cats{"A", "B", "其他", "Z", ""},
+        ids{"a", "b", "c", ""};
+    QList<Row> rows;
+    for (int i = 0, n = random.bounded(16); i < n; ++i) {
+        const QString text = QStringLiteral("r%1").arg(i); // tells rows apart
+        const int kind = random.bounded(10);
+        if (kind < 2) {
+            rows.append(header(pick(random, labels)));
+            continue;
+        }
+        if (kind == 2) {
+            rows.append({"note", text, "a", {}, {}, "A"});
+            continue;
+        }
+        const QString id = pick(random, ids), cat = pick(random, cats);
+        const int state = random.bounded(4); // open, done today, done earlier, done undated
+        rows.append({"item", text, id.isEmpty() ? std::nullopt : std::optional(id),
+                     state == 0 ? std::nullopt : std::optional(true),
+                     state == 1   ? std::optional(kToday)
+                     : state == 2 ? std::optional(QString("2026-12-01"))
+                                  : std::nullopt,
+                     cat.isEmpty() ? std::nullopt : std::optional(cat)});
+    }
+    return rows;
+}
+
+// What a list shows: each task with its section, and the header-and-task rows.
+QStringList shown(const ListState& state) {
+    QStringList out;
+    for (const OrderedItem& item : state.orderedItems())
+        out << item.row.id.value_or("-") + '/' + item.row.text + '/' + item.sec;
+    out << "|";
+    for (const Row& row : state.displayRows(false))
+        out << row.kind + ':' + row.text;
+    return out;
+}
+
+// Headers and rows the app never shows, in order: reordering must leave these as they were.
+QStringList fixedRows(const QList<Row>& rows) {
+    QStringList out;
+    for (const Row& row : rows) {
+        if (!rules::isVisibleItem(row, kToday))
+            out << row.kind + ':' + row.text;
+    }
+    return out;
+}
+
+} // namespace
+
+// The hub promises that after a reorder the feed shows what the app's order override showed.
+// Random lists and orders, the same ones on every run: the app's view with the override must
+// equal a fresh app's view of the feed the hub rewrote, and no row may be lost or doubled.
+void TestHubOps::reorderShowsWhatTheAppShowed() {
+    const FixedClock clock(QDateTime(QDate(2026, 12, 6), QTime(12, 0)));
+    QRandomGenerator random(20261206);
+    const QStringList orderIds{"a", "b", "c", "", "x"}, orderCats{"A", "B", "其他", "Z"};
+    for (int round = 0; round < 4000; ++round) {
+        const QList<Row> rows = randomRows(random);
+        QList<inbox::OrderItem> order;
+        for (int i = 0, n = random.bounded(8); i < n; ++i)
+            order.append({pick(random, orderIds), pick(random, orderCats)});
+
+        ListState app;
+        app.clock = &clock;
+        app.payload = Payload{"u", "Mine", "", rows, "Hers", "", {}};
+        for (const auto& [id, cat] : std::as_const(order))
+            app.orderOverride[ListState::kMine].append({id, cat});
+
+        ListState fresh;
+        fresh.clock = &clock;
+        const QList<Row> rewritten = reorderRows(rows, order, kToday);
+        fresh.payload = Payload{"u", "Mine", "", rewritten, "Hers", "", {}};
+
+        const QString where = QStringLiteral("round %1").arg(round);
+        QVERIFY2(shown(fresh) == shown(app), qPrintable(where));
+        QVERIFY2(fixedRows(rewritten) == fixedRows(rows), qPrintable(where));
+        QStringList before, after;
+        for (const Row& row : rows)
+            before << row.text;
+        for (const Row& row : rewritten)
+            after << row.text;
+        before.sort();
+        after.sort();
+        QVERIFY2(after == before, qPrintable(where));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestHubOps)

@@ -1,6 +1,8 @@
 #include "TestHttpServer.h"
 
-#include <QDeadlineTimer>
+#include "HttpRequestParser.h"
+#include "HttpResponse.h"
+
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTest>
@@ -9,7 +11,7 @@
 QByteArray TestHttpServer::Request::header(const QByteArray& name) const {
     for (const QByteArray& line : headerLines) {
         const qsizetype colon = line.indexOf(':');
-        if (colon > 0 && line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
+        if (colon > 0 && line.left(colon).compare(name, Qt::CaseInsensitive) == 0)
             return line.mid(colon + 1).trimmed();
     }
     return {};
@@ -19,9 +21,10 @@ TestHttpServer::TestHttpServer(QObject* parent) : QObject(parent) {
     connect(&server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = server.nextPendingConnection()) {
             socket->setParent(this);
-            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+            auto parser = std::make_shared<HttpRequestParser>();
+            connect(socket, &QTcpSocket::readyRead, this,
+                    [this, socket, parser] { onReadyRead(socket, *parser); });
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QObject::destroyed, this, [this, socket] { buffers.remove(socket); });
         }
     });
 }
@@ -34,34 +37,26 @@ QString TestHttpServer::url(const QString& path) const {
     return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path);
 }
 
-void TestHttpServer::onReadyRead(QTcpSocket* socket) {
-    // Requests may arrive in pieces and several on one kept-alive connection.
-    QByteArray& buffer = buffers[socket];
-    buffer += socket->readAll();
-    for (;;) {
-        const qsizetype end = buffer.indexOf("\r\n\r\n");
-        if (end < 0)
-            return;
-        const QList<QByteArray> lines = buffer.left(end).split('\n');
-        Request request;
-        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
-        request.method = first.value(0);
-        request.path = first.value(1);
-        qsizetype length = 0;
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            QByteArray line = lines[i];
-            if (line.endsWith('\r'))
-                line.chop(1);
-            request.headerLines.append(line);
-        }
-        length = request.header("Content-Length").toLongLong();
-        if (buffer.size() < end + 4 + length)
-            return;
-        request.body = buffer.mid(end + 4, length);
-        buffer.remove(0, end + 4 + length);
+// Requests may arrive in pieces and several on one kept-alive connection; the hub's own parser
+// frames them.
+void TestHttpServer::onReadyRead(QTcpSocket* socket, HttpRequestParser& parser) {
+    HttpRequestParser::Status status = parser.feed(socket->readAll());
+    for (; status == HttpRequestParser::Status::Ready; status = parser.next()) {
+        const HttpRequest parsed = parser.take();
+        Request request{parsed.method, parsed.target, {}, parsed.body};
+        for (const auto& [name, value] : parsed.headers.list)
+            request.headerLines.append(name + ": " + value);
         requests.append(request);
         emit requestReceived();
         answer(socket, request);
+    }
+    if (status == HttpRequestParser::Status::Invalid) {
+        socket->write(
+            HttpResponse::text(parser.errorStatus(), parser.errorReason()).serialize(false, false));
+        socket->disconnectFromHost();
+    } else if (parser.wantsContinue()) {
+        socket->write(HttpResponse::continueLine());
+        parser.continueSent();
     }
 }
 
@@ -75,13 +70,12 @@ void TestHttpServer::answer(QTcpSocket* socket, const Request& request) {
             guarded->abort();
             return;
         }
-        // Clients read the status code only; the reason phrase is free text.
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(a.status) + " Test\r\n";
-        head += "Content-Type: " + a.contentType + "\r\n";
         if (a.endless) {
-            guarded->write(head + "Transfer-Encoding: chunked\r\n\r\n");
             // 64 KiB chunks, topped up as the system takes them, so the server itself
             // holds little whatever the client does.
+            QByteArray head = "HTTP/1.1 " + QByteArray::number(a.status) + " Test\r\n";
+            head += "Content-Type: " + a.contentType + "\r\n";
+            guarded->write(head + "Transfer-Encoding: chunked\r\n\r\n");
             static const QByteArray chunk = "10000\r\n" + QByteArray(0x10000, 'x') + "\r\n";
             QTcpSocket* socket = guarded;
             auto topUp = [socket] {
@@ -93,9 +87,18 @@ void TestHttpServer::answer(QTcpSocket* socket, const Request& request) {
             topUp();
             return;
         }
-        const qint64 length = a.contentLength >= 0 ? a.contentLength : a.body.size();
-        head += "Content-Length: " + QByteArray::number(length) + "\r\n\r\n";
-        guarded->write(head + a.body);
+        HttpResponse response;
+        response.status = a.status;
+        response.contentType = a.contentType;
+        response.body = a.body;
+        QByteArray bytes = response.serialize(false, true);
+        if (a.contentLength >= 0) {
+            // A declared length of the test's choice, whatever the body holds.
+            const QByteArray declared = "Content-Length: " + QByteArray::number(a.body.size()) + "\r\n";
+            bytes.replace(bytes.indexOf(declared), declared.size(),
+                          "Content-Length: " + QByteArray::number(a.contentLength) + "\r\n");
+        }
+        guarded->write(bytes);
     };
     if (a.delayMs > 0)
         QTimer::singleShot(a.delayMs, this, send);

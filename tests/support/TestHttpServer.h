@@ -1,16 +1,17 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QTcpServer>
 #include <functional>
 
+class HttpRequestParser;
 class QTcpSocket;
 
-// A loopback HTTP/1.1 server for network tests. It records every request byte for byte and
-// answers as the test programs it: a status and body, after a delay, or by hanging up.
+// A loopback HTTP/1.1 server for network tests. It reads requests with the hub's parser,
+// records each one and answers as the test programs it: a status and body, after a delay, or
+// by hanging up.
 class TestHttpServer : public QObject {
     Q_OBJECT
 
@@ -18,7 +19,7 @@ public:
     struct Request {
         QByteArray method;
         QByteArray path;
-        QList<QByteArray> headerLines; // as received, without the line ending
+        QList<QByteArray> headerLines; // "name: value", the name lower-cased, in arrival order
         QByteArray body;
 
         QByteArray header(const QByteArray& name) const; // first value, name case-insensitive
@@ -55,9 +56,8 @@ signals:
     void requestReceived();
 
 private:
-    void onReadyRead(QTcpSocket* socket);
+    void onReadyRead(QTcpSocket* socket, HttpRequestParser& parser);
     void answer(QTcpSocket* socket, const Request& request);
 
     QTcpServer server;
-    QHash<QTcpSocket*, QByteArray> buffers;
 };
