@@ -34,3 +34,5 @@ VELLOA_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-de
 # ShellCheck for the update's apply script. Widget tests draw offscreen, so the suite needs no
 # X server.
 VELLOA_TEST_PACKAGES=(libbenchmark-dev fonts-dejavu-core shellcheck)
+# Only tools/fuzz.sh: clang and its libFuzzer and sanitizer runtimes.
+VELLOA_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
