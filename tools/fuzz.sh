@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets with clang in build/fuzz and runs each for a bounded time.
 #
 #   tools/fuzz.sh [SECONDS]          each target for SECONDS (default 60)
-#   VELLOA_FUZZ_RUNS=N tools/fuzz.sh each target for N executions instead
+#   VELLOA_FUZZ_RUNS=N tools/fuzz.sh [SECONDS]   stops at N executions too, whichever comes first
 #   VELLOA_FUZZ_TARGETS="feed http" tools/fuzz.sh   only these (feed, manifest, inbox, http)
 #
 # Seeds are made here on every run, never committed: the JSONTestSuite corpus (found as the
@@ -82,8 +82,8 @@ for name in $targets; do
     [ "$name" = http ] && dict=fuzz/http.dict
     mkdir -p "$build/corpus/$name"
     limit=(-max_total_time="$seconds")
-    [ -n "$runs" ] && limit=(-runs="$runs")
-    velloa_log "Fuzzing $name (${runs:-$seconds s}${runs:+ runs})"
+    [ -n "$runs" ] && limit+=(-runs="$runs")
+    velloa_log "Fuzzing $name (at most $seconds s${runs:+ and $runs runs})"
     if ! ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         "$build/fuzz/velloa-fuzz-$name" "${limit[@]}" -timeout=10 -rss_limit_mb=2048 \
