@@ -34,14 +34,18 @@ struct Intent {
     QSet<QString> confirmed;                      // keys a feed has agreed with
     // Keys ("done:ID", "text:ID", "add:TEXT", "order:LIST") whose last message was lost.
     QSet<QString> lost;
-    // Messages per key sent and not yet at the hub (or lost).
+    // Messages per key sent and not yet at the hub (or lost), and the number (in the hub's
+    // order) of the last one the hub took; `shown` is the number the shown feed includes.
     QHash<QString, int> onTheWay;
+    QHash<QString, qint64> atHub;
+    qint64 taken = 0, shown = 0;
     // Keys whose overlay entry a feed took away while a message about them was on its way.
     QSet<QString> exposed;
 };
 
 struct Figures {
     int ops = 0, posts = 0, lost = 0, fetches = 0, flicker = 0, reverts = 0, overtaken = 0;
+    int divergent = 0;
     int leftLost = 0, leftOutrun = 0, leftOther = 0;
     QStringList problems;
 };
@@ -79,10 +83,10 @@ void TestSyncSim::simulate() {
     timer.start();
     const Figures f = run(seed, ops);
     qInfo("seed %llu: %d ops, %d fetches, %d posts (%d lost); flicker %d, other reverts %d, "
-          "overtaken by a later message %d; "
+          "overtaken by a later message %d, shown against the last change at the end %d; "
           "left after quiescence: %d for lost messages, %d orders outrun by a later task, "
           "%d other; %lld ms",
-          seed, f.ops, f.fetches, f.posts, f.lost, f.flicker, f.reverts, f.overtaken, f.leftLost,
+          seed, f.ops, f.fetches, f.posts, f.lost, f.flicker, f.reverts, f.overtaken, f.divergent, f.leftLost,
           f.leftOutrun, f.leftOther, timer.elapsed());
     QVERIFY2(f.problems.isEmpty(), qPrintable(f.problems.mid(0, 5).join(u'\n')));
     QCOMPARE(f.ops, ops);
@@ -170,12 +174,22 @@ Figures TestSyncSim::run(quint64 seed, int ops) {
     };
 
     // Compares what is shown with what the user last did; `fromFeed` marks agreement.
+    bool finalCheck = false;
+    qint64 arriving = 0; // what the feed being delivered includes
     const auto check = [&](bool fromFeed, const QString& when) {
         const QHash<QString, Shown> shown = shownRows();
         const auto judge = [&](const QString& key, bool agrees, bool feedAgrees) {
+            const bool inTransit = intent.onTheWay.value(key) > 0 ||
+                                   intent.atHub.value(key) > intent.shown;
+            if (finalCheck && !agrees) {
+                ++f.divergent;
+                if (!intent.lost.contains(key))
+                    f.problems << "shown against the user's last change at the end: " + key;
+                return;
+            }
             if (fromFeed && feedAgrees) {
                 intent.confirmed.insert(key);
-                if (intent.onTheWay.value(key) > 0)
+                if (inTransit)
                     intent.exposed.insert(key);
                 else
                     intent.exposed.remove(key);
@@ -187,7 +201,7 @@ Figures TestSyncSim::run(quint64 seed, int ops) {
             // thing was still on its way took the overlay entry with it (tick, untick, tick:
             // the feed after the first message agrees); the message after it then shows as a
             // revert until a feed carries the last one. Counted apart from the faults.
-            if (intent.onTheWay.value(key) > 0 || intent.exposed.contains(key)) {
+            if (inTransit || intent.exposed.contains(key)) {
                 ++f.overtaken;
                 return;
             }
@@ -235,7 +249,11 @@ Figures TestSyncSim::run(quint64 seed, int ops) {
     };
 
     QSignalSpy handled(&sync, &FeedSync::answerHandled);
-    connect(&sync, &FeedSync::feedApplied, this, [&] { check(true, QStringLiteral("feed")); });
+    connect(&sync, &FeedSync::feedApplied, this, [&] {
+        intent.shown = arriving;
+        check(true, QStringLiteral("feed"));
+    });
+    QList<qint64> snapshots; // beside proxy.answered: what each fetch's feed includes
 
     const auto post = [&](const QString& key) {
         ++intent.onTheWay[key];
@@ -248,6 +266,7 @@ Figures TestSyncSim::run(quint64 seed, int ops) {
         const bool fetch = proxy.answered[i].request.method == "GET";
         trace("deliver " + QString::fromUtf8(proxy.answered[i].request.method));
         const qsizetype before = handled.size();
+        arriving = snapshots.takeAt(i);
         proxy.deliver(i);
         if (fetch && !QTest::qWaitFor([&] { return handled.size() > before; }, 10000))
             f.problems << QStringLiteral("an answer was never handled");
@@ -272,7 +291,8 @@ Figures TestSyncSim::run(quint64 seed, int ops) {
     const auto passOn = [&](qsizetype i) {
         const TestHttpServer::Request& request = proxy.waiting[i].request;
         trace("pass on " + QString::fromUtf8(request.method + ' ' + request.body));
-        if (request.method == "POST") {
+        const bool fetch = request.method == "GET";
+        if (!fetch) {
             const QString key = keyOfPost(request.body);
             --intent.onTheWay[key];
             if (chance(10)) {
@@ -284,9 +304,13 @@ Figures TestSyncSim::run(quint64 seed, int ops) {
                 return;
             }
             intent.lost.remove(key);
+            intent.atHub[key] = ++intent.taken;
         }
-        if (!proxy.forward(i))
+        snapshots.append(fetch ? intent.taken : -1);
+        if (!proxy.forward(i)) {
+            snapshots.removeLast();
             f.problems << QStringLiteral("the hub did not answer");
+        }
     };
 
     sync.refresh();
@@ -383,6 +407,9 @@ Figures TestSyncSim::run(quint64 seed, int ops) {
         actions.chooseList(list);
         sync.refresh();
         drain();
+        finalCheck = true;
+        check(false, QStringLiteral("end"));
+        finalCheck = false;
     }
     const auto left = [&](const QString& key, bool outrun = false) {
         if (intent.lost.contains(key))
