@@ -29,9 +29,10 @@ struct Connection {
 };
 
 QByteArray addPost(const QString& text) {
-    const QByteArray body = QJsonDocument(QJsonObject{{"list", "mine"}, {"action", "add"},
-                                                      {"text", text}, {"ts", 1765000000}})
-                                .toJson(QJsonDocument::Compact);
+    const QByteArray body =
+        QJsonDocument(
+            QJsonObject{{"list", "mine"}, {"action", "add"}, {"text", text}, {"ts", 1765000000}})
+            .toJson(QJsonDocument::Compact);
     return "POST /" + HubProcess::kTopic.toLatin1() +
            " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: " +
            QByteArray::number(body.size()) + "\r\n\r\n" + body;
@@ -80,8 +81,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "hub did not start: %s\n", hub->output().constData());
         return 1;
     }
-    std::printf("velloa-hub load: %d posts/s from %d connections for %d s (127.0.0.1:%u)\n",
-                rate, connections, seconds, unsigned(hub->port()));
+    std::printf("velloa-hub load: %d posts/s from %d connections for %d s (127.0.0.1:%u)\n", rate,
+                connections, seconds, unsigned(hub->port()));
 
     QList<Connection*> conns;
     QSet<QString> acked, unanswered;
@@ -120,7 +121,8 @@ int main(int argc, char** argv) {
             if (!conn->inFlight.isEmpty() ||
                 conn->socket.state() != QAbstractSocket::ConnectedState)
                 continue;
-            conn->inFlight = QStringLiteral("load-%1-%2").arg(conns.indexOf(conn)).arg(conn->next++);
+            conn->inFlight =
+                QStringLiteral("load-%1-%2").arg(conns.indexOf(conn)).arg(conn->next++);
             unanswered.insert(conn->inFlight);
             conn->sentAtNs = clock.nsecsElapsed();
             conn->socket.write(addPost(conn->inFlight));

@@ -67,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (pos < stream.size() && pieces.last != HttpRequestParser::Status::Invalid) {
         // Piece lengths of 1 to 16 bytes from the seed, then the seed turns over.
         seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-        const qsizetype length = qMin<qsizetype>(1 + qsizetype((seed >> 33) % 16), stream.size() - pos);
+        const qsizetype length =
+            qMin<qsizetype>(1 + qsizetype((seed >> 33) % 16), stream.size() - pos);
         feedPiece(parser, stream.sliced(pos, length), pieces);
         pos += length;
     }

@@ -22,7 +22,9 @@ namespace {
 class RecordingUi : public UpdateUi {
 public:
     bool promptUpdate(const QString&, const QString&) override { return false; }
-    void alert(const QString& title, const QString& text) override { alerts << title + u'|' + text; }
+    void alert(const QString& title, const QString& text) override {
+        alerts << title + u'|' + text;
+    }
     QStringList alerts;
 };
 

@@ -11,9 +11,9 @@
 #include "SyncProxy.h"
 #include "hub_process.h"
 
+#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <random>
@@ -29,9 +29,9 @@ struct Shown {
 struct Intent {
     QHash<QString, bool> done;
     QHash<QString, QString> text;
-    QHash<QString, QSet<QString>> added;          // texts per list
-    QHash<QString, QList<OrderEntry>> order;      // per list
-    QSet<QString> confirmed;                      // keys a feed has agreed with
+    QHash<QString, QSet<QString>> added;     // texts per list
+    QHash<QString, QList<OrderEntry>> order; // per list
+    QSet<QString> confirmed;                 // keys a feed has agreed with
     // Keys ("done:ID", "text:ID", "add:TEXT", "order:LIST") whose last message was lost.
     QSet<QString> lost;
     // Messages per key sent and not yet at the hub (or lost), and the number (in the hub's
@@ -86,8 +86,8 @@ void TestSyncSim::simulate() {
           "overtaken by a later message %d, shown against the last change at the end %d; "
           "left after quiescence: %d for lost messages, %d orders outrun by a later task, "
           "%d other; %lld ms",
-          seed, f.ops, f.fetches, f.posts, f.lost, f.flicker, f.reverts, f.overtaken, f.divergent, f.leftLost,
-          f.leftOutrun, f.leftOther, timer.elapsed());
+          seed, f.ops, f.fetches, f.posts, f.lost, f.flicker, f.reverts, f.overtaken, f.divergent,
+          f.leftLost, f.leftOutrun, f.leftOther, timer.elapsed());
     QVERIFY2(f.problems.isEmpty(), qPrintable(f.problems.mid(0, 5).join(u'\n')));
     QCOMPARE(f.ops, ops);
 }
@@ -179,8 +179,8 @@ Figures TestSyncSim::run(quint64 seed, int ops) {
     const auto check = [&](bool fromFeed, const QString& when) {
         const QHash<QString, Shown> shown = shownRows();
         const auto judge = [&](const QString& key, bool agrees, bool feedAgrees) {
-            const bool inTransit = intent.onTheWay.value(key) > 0 ||
-                                   intent.atHub.value(key) > intent.shown;
+            const bool inTransit =
+                intent.onTheWay.value(key) > 0 || intent.atHub.value(key) > intent.shown;
             if (finalCheck && !agrees) {
                 ++f.divergent;
                 if (!intent.lost.contains(key))
@@ -438,7 +438,8 @@ Figures TestSyncSim::run(quint64 seed, int ops) {
                 visible << rules::keyOf(row) + u'|' + row.cat.value_or(QString());
         for (const OrderEntry& e : *it)
             named << e.id + u'|' + e.sec;
-        left("order:" + it.key(), visible.size() > named.size() && visible.mid(0, named.size()) == named);
+        left("order:" + it.key(),
+             visible.size() > named.size() && visible.mid(0, named.size()) == named);
     }
     return f;
 }
