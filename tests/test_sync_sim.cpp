@@ -42,6 +42,7 @@ struct Intent {
     qint64 taken = 0, shown = 0;
     // Keys whose overlay entry a feed took away while a message about them was on its way.
     QSet<QString> exposed;
+    QSet<QString> reverted; // keys shown reverted right now: one event until they agree again
 };
 
 struct Figures {
@@ -198,8 +199,13 @@ Figures TestSyncSim::run(quint64 seed, int ops) {
                 else
                     intent.exposed.remove(key);
             }
-            if (agrees)
+            if (agrees) {
+                intent.reverted.remove(key);
                 return;
+            }
+            if (intent.reverted.contains(key))
+                return; // the same revert, still shown
+            intent.reverted.insert(key);
             trace("  REVERTED " + key);
             // A feed that agreed with the last change while another message about the same
             // thing was still on its way took the overlay entry with it (tick, untick, tick:
