@@ -170,34 +170,38 @@ Figures TestSyncSim::run(quint64 seed, int ops) {
         }
         return order;
     };
-    const auto feedRow = [&](const QString& id) -> std::optional<Row> {
-        for (const QList<Row>* rows : {&state.payload->mine_rows, &state.payload->hers_rows})
-            for (const Row& row : *rows)
-                if (rules::isItem(row) && row.id == id)
-                    return row;
-        return std::nullopt;
-    };
 
     // Compares what is shown with what the user last did; `fromFeed` marks agreement.
     bool finalCheck = false;
     qint64 arriving = 0; // what the feed being delivered includes
     const auto check = [&](bool fromFeed, const QString& when) {
         const QHash<QString, Shown> shown = shownRows();
-        const auto judge = [&](const QString& key, bool agrees, bool feedAgrees) {
+        // A feed reconciles the overlay of both lists, so agreement is noted for every task,
+        // shown or not; only what is shown can look reverted.
+        QHash<QString, Row> feedItems;
+        if (fromFeed) {
+            for (const QList<Row>* rows : {&state.payload->mine_rows, &state.payload->hers_rows})
+                for (const Row& row : *rows)
+                    if (rules::isItem(row) && row.id && !feedItems.contains(*row.id))
+                        feedItems.insert(*row.id, row);
+        }
+        const auto judge = [&](const QString& key, bool visible, bool agrees, bool feedAgrees) {
             const bool inTransit =
                 intent.onTheWay.value(key) > 0 || intent.atHub.value(key) > intent.shown;
-            if (finalCheck && !agrees) {
-                ++f.divergent;
-                if (!intent.lost.contains(key))
-                    f.problems << "shown against the user's last change at the end: " + key;
-                return;
-            }
             if (fromFeed && feedAgrees) {
                 intent.confirmed.insert(key);
                 if (inTransit)
                     intent.exposed.insert(key);
                 else
                     intent.exposed.remove(key);
+            }
+            if (!visible)
+                return;
+            if (finalCheck && !agrees) {
+                ++f.divergent;
+                if (!intent.lost.contains(key))
+                    f.problems << "shown against the user's last change at the end: " + key;
+                return;
             }
             if (agrees) {
                 intent.reverted.remove(key);
@@ -219,17 +223,18 @@ Figures TestSyncSim::run(quint64 seed, int ops) {
             f.problems << QStringLiteral("%1: %2 reverted").arg(when, key);
         };
         for (auto it = intent.done.cbegin(); it != intent.done.cend(); ++it) {
-            if (!shown.contains(it.key()))
-                continue;
-            const auto row = feedRow(it.key());
-            judge("done:" + it.key(), shown[it.key()].done == *it,
-                  row && row->done.value_or(false) == *it);
+            const bool visible = shown.contains(it.key());
+            const auto row = feedItems.constFind(it.key());
+            if (visible || row != feedItems.cend())
+                judge("done:" + it.key(), visible, visible && shown[it.key()].done == *it,
+                      row != feedItems.cend() && row->done.value_or(false) == *it);
         }
         for (auto it = intent.text.cbegin(); it != intent.text.cend(); ++it) {
-            if (!shown.contains(it.key()))
-                continue;
-            const auto row = feedRow(it.key());
-            judge("text:" + it.key(), shown[it.key()].text == *it, row && row->text == *it);
+            const bool visible = shown.contains(it.key());
+            const auto row = feedItems.constFind(it.key());
+            if (visible || row != feedItems.cend())
+                judge("text:" + it.key(), visible, visible && shown[it.key()].text == *it,
+                      row != feedItems.cend() && row->text == *it);
         }
         QSet<QString> texts;
         for (const Shown& s : shown)
@@ -240,7 +245,7 @@ Figures TestSyncSim::run(quint64 seed, int ops) {
         for (const Row& row : rules::rowsOf(*state.payload, state.choice))
             feedTexts.insert(row.text);
         for (const QString& text : intent.added.value(state.choice))
-            judge("add:" + text, texts.contains(text), feedTexts.contains(text));
+            judge("add:" + text, true, texts.contains(text), feedTexts.contains(text));
         const QList<OrderEntry> order = intent.order.value(state.choice);
         if (!order.isEmpty()) {
             QList<OrderEntry> wanted, now;
@@ -253,7 +258,7 @@ Figures TestSyncSim::run(quint64 seed, int ops) {
             for (const OrderEntry& e : shownOrder())
                 if (named.contains(e.id))
                     now.append(e);
-            judge("order:" + state.choice, now == wanted,
+            judge("order:" + state.choice, true, now == wanted,
                   !state.orderOverride.contains(state.choice));
         }
     };
