@@ -35,3 +35,5 @@ VELLOA_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-de
 # dependencies) and desktop-file-utils for the package test. Widget tests draw offscreen, so
 # the suite needs no X server.
 VELLOA_TEST_PACKAGES=(libbenchmark-dev fonts-dejavu-core shellcheck dpkg-dev desktop-file-utils)
+# Only tools/fuzz.sh: clang and its libFuzzer and sanitizer runtimes.
+VELLOA_FUZZ_PACKAGES=(clang libclang-rt-14-dev)

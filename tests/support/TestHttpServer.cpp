@@ -8,6 +8,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <memory>
+#include <sys/socket.h>
+
 QByteArray TestHttpServer::Request::header(const QByteArray& name) const {
     for (const QByteArray& line : headerLines) {
         const qsizetype colon = line.indexOf(':');
@@ -61,49 +64,92 @@ void TestHttpServer::onReadyRead(QTcpSocket* socket, HttpRequestParser& parser) 
 }
 
 void TestHttpServer::answer(QTcpSocket* socket, const Request& request) {
-    const Answer a = handler ? handler(request) : defaultAnswer;
     QPointer<QTcpSocket> guarded(socket);
-    auto send = [guarded, a] {
-        if (!guarded)
-            return;
-        if (a.hangUp) {
-            guarded->abort();
-            return;
-        }
-        if (a.endless) {
-            // 64 KiB chunks, topped up as the system takes them, so the server itself
-            // holds little whatever the client does.
-            QByteArray head = "HTTP/1.1 " + QByteArray::number(a.status) + " Test\r\n";
-            head += "Content-Type: " + a.contentType + "\r\n";
-            guarded->write(head + "Transfer-Encoding: chunked\r\n\r\n");
-            static const QByteArray chunk = "10000\r\n" + QByteArray(0x10000, 'x') + "\r\n";
-            QTcpSocket* socket = guarded;
-            auto topUp = [socket] {
-                while (socket->state() == QAbstractSocket::ConnectedState &&
-                       socket->bytesToWrite() < 4 * chunk.size())
-                    socket->write(chunk);
-            };
-            connect(socket, &QTcpSocket::bytesWritten, socket, topUp);
-            topUp();
-            return;
-        }
-        HttpResponse response;
-        response.status = a.status;
-        response.contentType = a.contentType;
-        response.body = a.body;
-        QByteArray bytes = response.serialize(false, true);
-        if (a.contentLength >= 0) {
-            // A declared length of the test's choice, whatever the body holds.
-            const QByteArray declared = "Content-Length: " + QByteArray::number(a.body.size()) + "\r\n";
-            bytes.replace(bytes.indexOf(declared), declared.size(),
-                          "Content-Length: " + QByteArray::number(a.contentLength) + "\r\n");
-        }
-        guarded->write(bytes);
-    };
+    if (deferredHandler) {
+        deferredHandler(request, [this, guarded](const Answer& a) {
+            if (guarded)
+                send(guarded, a);
+        });
+        return;
+    }
+    const Answer a = handler ? handler(request) : defaultAnswer;
     if (a.delayMs > 0)
-        QTimer::singleShot(a.delayMs, this, send);
+        QTimer::singleShot(a.delayMs, this, [this, guarded, a] {
+            if (guarded)
+                send(guarded, a);
+        });
     else
-        send();
+        send(socket, a);
+}
+
+void TestHttpServer::send(QTcpSocket* socket, const Answer& a) {
+    if (a.hangUp) {
+        socket->abort();
+        return;
+    }
+    // Clients read the status code only; the reason phrase is free text.
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(a.status) + " Test\r\n";
+    head += "Content-Type: " + a.contentType + "\r\n";
+    if (a.endless) {
+        socket->write(head + "Transfer-Encoding: chunked\r\n\r\n");
+        // 64 KiB chunks, topped up as the system takes them, so the server itself
+        // holds little whatever the client does.
+        static const QByteArray chunk = "10000\r\n" + QByteArray(0x10000, 'x') + "\r\n";
+        auto topUp = [socket] {
+            while (socket->state() == QAbstractSocket::ConnectedState &&
+                   socket->bytesToWrite() < 4 * chunk.size())
+                socket->write(chunk);
+        };
+        connect(socket, &QTcpSocket::bytesWritten, socket, topUp);
+        topUp();
+        return;
+    }
+    // The rest of the head as the hub writes it, with a declared length of the test's choice.
+    HttpResponse response;
+    response.status = a.status;
+    response.contentType = a.contentType;
+    response.body = a.body;
+    const QByteArray whole = response.serialize(true, true);
+    head = whole.left(whole.indexOf("\r\n") + 2); // the status line is the hub's now
+    for (const QByteArray& line : whole.mid(head.size()).split('\n')) {
+        const QByteArray field = line.trimmed();
+        if (field.isEmpty())
+            continue;
+        if (field.toLower().startsWith("content-length:") && a.contentLength >= 0)
+            head += "Content-Length: " + QByteArray::number(a.contentLength) + "\r\n";
+        else
+            head += field + "\r\n";
+    }
+    head += "\r\n";
+    const auto finish = [socket, a] {
+        if (a.resetAfter) {
+            socket->flush();
+            // A zero linger time makes the close a reset.
+            const linger noLinger{1, 0};
+            ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &noLinger,
+                         sizeof noLinger);
+            socket->abort();
+        } else if (a.closeAfter) {
+            socket->disconnectFromHost();
+        }
+    };
+    if (a.dripMs <= 0) {
+        socket->write(head + a.body);
+        finish();
+        return;
+    }
+    socket->write(head);
+    auto* drip = new QTimer(socket);
+    auto sent = std::make_shared<qsizetype>(0);
+    connect(drip, &QTimer::timeout, socket, [socket, drip, sent, a, finish] {
+        if (*sent >= a.body.size()) {
+            drip->stop();
+            finish();
+            return;
+        }
+        socket->write(a.body.mid((*sent)++, 1));
+    });
+    drip->start(a.dripMs);
 }
 
 bool TestHttpServer::waitForRequests(qsizetype count, int timeoutMs) {

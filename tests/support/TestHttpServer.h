@@ -35,6 +35,12 @@ public:
         bool endless = false;
         // Declared instead of the body's size; after the body the connection stays open.
         qint64 contentLength = -1;
+        // The body one byte every `dripMs` milliseconds instead of all at once.
+        int dripMs = 0;
+        // After the body: close the connection (with a larger contentLength, a body cut
+        // short), or reset it (RST, no orderly close).
+        bool closeAfter = false;
+        bool resetAfter = false;
     };
 
     explicit TestHttpServer(QObject* parent = nullptr);
@@ -46,6 +52,9 @@ public:
     // Decides the answer per request; by default every request gets `defaultAnswer`.
     std::function<Answer(const Request&)> handler;
     Answer defaultAnswer;
+    // Takes precedence over `handler`: the answer is sent whenever the test calls `reply`,
+    // as a proxy does once its upstream has answered.
+    std::function<void(const Request&, std::function<void(const Answer&)> reply)> deferredHandler;
 
     QList<Request> requests;
 
@@ -58,6 +67,7 @@ signals:
 private:
     void onReadyRead(QTcpSocket* socket, HttpRequestParser& parser);
     void answer(QTcpSocket* socket, const Request& request);
+    void send(QTcpSocket* socket, const Answer& answer);
 
     QTcpServer server;
 };
