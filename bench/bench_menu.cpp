@@ -3,29 +3,16 @@
 #include "MenuModel.h"
 #include "MenuStyle.h"
 #include "StatusMenu.h"
+#include "SyntheticFeed.h"
 #include "Version.h"
 
-#include <QApplication>
-#include <benchmark/benchmark.h>
 
 namespace {
 
-const FixedClock kClock(QDateTime(QDate(2026, 12, 6), QTime(12, 0)));
-
 ListState stateWith(int tasks) {
     ListState state;
-    state.clock = &kClock;
-    Payload feed{"12-06 08:30", "阿蓁的 To-do", "", {}, "晴川子的 To-do", "", {}};
-    const int sections = std::max(5, tasks / 50);
-    for (int s = 0; s < sections; ++s)
-        feed.mine_rows.append(ListState::headerRow(QStringLiteral("分类 %1").arg(s)));
-    for (int i = 0; i < tasks; ++i) {
-        feed.mine_rows.append(Row{QStringLiteral("item"), QStringLiteral("第 %1 件事：整理房间、回复邮件").arg(i),
-                                  QStringLiteral("id-%1").arg(i), i % 7 == 0,
-                                  i % 7 == 0 ? std::optional<QString>(QStringLiteral("2026-12-06")) : std::nullopt,
-                                  QStringLiteral("分类 %1").arg(i % sections)});
-    }
-    state.payload = feed;
+    state.clock = &kBenchClock;
+    state.payload = syntheticFeed(tasks);
     return state;
 }
 
@@ -77,10 +64,5 @@ BENCHMARK(BM_MenuRebuildAfterTick)
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runWidgetBenchmarks(argc, argv);
 }

@@ -6,30 +6,13 @@
 #include "NoteController.h"
 #include "NoteRow.h"
 #include "Settings.h"
+#include "SyntheticFeed.h"
 
-#include <QApplication>
 #include <QNetworkAccessManager>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <benchmark/benchmark.h>
 
 namespace {
-
-const FixedClock kClock(QDateTime(QDate(2026, 12, 6), QTime(12, 0)));
-
-Payload feedWith(int tasks) {
-    Payload feed{"12-06 08:30", "阿蓁的 To-do", "", {}, "晴川子的 To-do", "", {}};
-    const int sections = std::max(5, tasks / 50);
-    for (int s = 0; s < sections; ++s)
-        feed.mine_rows.append(ListState::headerRow(QStringLiteral("分类 %1").arg(s)));
-    for (int i = 0; i < tasks; ++i) {
-        feed.mine_rows.append(Row{QStringLiteral("item"), QStringLiteral("第 %1 件事：整理房间、回复邮件").arg(i),
-                                  QStringLiteral("id-%1").arg(i), i % 7 == 0,
-                                  i % 7 == 0 ? std::optional<QString>(QStringLiteral("2026-12-06")) : std::nullopt,
-                                  QStringLiteral("分类 %1").arg(i % sections)});
-    }
-    return feed;
-}
 
 struct Fixture {
     QTemporaryDir dir;
@@ -37,13 +20,13 @@ struct Fixture {
     Settings settings{store};
     QNetworkAccessManager network;
     ListState state;
-    FeedSync sync{state, network, const_cast<FixedClock&>(kClock)};
+    FeedSync sync{state, network, const_cast<FixedClock&>(kBenchClock)};
     ListActions actions{state, sync};
     NoteController note{state, actions, settings};
 
     explicit Fixture(int tasks) {
-        state.clock = &kClock;
-        state.payload = feedWith(tasks);
+        state.clock = &kBenchClock;
+        state.payload = syntheticFeed(tasks);
     }
 };
 
@@ -106,8 +89,8 @@ BENCHMARK(BM_DragTick)->Arg(500)->Unit(benchmark::kMicrosecond);
 void BM_ChangeRebuildsMenuAndPanel(benchmark::State& bm) {
     QTemporaryDir dir;
     QSettings store(dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
-    AppDelegate app(store, Endpoints{}, const_cast<FixedClock&>(kClock));
-    app.listState().payload = feedWith(int(bm.range(0)));
+    AppDelegate app(store, Endpoints{}, const_cast<FixedClock&>(kBenchClock));
+    app.listState().payload = syntheticFeed(int(bm.range(0)));
     app.rebuildMenu();
     app.showNote();
     QCoreApplication::processEvents();
@@ -137,10 +120,5 @@ BENCHMARK(BM_ChangeRebuildsMenuAndPanel)
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runWidgetBenchmarks(argc, argv);
 }
