@@ -21,7 +21,7 @@ struct Outcome {
         for (qsizetype i = 0; i < requests.size(); ++i) {
             const HttpRequest& a = requests[i];
             const HttpRequest& b = other.requests[i];
-            if (a.method != b.method || a.target != b.target || a.headers != b.headers ||
+            if (a.method != b.method || a.target != b.target || a.headers.list != b.headers.list ||
                 a.body != b.body || a.keepAlive != b.keepAlive)
                 return false;
         }

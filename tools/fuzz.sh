@@ -57,7 +57,9 @@ make_seeds() {
             cp "$testdata"/JSONTestSuite/test_parsing/*.json "$build/seeds/$name/"
         fi
     done
-    cp resources/sample/feed.json "$build/seeds/feed/sample.json"
+    if selected feed; then
+        cp resources/sample/feed.json "$build/seeds/feed/sample.json"
+    fi
     seed feed odd '\xef\xbb\xbf{"updated":"u","mine_title":"T","mine":"","mine_rows":[{"kind":"header","text":"S"},{"kind":"item","text":"\\ud800x","id":"a","done":true,"doneAt":"2026-12-06","cat":"S"},{"kind":"gap","x":1e400}],"hers_title":"H","hers":"","hers_rows":[],"mine":"again"}'
     seed manifest full '{"version":"2.14","url":"https://example.org/Velloa-2.14.zip","notes":"新","sha256":"'"$(printf '0%.0s' {1..64})"'"}'
     seed manifest nulls '{"version":"2.14","url":"http://127.0.0.1/v.zip","notes":null,"sha256":null}'
