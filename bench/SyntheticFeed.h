@@ -3,14 +3,11 @@
 #include "Clock.h"
 #include "ListState.h"
 
-#include <QApplication>
-#include <benchmark/benchmark.h>
-
 // What the menu and panel benchmarks measure against: a feed shaped like a real one (a section
 // per 50 tasks, short Chinese texts, every seventh task done today), seen on a fixed day.
 inline const FixedClock kBenchClock(QDateTime(QDate(2026, 12, 6), QTime(12, 0)));
 
-inline Payload syntheticFeed(int tasks) {
+inline Payload syntheticFeed(int tasks, const QString& doneDay = QStringLiteral("2026-12-06")) {
     Payload feed{"12-06 08:30", "阿蓁的 To-do", "", {}, "晴川子的 To-do", "", {}};
     const int sections = std::max(5, tasks / 50);
     for (int s = 0; s < sections; ++s)
@@ -18,18 +15,8 @@ inline Payload syntheticFeed(int tasks) {
     for (int i = 0; i < tasks; ++i) {
         feed.mine_rows.append(Row{QStringLiteral("item"), QStringLiteral("第 %1 件事：整理房间、回复邮件").arg(i),
                                   QStringLiteral("id-%1").arg(i), i % 7 == 0,
-                                  i % 7 == 0 ? std::optional<QString>(QStringLiteral("2026-12-06")) : std::nullopt,
+                                  i % 7 == 0 ? std::optional<QString>(doneDay) : std::nullopt,
                                   QStringLiteral("分类 %1").arg(i % sections)});
     }
     return feed;
-}
-
-// Widgets need an application; offscreen, so the benchmarks run without a screen.
-inline int runWidgetBenchmarks(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
 }

@@ -4,6 +4,7 @@
 #include "MenuStyle.h"
 #include "StatusMenu.h"
 #include "SyntheticFeed.h"
+#include "WidgetBenchMain.h"
 #include "Version.h"
 
 

@@ -7,6 +7,7 @@
 #include "NoteRow.h"
 #include "Settings.h"
 #include "SyntheticFeed.h"
+#include "WidgetBenchMain.h"
 
 #include <QNetworkAccessManager>
 #include <QSettings>
