@@ -1,5 +1,6 @@
 #include "FeedSync.h"
 
+#include <QDeadlineTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -19,10 +20,18 @@ bool isTransportError(QNetworkReply::NetworkError code) {
     return code != QNetworkReply::NoError && !fromStatus;
 }
 
-// The body of one fetch, taken in as it arrives and never beyond the cap.
+// The body of one fetch, taken in as it arrives, never beyond the cap and never after the
+// deadline. The deadline is checked as bytes arrive: a fetch that receives nothing is ended by
+// the transfer timeout instead.
 struct Body {
     QByteArray data;
     bool oversized = false;
+    QDeadlineTimer deadline;
+
+    void checkDeadline(QNetworkReply* reply) {
+        if (deadline.hasExpired() && reply->isRunning())
+            reply->abort(); // as Qt's own transfer timeout does
+    }
 
     void refuse(QNetworkReply* reply) {
         oversized = true;
@@ -43,6 +52,7 @@ struct Body {
     }
 
     void take(QNetworkReply* reply) {
+        checkDeadline(reply);
         if (oversized || !reply->isOpen())
             return;
         const qint64 available = reply->bytesAvailable();
@@ -82,6 +92,7 @@ void FeedSync::refresh() {
     const quint64 sequence = nextSequence++;
     emit fetchStarted();
     auto body = std::make_shared<Body>();
+    body->deadline.setRemainingTime(fetchDeadline);
     connect(reply, &QNetworkReply::metaDataChanged, reply,
             [reply, body] { body->checkDeclaredLength(reply); });
     connect(reply, &QNetworkReply::readyRead, reply, [reply, body] { body->take(reply); });

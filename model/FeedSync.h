@@ -24,7 +24,11 @@ public:
     static constexpr qsizetype kMaxFeedBytes = 8 * 1024 * 1024;
     // What Qt's network thread may hold for us unread before it stops reading the socket.
     static constexpr qint64 kReadBufferBytes = 256 * 1024;
+    // A fetch is given up when no byte has come for this long...
     static constexpr Delay kFetchTimeout{30000};
+    // ...and when it has not finished this long after it was sent: a server dripping a byte
+    // now and then must not hold a fetch open for good.
+    static constexpr Delay kFetchDeadline{120000};
     static constexpr Delay kPostTimeout{20000};
 
     FeedSync(ListState& state, QNetworkAccessManager& network, Clock& clock,
@@ -33,6 +37,7 @@ public:
     QString dataUrl;
     QString inboxUrl; // NTFY_URL: the relay's base URL joined with the topic
     Delay fetchTimeout = kFetchTimeout;
+    Delay fetchDeadline = kFetchDeadline;
     Delay postTimeout = kPostTimeout;
 
     // The text of the last refresh failure; nothing after a success.

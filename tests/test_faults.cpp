@@ -16,6 +16,7 @@
 
 using Answer = TestHttpServer::Answer;
 using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -39,6 +40,7 @@ class TestFaults : public QObject {
 private slots:
     void faults_data();
     void faults();
+    void dripUnderTheTimeoutMeetsTheDeadline();
 };
 
 void TestFaults::faults_data() {
@@ -103,6 +105,31 @@ void TestFaults::faults() {
     QCOMPARE(ui.alerts, QStringList(update_text::kDownloadFailedTitle + u'|' +
                                     update_text::failureText(error, url)));
     QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+// Every byte comes before the no-progress timeout would fire, so only the fetch's deadline can
+// end it; without one this body would arrive whole and replace the shown feed seconds late.
+void TestFaults::dripUnderTheTimeoutMeetsTheDeadline() {
+    TestHttpServer server;
+    QVERIFY(server.listen());
+    server.defaultAnswer = Answer{200, kFeed};
+    server.defaultAnswer.dripMs = 20;
+    QNetworkAccessManager network;
+    ManualClock clock;
+    ListState state;
+    state.clock = &clock;
+    state.payload = Payload{"u", "Old", "", {}, "H", "", {}};
+    FeedSync sync(state, network, clock);
+    sync.dataUrl = server.url("/data.json");
+    sync.fetchTimeout = 2s;
+    sync.fetchDeadline = 300ms;
+    QSignalSpy failed(&sync, &FeedSync::refreshFailed);
+    QSignalSpy handled(&sync, &FeedSync::answerHandled);
+    sync.refresh();
+    QVERIFY(handled.wait(10000));
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(sync.lastError().value_or(QString()), u"Operation canceled"_s);
+    QCOMPARE(state.payload->mine_title, u"Old"_s);
 }
 
 QTEST_GUILESS_MAIN(TestFaults)
