@@ -26,35 +26,35 @@ void WindowDragger::move(QWidget* widget, const QPointF& globalPos) {
 
 namespace {
 
-// A soft shadow of `path` drawn into an image the size of `size`: the shape filled with
-// `colour`, moved by `offset` and blurred by three box blurs (close to a Gaussian of `radius`).
+// A soft black shadow of `path` drawn into an image the size of `size`: the shape filled at
+// `opacity`, moved by `offset` and blurred by three box blurs (close to a Gaussian of
+// `radius`). Black needs only the alpha channel: one byte a pixel, a quarter of a colour image
+// the panel's size, which it keeps for as long as it is shown.
 QImage shadowImage(const QSize& size, double ratio, const QPainterPath& path, const QPointF& offset,
-                   double radius, const QColor& colour) {
-    QImage image(size * ratio, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
+                   double radius, double opacity) {
+    QImage image(size * ratio, QImage::Format_Alpha8);
+    image.fill(0);
     {
         QPainter p(&image);
         p.setRenderHint(QPainter::Antialiasing);
         p.scale(ratio, ratio);
         p.translate(offset);
-        p.fillPath(path, colour);
+        p.fillPath(path, QColor::fromRgbF(0, 0, 0, float(opacity)));
     }
     const int box = std::max(1, int(radius * ratio / 2));
     const int w = image.width(), h = image.height();
     QList<quint32> line(std::max(w, h));
-    auto* bits = reinterpret_cast<quint32*>(image.bits());
-    const int stride = int(image.bytesPerLine() / 4);
-    // Only the alpha channel carries the shadow: the colour is uniform.
-    const auto blur = [&](int count, int step, quint32* start) {
+    uchar* bits = image.bits();
+    const int stride = int(image.bytesPerLine());
+    const auto blur = [&](int count, int step, uchar* start) {
         for (int i = 0; i < count; ++i)
-            line[i] = qAlpha(start[i * step]);
+            line[i] = start[i * step];
         quint32 sum = 0;
         const int span = 2 * box + 1;
         for (int i = -box; i <= box; ++i)
             sum += line[std::clamp(i, 0, count - 1)];
         for (int i = 0; i < count; ++i) {
-            const quint32 a = sum / quint32(span);
-            start[i * step] = qPremultiply(qRgba(colour.red(), colour.green(), colour.blue(), int(a)));
+            start[i * step] = uchar(sum / quint32(span));
             sum += line[std::min(i + box + 1, count - 1)];
             sum -= line[std::max(i - box, 0)];
         }
@@ -89,7 +89,7 @@ void NoteBackground::paintEvent(QPaintEvent*) {
     // The shadow falls 6 points downwards; drawn once per size and pixel ratio.
     const double ratio = devicePixelRatioF();
     if (m_shadow.size() != size() * ratio || m_shadow.devicePixelRatio() != ratio)
-        m_shadow = shadowImage(size(), ratio, path, QPointF(0, 6), 16, QColor::fromRgbF(0, 0, 0, 0.42f));
+        m_shadow = shadowImage(size(), ratio, path, QPointF(0, 6), 16, 0.42);
     painter.drawImage(QPointF(0, 0), m_shadow);
     painter.fillPath(path, QColor::fromRgbF(0.07f, 0.10f, 0.17f));
 

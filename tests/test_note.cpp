@@ -71,6 +71,7 @@ private slots:
     void placeRememberedWhenOnAScreen_data();
     void placeRememberedWhenOnAScreen();
     void withoutTrayThePanelOffersTheMenu();
+    void backgroundShowsPictureAndShadow();
 
 private:
     void show(const QByteArray& feed = feedJson());
@@ -363,6 +364,33 @@ void TestNote::withoutTrayThePanelOffersTheMenu() {
                               MenuEntry::Action::CheckUpdate, MenuEntry::Action::Quit})
         QVERIFY(offered.contains(wanted));
     menu->hide();
+}
+
+// The card shows the picture through the dimming (a row across it is not one colour, which the
+// vertical gradient alone would give), and a black shadow falls from it, stronger below than
+// above since it is moved downwards.
+void TestNote::backgroundShowsPictureAndShadow() {
+    NoteBackground background;
+    background.resize(324, 504);
+    QImage image(background.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    background.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    const QRectF card = FlipY{504}.rect(noteFrames(504).card);
+
+    int darkest = 255, lightest = 0;
+    const int y = int(card.center().y());
+    for (int x = int(card.left()) + 16; x < int(card.right()) - 16; ++x) {
+        const int grey = qGray(image.pixel(x, y));
+        darkest = std::min(darkest, grey);
+        lightest = std::max(lightest, grey);
+    }
+    QVERIFY2(lightest - darkest > 6, qPrintable(QStringLiteral("%1..%2").arg(darkest).arg(lightest)));
+
+    const QRgb below = image.pixel(int(card.center().x()), int(card.bottom()) + 5);
+    const QRgb above = image.pixel(int(card.center().x()), int(card.top()) - 5);
+    QVERIFY2(qAlpha(below) > 40 && qAlpha(below) > qAlpha(above) + 10,
+             qPrintable(QStringLiteral("below %1, above %2").arg(qAlpha(below)).arg(qAlpha(above))));
+    QCOMPARE(qRed(below) + qGreen(below) + qBlue(below), 0);
 }
 
 QTEST_MAIN(TestNote)
