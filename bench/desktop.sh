@@ -115,8 +115,32 @@ stop() {
 }
 
 statusKb() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/status"; }
-# CPU nanoseconds and times on a CPU, summed over the threads alive now.
-schedTotals() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ ns += $1; runs += $3 } END { printf "%d %d\n", ns, runs }'; }
+
+# CPU nanoseconds and times on a CPU per thread. A thread that ends takes its counts with it
+# (Qt's pooled threads end after 30 idle seconds), so the threads are sampled every second and
+# each one's last counts are kept: a thread ending between samples loses at most a second of
+# being idle.
+declare -A threadNs threadRuns
+sampleThreads() {
+    local pid=$1 file tid ns runs
+    for file in /proc/"$pid"/task/*/schedstat; do
+        tid=${file%/schedstat}
+        tid=${tid##*/}
+        read -r ns _ runs <"$file" 2>/dev/null || continue
+        threadNs[$pid:$tid]=$ns
+        threadRuns[$pid:$tid]=$runs
+    done
+}
+# Totals over every thread seen: "NS RUNS".
+threadTotals() {
+    local pid=$1 key ns=0 runs=0
+    for key in "${!threadNs[@]}"; do
+        [ "${key%%:*}" = "$pid" ] || continue
+        ns=$((ns + threadNs[$key]))
+        runs=$((runs + threadRuns[$key]))
+    done
+    echo "$ns $runs"
+}
 
 results=$work/results
 : >"$results"
@@ -144,11 +168,15 @@ for round in $(seq "$rounds"); do
             record "$size" "$which" vmrss_5s_kib "$(statusKb "$launchPid" VmRSS)"
             record "$size" "$which" rssanon_5s_kib "$(statusKb "$launchPid" RssAnon)"
         done
-        read -r appNs appRuns < <(schedTotals "${pidOf[app]}")
-        read -r bareNs bareRuns < <(schedTotals "${pidOf[bare]}")
-        sleep "$idle"
-        read -r appNs2 appRuns2 < <(schedTotals "${pidOf[app]}")
-        read -r bareNs2 bareRuns2 < <(schedTotals "${pidOf[bare]}")
+        for which in app bare; do sampleThreads "${pidOf[$which]}"; done
+        read -r appNs appRuns < <(threadTotals "${pidOf[app]}")
+        read -r bareNs bareRuns < <(threadTotals "${pidOf[bare]}")
+        for _ in $(seq "$idle"); do
+            sleep 1
+            for which in app bare; do sampleThreads "${pidOf[$which]}"; done
+        done
+        read -r appNs2 appRuns2 < <(threadTotals "${pidOf[app]}")
+        read -r bareNs2 bareRuns2 < <(threadTotals "${pidOf[bare]}")
         record "$size" app idle_cpu_ms_per_min "$(awk -v a="$appNs" -v b="$appNs2" -v s="$idle" 'BEGIN { printf "%.2f", (b - a) / 1e6 * 60 / s }')"
         record "$size" bare idle_cpu_ms_per_min "$(awk -v a="$bareNs" -v b="$bareNs2" -v s="$idle" 'BEGIN { printf "%.2f", (b - a) / 1e6 * 60 / s }')"
         record "$size" app idle_wakeups_per_min "$(awk -v a="$appRuns" -v b="$appRuns2" -v s="$idle" 'BEGIN { printf "%.1f", (b - a) * 60 / s }')"
@@ -158,6 +186,7 @@ for round in $(seq "$rounds"); do
         stop "${pidOf[app]}"
         stop "${pidOf[bare]}"
         running=()
+        threadNs=() threadRuns=()
     done
 done
 
