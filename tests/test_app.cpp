@@ -107,6 +107,7 @@ void TestApp::launchSequence() {
         for (QAbstractButton* b : box->buttons())
             buttons << b->text();
         QCOMPARE(buttons, (QStringList{"阿蓁的 To-do", "晴川子的 To-do"}));
+        QVERIFY(!box->iconPixmap().isNull()); // the app's picture, as a native alert shows
         QVERIFY(delegate->statusItem().trayIcon());
         // Already built, for "mine", with no feed: the fallback title and the all-done line.
         QMenu* menu = menuOf(*delegate);
