@@ -51,8 +51,8 @@ private:
     }
     QStringList shownOrder() const {
         QStringList out;
-        for (const NoteRow* r : delegate->note().rows())
-            out << r->label();
+        for (qsizetype i = 0; i < delegate->note().rowCount(); ++i)
+            out << delegate->note().rowData(i).label;
         return out;
     }
 
@@ -168,7 +168,7 @@ void TestNoteGestures::identicalAddsStaySeparate() {
 void TestNoteGestures::dragAcrossAHeader() {
     NoteController& note = delegate->note();
     NoteRow* b1 = row("第三");
-    note.beginRowDrag(b1, QPointF(230, b1->stackY + 20));
+    note.beginRowDrag(b1, QPointF(230, note.rowTop(h->rowIndex("第三")) + 20));
     QVERIFY(note.dragTimerRunning());
     // Grabbed 20 below its top, its centre is at the pointer: just above a2's middle at 129.
     note.rowDragMoved(b1, QPointF(230, 120));
@@ -176,7 +176,9 @@ void TestNoteGestures::dragAcrossAHeader() {
     QCOMPARE(b1->sec(), QStringLiteral("A"));
     for (int tick = 0; tick < 30; ++tick)
         note.dragTick();
-    QCOMPARE(row("第二")->stackY, row("第二")->targetY); // the others glided into place
+    const qsizetype a2 = h->rowIndex("第二");
+    QCOMPARE(note.rowTop(a2), note.rowTarget(a2)); // the others glided into place
+    QCOMPARE(row("第二")->y(), int(note.rowTarget(a2)));
     note.endRowDrag(b1);
     QVERIFY(!note.dragTimerRunning() && !note.draggingRow());
     const QList<OrderEntry> expected{{"a1", "A"}, {"b1", "A"}, {"a2", "A"}};
@@ -216,7 +218,7 @@ void TestNoteGestures::dragLiftsAndScrollsAtTheEdge() {
     delegate->refreshNote();
     NoteController& note = delegate->note();
     NoteRow* t0 = row("任务 0");
-    note.beginRowDrag(t0, QPointF(230, t0->stackY + 10));
+    note.beginRowDrag(t0, QPointF(230, note.rowTop(1) + 10));
     for (int tick = 0; tick < 4; ++tick)
         note.dragTick();
     QVERIFY(t0->dragPad() < 12);
