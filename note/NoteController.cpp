@@ -286,7 +286,6 @@ void NoteController::refreshNote() {
     if (!m_shown || !sameRows) {
         // Rows keep their widgets: one whose data is unchanged is left as it is, so a tick in
         // a long list redraws one row. Rows that are gone give their widgets back for reuse.
-        QHash<QString, double> kept;
         while (m_slots.size() > content.rows.size()) {
             releaseView(m_slots.last());
             m_slots.removeLast();
@@ -294,8 +293,6 @@ void NoteController::refreshNote() {
         m_slots.reserve(content.rows.size());
         for (qsizetype i = 0; i < content.rows.size(); ++i) {
             NoteRowData& data = content.rows[i];
-            if (!data.isHeader)
-                kept.insert(data.label, m_textHeights.value(data.label));
             if (i == m_slots.size()) {
                 m_slots.append(Slot{std::move(data), 0, nullptr});
                 continue;
@@ -307,7 +304,16 @@ void NoteController::refreshNote() {
                     slot.view->setData(slot.data);
             }
         }
-        m_textHeights = std::move(kept);
+        // Heights of texts no longer shown go once they outnumber the rows, not on every
+        // change: a tick in a long list should not copy every height.
+        if (m_textHeights.size() > 2 * m_slots.size() + 64) {
+            QHash<QString, double> kept;
+            for (const Slot& slot : std::as_const(m_slots)) {
+                if (!slot.data.isHeader)
+                    kept.insert(slot.data.label, m_textHeights.value(slot.data.label));
+            }
+            m_textHeights = std::move(kept);
+        }
         relayout();
         ++m_rebuilds;
     }

@@ -39,6 +39,7 @@ private slots:
     void pressAndReleaseSendsTheUnchangedOrder();
     void dragLiftsAndScrollsAtTheEdge();
     void refreshWaitsForTheGesture();
+    void rebuildAbandonsTheDrag();
 
 private:
     NoteRow* row(const QString& label) const { return h->row(label); }
@@ -245,6 +246,20 @@ void TestNoteGestures::refreshWaitsForTheGesture() {
     QVERIFY(!row("第二")->data().isDone);
     QTest::keyClick(edited->editField(), Qt::Key_Escape);
     QTRY_VERIFY(row("第二")->data().isDone);
+}
+
+// A rebuild during a drag (a list switch, say) abandons it: its release records and sends
+// nothing.
+void TestNoteGestures::rebuildAbandonsTheDrag() {
+    NoteRow* a2 = row("第二");
+    QTest::mousePress(a2, Qt::LeftButton, {}, QPoint(a2->width() - 10, 15));
+    QCOMPARE(delegate->note().draggingRow(), a2);
+    delegate->refreshNote();
+    QVERIFY(!delegate->note().draggingRow() && !a2->isDragging());
+    QTest::mouseRelease(a2, Qt::LeftButton, {}, QPoint(a2->width() - 10, 15));
+    QVERIFY(delegate->listState().orderOverride.isEmpty());
+    flushPosts();
+    QVERIFY(sent("reorder").isEmpty());
 }
 
 QTEST_MAIN(TestNoteGestures)
