@@ -272,8 +272,14 @@ void NoteController::refreshNote() {
         sameRows = content.rows[i] == m_slots[i].data;
     const bool sameTitle =
         m_shown && content.title == m_shown->title && content.updated == m_shown->updated;
-    if (sameTitle && sameRows)
-        return; // nothing visible changed: rows, hover and scroll position stay as they are
+    if (sameTitle && sameRows) {
+        // Nothing visible changed: rows, hover and scroll position stay as they are. The rows
+        // take the equal texts of the new feed, so the old feed's strings are freed rather than
+        // kept alive, one here and one there, by the rows.
+        for (qsizetype i = 0; i < m_slots.size(); ++i)
+            m_slots[i].data = std::move(content.rows[i]);
+        return;
+    }
 
     if (!sameTitle) {
         StyledText title;
@@ -298,11 +304,10 @@ void NoteController::refreshNote() {
                 continue;
             }
             Slot& slot = m_slots[i];
-            if (!(slot.data == data)) {
-                slot.data = std::move(data);
-                if (slot.view)
-                    slot.view->setData(slot.data);
-            }
+            const bool changed = !(slot.data == data);
+            slot.data = std::move(data);
+            if (changed && slot.view)
+                slot.view->setData(slot.data);
         }
         // Heights of texts no longer shown go once they outnumber the rows, not on every
         // change: a tick in a long list should not copy every height.
@@ -317,7 +322,7 @@ void NoteController::refreshNote() {
         relayout();
         ++m_rebuilds;
     }
-    content.rows.clear();
+    content.rows = {}; // the rows live in m_slots; clear() would keep the list's capacity
     m_shown = std::move(content);
 }
 
