@@ -4,7 +4,9 @@
 #include "FeedSync.h"
 #include "ListActions.h"
 #include "NoteController.h"
+#include "NotePanel.h"
 #include "NoteRow.h"
+#include "NoteViews.h"
 #include "Settings.h"
 #include "SyntheticFeed.h"
 
@@ -42,6 +44,8 @@ void BM_RefreshNoteAfterTick(benchmark::State& bm) {
         f.note.refreshNote();
     }
     bm.counters["rows"] = double(f.note.rowCount());
+    // Row widgets made, shown or spare: the rows near the visible part only.
+    bm.counters["widgets"] = double(f.note.panel()->stack->findChildren<NoteRow*>().size());
 }
 BENCHMARK(BM_RefreshNoteAfterTick)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
