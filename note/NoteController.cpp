@@ -55,6 +55,8 @@ void NoteController::buildNote() {
     connect(p->resizeHandle, &ResizeHandle::resizeFinished, this,
             [this](double height) { m_settings.setNoteH(height); });
     connect(p, &NotePanel::resized, this, &NoteController::relayout);
+    connect(p->scroll->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            &NoteController::syncViews);
     connect(p, &NotePanel::movedByUser, &m_placeWriter, qOverload<>(&QTimer::start));
     connect(p, &NotePanel::menuRequested, this, &NoteController::menuRequested);
     applyPin();
@@ -127,29 +129,129 @@ void NoteController::setMenuButtonVisible(bool visible) {
         m_panel->setMenuButtonVisible(visible);
 }
 
+namespace {
+
+// Rows this far above and below the visible part of the list keep their widgets, so a scroll
+// step rarely has to make one.
+constexpr double kViewMargin = 80;
+
+} // namespace
+
 void NoteController::relayout() {
     if (!m_panel)
         return;
-    QList<double> heights, gaps;
-    for (const NoteRow* row : std::as_const(m_rows)) {
-        heights.append(row->rowH());
-        gaps.append(row->rowGap());
+    m_rowHeights.resize(m_slots.size());
+    QList<double> gaps(m_slots.size());
+    for (qsizetype i = 0; i < m_slots.size(); ++i) {
+        m_rowHeights[i] = m_slots[i].data.rowH;
+        gaps[i] = m_slots[i].data.rowGap;
     }
     // The list area's own size: the viewport's is only updated once the panel is on screen.
-    const Stacked stacked = stackRows(heights, gaps, m_panel->scroll->maximumViewportSize().height());
-    for (qsizetype i = 0; i < m_rows.size(); ++i) {
-        m_rows[i]->targetY = m_rows[i]->stackY = stacked.tops[i];
-        m_rows[i]->setGeometry(0, int(stacked.tops[i]), int(NOTE_LIST_W), int(std::ceil(heights[i])));
+    Stacked stacked =
+        stackRows(m_rowHeights, gaps, m_panel->scroll->maximumViewportSize().height());
+    m_tops = std::move(stacked.tops);
+    for (qsizetype i = 0; i < m_slots.size(); ++i) {
+        Slot& slot = m_slots[i];
+        slot.stackY = m_tops[i];
+        if (slot.view)
+            slot.view->setGeometry(0, int(slot.stackY), int(NOTE_LIST_W),
+                                   int(std::ceil(slot.data.rowH)));
     }
     m_panel->stack->resize(int(NOTE_LIST_W), int(std::ceil(stacked.height)));
+    syncViews();
+}
+
+bool NoteController::pinned(const NoteRow* view) const {
+    return view && (view == m_editingRow || view == m_draggingRow);
+}
+
+void NoteController::syncViews() {
+    if (!m_panel)
+        return;
+    const double offset = m_panel->scroll->verticalScrollBar()->value();
+    const double visible = m_panel->scroll->maximumViewportSize().height();
+    const RowRange range = visibleRows(m_tops, m_rowHeights, offset, visible, kViewMargin);
+    const double bandTop = offset - kViewMargin, bandBottom = offset + visible + kViewMargin;
+    // During a drag the rows glide towards their targets: one still passing through the band
+    // keeps its widget until it has left it.
+    const bool gliding = m_draggingRow;
+    QList<qsizetype> wanted;
+    for (qsizetype i = 0; i < m_slots.size(); ++i) {
+        Slot& slot = m_slots[i];
+        const bool want = (i >= range.first && i < range.last) || pinned(slot.view) ||
+                          (gliding && meetsBand(slot.stackY, slot.data.rowH, bandTop, bandBottom));
+        if (slot.view && !want)
+            releaseView(slot);
+        else if (!slot.view && want)
+            wanted.append(i);
+    }
+    // Released first, so the widgets just freed are the ones reused.
+    for (qsizetype i : std::as_const(wanted)) {
+        NoteRow* view = bindView(m_slots[i]);
+        view->setGeometry(0, int(std::lround(m_slots[i].stackY)), int(NOTE_LIST_W),
+                          int(std::ceil(m_slots[i].data.rowH)));
+        view->show();
+    }
+    if (NoteRow* dragged = m_draggingRow; dragged && !wanted.isEmpty())
+        dragged->raise(); // still drawn over the rows it passes, new ones included
+}
+
+NoteRow* NoteController::bindView(Slot& slot) {
+    NoteRow* view = nullptr;
+    if (!m_spare.isEmpty()) {
+        view = m_spare.takeLast();
+        if (!(view->data() == slot.data))
+            view->setData(slot.data);
+    } else {
+        view = new NoteRow(slot.data, m_panel->stack);
+        connect(view, &NoteRow::collapseClicked, this, &NoteController::toggleCollapse);
+        connect(view, &NoteRow::toggleClicked, this, &NoteController::noteToggle);
+        connect(view, &NoteRow::editClicked, this, &NoteController::beginEdit);
+        connect(view, &NoteRow::dragStarted, this, &NoteController::beginRowDrag);
+        connect(view, &NoteRow::dragMoved, this, &NoteController::rowDragMoved);
+        connect(view, &NoteRow::dragEnded, this, &NoteController::endRowDrag);
+    }
+    slot.view = view;
+    return view;
+}
+
+void NoteController::releaseView(Slot& slot) {
+    NoteRow* view = slot.view;
+    slot.view = nullptr;
+    if (!view)
+        return;
+    if (view == m_editingRow)
+        teardownEdit(view);
+    // Hidden, not deleted: the click that led here may still be on its way out of it.
+    view->hide();
+    m_spare.append(view);
+}
+
+qsizetype NoteController::slotOf(const NoteRow* view) const {
+    if (!view)
+        return -1;
+    for (qsizetype i = 0; i < m_slots.size(); ++i) {
+        if (m_slots[i].view == view)
+            return i;
+    }
+    return -1;
+}
+
+QList<NoteRow*> NoteController::views() const {
+    QList<NoteRow*> out;
+    for (const Slot& slot : m_slots) {
+        if (slot.view)
+            out.append(slot.view);
+    }
+    return out;
 }
 
 double NoteController::textHeight(const QString& text) {
-    auto known = m_heights.constFind(text);
-    if (known != m_heights.constEnd())
+    auto known = m_textHeights.constFind(text);
+    if (known != m_textHeights.constEnd())
         return *known;
     const double h = noteTextHeight(text, NOTE_TEXT_W);
-    m_heights.insert(text, h);
+    m_textHeights.insert(text, h);
     return h;
 }
 
@@ -157,13 +259,29 @@ void NoteController::refreshNote() {
     if (!m_panel)
         return;
     stopDragTimer();
+    if (NoteRow* dragged = m_draggingRow) {
+        // The drag is abandoned: its release commits nothing.
+        dragged->setDragging(false);
+        dragged->setDragPad(0);
+    }
     m_draggingRow = nullptr;
     m_pendingRefresh = false;
     NoteContent content = buildNoteContent(m_state, [this](const QString& text) { return textHeight(text); });
-    if (m_shown && content == *m_shown)
-        return; // nothing visible changed: rows, hover and scroll position stay as they are
+    bool sameRows = content.rows.size() == m_slots.size();
+    for (qsizetype i = 0; sameRows && i < m_slots.size(); ++i)
+        sameRows = content.rows[i] == m_slots[i].data;
+    const bool sameTitle =
+        m_shown && content.title == m_shown->title && content.updated == m_shown->updated;
+    if (sameTitle && sameRows) {
+        // Nothing visible changed: rows, hover and scroll position stay as they are. The rows
+        // take the equal texts of the new feed, so the old feed's strings are freed rather than
+        // kept alive, one here and one there, by the rows.
+        for (qsizetype i = 0; i < m_slots.size(); ++i)
+            m_slots[i].data = std::move(content.rows[i]);
+        return;
+    }
 
-    if (!m_shown || content.title != m_shown->title || content.updated != m_shown->updated) {
+    if (!sameTitle) {
         StyledText title;
         title.font = noteFont(NOTE_FONT_TITLE, QFont::Bold);
         title.append(content.title, title.font, C_VL_TXT);
@@ -171,39 +289,40 @@ void NoteController::refreshNote() {
             title.append(QStringLiteral("\u3000") + *content.updated, noteFont(10), C_VL_TXT_DIM);
         m_panel->title->setText(title);
     }
-    if (!m_shown || content.rows != m_shown->rows) {
-        // Row views are reused: one whose data is unchanged is left as it is, so a tick in a
-        // long list redraws one row. Views no longer needed go once the click that may have
-        // led here has returned.
-        QHash<QString, double> kept;
+    if (!m_shown || !sameRows) {
+        // Rows keep their widgets: one whose data is unchanged is left as it is, so a tick in
+        // a long list redraws one row. Rows that are gone give their widgets back for reuse.
+        while (m_slots.size() > content.rows.size()) {
+            releaseView(m_slots.last());
+            m_slots.removeLast();
+        }
+        m_slots.reserve(content.rows.size());
         for (qsizetype i = 0; i < content.rows.size(); ++i) {
-            const NoteRowData& data = content.rows[i];
-            if (i < m_rows.size()) {
-                if (!(m_rows[i]->data() == data))
-                    m_rows[i]->setData(data);
-            } else {
-                auto* row = new NoteRow(data, m_panel->stack);
-                connect(row, &NoteRow::collapseClicked, this, &NoteController::toggleCollapse);
-                connect(row, &NoteRow::toggleClicked, this, &NoteController::noteToggle);
-                connect(row, &NoteRow::editClicked, this, &NoteController::beginEdit);
-            connect(row, &NoteRow::dragStarted, this, &NoteController::beginRowDrag);
-            connect(row, &NoteRow::dragMoved, this, &NoteController::rowDragMoved);
-            connect(row, &NoteRow::dragEnded, this, &NoteController::endRowDrag);
-                row->show();
-                m_rows.append(row);
+            NoteRowData& data = content.rows[i];
+            if (i == m_slots.size()) {
+                m_slots.append(Slot{std::move(data), 0, nullptr});
+                continue;
             }
-            if (!data.isHeader)
-                kept.insert(data.label, m_heights.value(data.label));
+            Slot& slot = m_slots[i];
+            const bool changed = !(slot.data == data);
+            slot.data = std::move(data);
+            if (changed && slot.view)
+                slot.view->setData(slot.data);
         }
-        while (m_rows.size() > content.rows.size()) {
-            NoteRow* row = m_rows.takeLast();
-            row->hide();
-            row->deleteLater();
+        // Heights of texts no longer shown go once they outnumber the rows, not on every
+        // change: a tick in a long list should not copy every height.
+        if (m_textHeights.size() > 2 * m_slots.size() + 64) {
+            QHash<QString, double> kept;
+            for (const Slot& slot : std::as_const(m_slots)) {
+                if (!slot.data.isHeader)
+                    kept.insert(slot.data.label, m_textHeights.value(slot.data.label));
+            }
+            m_textHeights = std::move(kept);
         }
-        m_heights = std::move(kept);
         relayout();
         ++m_rebuilds;
     }
+    content.rows = {}; // the rows live in m_slots; clear() would keep the list's capacity
     m_shown = std::move(content);
 }
 
@@ -223,10 +342,17 @@ void NoteController::toggleCollapse(const QString& label) {
     m_actions.toggleCollapse(label);
 }
 
-NoteRow* NoteController::rowFor(const QString& itemId) const {
-    for (NoteRow* row : m_rows) {
-        if (!row->isHeader() && row->itemId() == itemId)
-            return row;
+NoteRow* NoteController::rowFor(const QString& itemId) {
+    for (Slot& slot : m_slots) {
+        if (!slot.data.isHeader && slot.data.itemId == itemId) {
+            if (!slot.view) {
+                NoteRow* view = bindView(slot);
+                view->setGeometry(0, int(std::lround(slot.stackY)), int(NOTE_LIST_W),
+                                  int(std::ceil(slot.data.rowH)));
+                view->show();
+            }
+            return slot.view;
+        }
     }
     return nullptr;
 }
@@ -239,12 +365,13 @@ void NoteController::beginEdit(NoteRow* row) {
         return;
     }
     const QString id = row->itemId();
-    QPointer<NoteRow> target(row);
-    if (m_editingRow)
+    NoteRow* target = row;
+    if (m_editingRow) {
         cancelEdit(); // its text is dropped, not committed
-    // Cancelling rebuilds the panel when something changed meanwhile: find the row again.
-    if (!target)
+        // Cancelling rebuilds the panel when something changed meanwhile, and widgets pass
+        // from row to row: find the row again.
         target = rowFor(id);
+    }
     if (!target)
         return;
     m_editingRow = target;
@@ -283,6 +410,7 @@ void NoteController::cancelEdit() {
         return;
     teardownEdit(m_editingRow);
     refreshNote();
+    syncViews(); // the row edited may have been scrolled away
 }
 
 void NoteController::commitEdit() {
@@ -295,6 +423,7 @@ void NoteController::commitEdit() {
     teardownEdit(row);
     if (!m_actions.edit(id, oldText, text))
         refreshNote();
+    syncViews(); // the row edited may have been scrolled away
 }
 
 void NoteController::submitTask() {

@@ -61,7 +61,16 @@ public:
     void setMenuButtonVisible(bool visible);
 
     NotePanel* panel() const;
-    const QList<NoteRow*>& rows() const { return m_rows; }
+    // The rows shown, in display order, as plain data. Only the rows near the visible part of
+    // the list have a widget (`rowView`), and the one edited or dragged keeps its own.
+    qsizetype rowCount() const { return m_slots.size(); }
+    const NoteRowData& rowData(qsizetype i) const { return m_slots[i].data; }
+    // Where the row's top is now (during a drag: as it glides) and where it settles.
+    double rowTop(qsizetype i) const { return m_slots[i].stackY; }
+    double rowTarget(qsizetype i) const { return m_tops.value(i); }
+    NoteRow* rowView(qsizetype i) const { return m_slots[i].view; }
+    // The widgets showing rows, in display order.
+    QList<NoteRow*> views() const;
     NoteRow* editingRow() const;
     bool notePinned() const { return m_notePinned; }
     // How often the rows were rebuilt: a refresh that changes nothing visible costs nothing.
@@ -72,17 +81,38 @@ signals:
     void menuRequested(const QPoint& globalPos);
 
 private:
+    // One display row: what it shows, its top as it glides during a drag, and its widget
+    // while it has one.
+    struct Slot {
+        NoteRowData data;
+        double stackY = 0;
+        NoteRow* view = nullptr;
+    };
+
     void teardownEdit(NoteRow* row);
     void placePanel();
     void rememberPlace();
-    NoteRow* rowFor(const QString& itemId) const;
+    NoteRow* rowFor(const QString& itemId);
+    qsizetype slotOf(const NoteRow* view) const;
     double textHeight(const QString& text);
+    // Gives widgets to the rows that meet the visible part of the list (and to the edited and
+    // dragged rows) and takes them from the rest, for reuse.
+    void syncViews();
+    NoteRow* bindView(Slot& slot);
+    void releaseView(Slot& slot);
+    bool pinned(const NoteRow* view) const;
 
     ListState& m_state;
     ListActions& m_actions;
     Settings& m_settings;
     QPointer<NotePanel> m_panel;
-    QList<NoteRow*> m_rows;
+    QList<Slot> m_slots;
+    // The settled tops and the heights of the rows, in display order.
+    QList<double> m_tops;
+    QList<double> m_rowHeights;
+    // Widgets that show no row now, hidden, ready for the next row scrolled into view.
+    QList<NoteRow*> m_spare;
+    // The title shown; its rows live in m_slots.
     std::optional<NoteContent> m_shown;
     QPointer<NoteRow> m_editingRow;
     QPointer<NoteRow> m_draggingRow;
@@ -99,5 +129,5 @@ private:
     double m_dragScrollSpeed = 0;
     QTimer m_dragTimer;
     // Task text heights of the rows shown, so a rebuild measures only new texts.
-    QHash<QString, double> m_heights;
+    QHash<QString, double> m_textHeights;
 };

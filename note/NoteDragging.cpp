@@ -12,11 +12,12 @@
 #include <QScrollBar>
 
 void NoteController::beginRowDrag(NoteRow* row, const QPointF& stackPoint) {
-    if (!row || !m_rows.contains(row))
+    const qsizetype k = slotOf(row);
+    if (k < 0)
         return;
     m_draggingRow = row;
-    m_dragGrabDY = stackPoint.y() - row->stackY;
-    m_dragStackY = row->stackY;
+    m_dragGrabDY = stackPoint.y() - m_slots[k].stackY;
+    m_dragStackY = m_slots[k].stackY;
     m_dragLastPoint = stackPoint;
     m_dragScrollSpeed = 0;
     row->raise(); // drawn over the rows it passes
@@ -34,7 +35,7 @@ void NoteController::stopDragTimer() {
 }
 
 void NoteController::rowDragMoved(NoteRow* row, const QPointF& stackPoint) {
-    if (!row || row->isHeader() || !m_rows.contains(row))
+    if (!row || row->isHeader() || slotOf(row) < 0)
         return;
     m_draggingRow = row;
     m_dragLastPoint = stackPoint;
@@ -44,36 +45,38 @@ void NoteController::rowDragMoved(NoteRow* row, const QPointF& stackPoint) {
 
 void NoteController::updateDragLayout() {
     NoteRow* dragged = m_draggingRow;
-    if (!dragged || !m_panel)
+    const qsizetype k = slotOf(dragged);
+    if (k < 0 || !m_panel)
         return;
-    QList<NoteRow*> others = m_rows;
-    others.removeOne(dragged);
     QList<drag::Slot> places;
-    places.reserve(others.size());
-    for (const NoteRow* row : std::as_const(others))
-        places.append({row->rowH(), row->rowGap(), row->isHeader()});
-    const double centre = m_dragStackY + dragged->rowH() * 0.5;
-    QList<NoteRow*> order = others;
-    order.insert(drag::insertionIndex(places, centre), dragged);
-    if (order != m_rows) {
-        m_rows = order;
+    places.reserve(m_slots.size());
+    for (qsizetype i = 0; i < m_slots.size(); ++i) {
+        if (i != k)
+            places.append({m_slots[i].data.rowH, m_slots[i].data.rowGap, m_slots[i].data.isHeader});
+    }
+    const qsizetype index = drag::insertionIndex(places, m_dragStackY + m_slots[k].data.rowH * 0.5);
+    if (index != k) {
+        m_slots.move(k, index);
         // Crossing a header moves the task into that header's section.
-        const qsizetype k = m_rows.indexOf(dragged);
-        if (k > 0) {
+        if (index > 0) {
             QString sec;
-            for (qsizetype i = k - 1; i >= 0; --i) {
-                if (m_rows[i]->isHeader()) {
-                    sec = m_rows[i]->sec();
+            for (qsizetype i = index - 1; i >= 0; --i) {
+                if (m_slots[i].data.isHeader) {
+                    sec = m_slots[i].data.sec;
                     break;
                 }
             }
+            m_slots[index].data.sec = sec;
             dragged->setSec(sec);
         }
     }
+    m_tops.resize(m_slots.size());
+    m_rowHeights.resize(m_slots.size());
     double y = 0;
-    for (NoteRow* row : std::as_const(m_rows)) {
-        row->targetY = y;
-        y += row->rowH() + row->rowGap();
+    for (qsizetype i = 0; i < m_slots.size(); ++i) {
+        m_tops[i] = y;
+        m_rowHeights[i] = m_slots[i].data.rowH;
+        y += m_slots[i].data.rowH + m_slots[i].data.rowGap;
     }
     m_panel->stack->resize(int(NOTE_LIST_W),
                            int(std::ceil(std::max(y, double(m_panel->scroll->maximumViewportSize().height())))));
@@ -111,39 +114,53 @@ void NoteController::dragTick() {
             updateDragLayout();
         }
     }
-    for (NoteRow* row : std::as_const(m_rows)) {
-        if (row == dragged)
+    // Every row glides, as plain data; only those with a widget move on screen.
+    for (qsizetype i = 0; i < m_slots.size(); ++i) {
+        Slot& slot = m_slots[i];
+        if (slot.view == dragged)
             continue;
-        const double y = drag::glide(row->stackY, row->targetY);
-        if (y != row->stackY) {
-            row->stackY = y;
-            row->move(0, int(std::lround(y)));
+        const double y = drag::glide(slot.stackY, m_tops[i]);
+        if (y != slot.stackY) {
+            slot.stackY = y;
+            if (slot.view)
+                slot.view->move(0, int(std::lround(y)));
         }
     }
+    const qsizetype k = slotOf(dragged);
+    if (k >= 0)
+        m_slots[k].stackY = m_dragStackY;
+    syncViews(); // rows scrolled or glided into view get widgets, those gone give theirs back
     const double pad = dragged->dragPad();
-    dragged->stackY = m_dragStackY;
     dragged->setGeometry(0, int(std::lround(m_dragStackY - pad)), int(NOTE_LIST_W),
                          int(std::ceil(dragged->rowH() + 2 * pad)));
 }
 
 void NoteController::endRowDrag(NoteRow* row) {
+    const bool dragging = row && row == m_draggingRow;
     stopDragTimer();
     m_draggingRow = nullptr;
-    if (!row)
+    const qsizetype k = slotOf(row);
+    if (k < 0)
         return;
     row->setDragPad(0);
-    row->stackY = row->targetY;
-    row->setGeometry(0, int(std::lround(row->targetY)), int(NOTE_LIST_W), int(std::ceil(row->rowH())));
-    QList<drag::Entry> entries;
-    for (const NoteRow* r : std::as_const(m_rows)) {
-        if (!r->isHeader() && !r->itemId().isEmpty() && !rules::isPendingId(r->itemId()))
-            entries.append({r->itemId(), r->sec()});
+    if (!dragging) {
+        relayout();
+        return; // a rebuild abandoned this drag already
     }
-    if (entries.isEmpty())
-        return;
-    QList<OrderEntry> order;
-    for (const drag::Entry& e : drag::regroup(entries, m_state.sectionLabels()))
-        order.append({e.id, e.sec});
-    // The override is written and sent through the write path, which rebuilds the panel.
-    m_actions.reorder(order);
+    QList<drag::Entry> entries;
+    for (const Slot& slot : std::as_const(m_slots)) {
+        const NoteRowData& d = slot.data;
+        if (!d.isHeader && !d.itemId.isEmpty() && !rules::isPendingId(d.itemId))
+            entries.append({d.itemId, d.sec});
+    }
+    if (!entries.isEmpty()) {
+        QList<OrderEntry> order;
+        for (const drag::Entry& e : drag::regroup(entries, m_state.sectionLabels()))
+            order.append({e.id, e.sec});
+        // The override is written and sent through the write path, which rebuilds the panel.
+        m_actions.reorder(order);
+    }
+    // Every row settles at once, also when nothing changed and no rebuild followed; the
+    // dropped row may lie outside the visible part now and give its widget back.
+    relayout();
 }

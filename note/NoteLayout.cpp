@@ -40,6 +40,37 @@ Stacked stackRows(const QList<double>& heights, const QList<double>& gaps, doubl
     return out;
 }
 
+RowRange visibleRows(const QList<double>& tops, const QList<double>& heights, double offset,
+                     double viewportHeight, double margin) {
+    const double bandTop = offset - margin;
+    const double bandBottom = offset + viewportHeight + margin;
+    const qsizetype n = std::min(tops.size(), heights.size());
+    // Bottoms ascend with the tops (gaps are never negative): both ends by bisection.
+    qsizetype lo = 0, hi = n;
+    while (lo < hi) {
+        const qsizetype mid = lo + (hi - lo) / 2;
+        if (tops[mid] + heights[mid] <= bandTop)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    RowRange range{lo, lo};
+    hi = n;
+    while (lo < hi) {
+        const qsizetype mid = lo + (hi - lo) / 2;
+        if (tops[mid] < bandBottom)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    range.last = lo;
+    return range;
+}
+
+bool meetsBand(double top, double height, double bandTop, double bandBottom) {
+    return top + height > bandTop && top < bandBottom;
+}
+
 double resizedHeight(double startH, double dy, double maxH) {
     return std::max(std::min(startH + dy, maxH), NOTE_MIN_H);
 }

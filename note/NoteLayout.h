@@ -43,6 +43,20 @@ struct Stacked {
 };
 Stacked stackRows(const QList<double>& heights, const QList<double>& gaps, double viewportHeight);
 
+// The rows of a stack (tops ascending, as stackRows lays them out) that meet the band from
+// `offset` - `margin` to `offset` + `viewportHeight` + `margin` of the document: only these
+// need a widget. Indices from `first` up to, not including, `last`; a row that only touches
+// the band's edge does not meet it.
+struct RowRange {
+    qsizetype first = 0;
+    qsizetype last = 0;
+    bool operator==(const RowRange&) const = default;
+};
+RowRange visibleRows(const QList<double>& tops, const QList<double>& heights, double offset,
+                     double viewportHeight, double margin);
+// Whether a row from `top`, `height` high, meets the band from `bandTop` to `bandBottom`.
+bool meetsBand(double top, double height, double bandTop, double bandBottom);
+
 // The panel height while its bottom edge is dragged `dy` points down (negative: up) from a
 // height of `startH`: at most `maxH` (the screen's visible height), at least NOTE_MIN_H, which
 // wins when the screen is lower.

@@ -118,6 +118,12 @@ void NoteRow::leaveEvent(QEvent*) {
     update();
 }
 
+void NoteRow::hideEvent(QHideEvent*) {
+    // Put aside for another row: the pointer is no longer over this one.
+    m_hovered = false;
+    showEditButton(false);
+}
+
 void NoteRow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);

@@ -11,7 +11,7 @@ class NoteButton;
 // One row of the note panel: a section header (title, count line, chevron) or a task card
 // (round checkbox, text, pencil on hover, drag grip). It draws what it is given and reports
 // clicks as signals; whoever listens decides what changes. When the listener is gone, clicks
-// simply go nowhere.
+// simply go nowhere. A row widget shows one display row after another as the list scrolls.
 class NoteRow : public QWidget {
     Q_OBJECT
 
@@ -31,10 +31,6 @@ public:
     bool hovered() const { return m_hovered; }
     bool isDragging() const { return m_dragging; }
     void setDragging(bool dragging);
-    // Where the row should settle during a drag, and its top as it glides there (fractional:
-    // the widget itself sits on whole pixels).
-    double targetY = 0;
-    double stackY = 0;
     // A drag across a header moves the task into that header's section.
     void setSec(const QString& sec) { m_data.sec = sec; }
     double dragPad() const { return m_dragPad; }
@@ -60,6 +56,7 @@ protected:
     void resizeEvent(QResizeEvent*) override;
     void enterEvent(QEnterEvent*) override;
     void leaveEvent(QEvent*) override;
+    void hideEvent(QHideEvent*) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;

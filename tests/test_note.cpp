@@ -66,6 +66,7 @@ private slots:
     void doneTextIsStruckThrough();
     void clickRules();
     void unchangedRefreshKeepsRowsAndScroll();
+    void longListHasWidgetsOnlyWhereShown();
     void pinTwiceRestores();
     void gripResizesFromTheTop();
     void placeRememberedWhenOnAScreen_data();
@@ -126,9 +127,8 @@ void TestNote::viewsPlacedForHeight() {
     QCOMPARE(QRectF(panel->closeButton->geometry()), flip.rect(f.close));
     QCOMPARE(QRectF(panel->resizeHandle->geometry()), flip.rect(f.resizeHandle));
     // The rows stack from the top, 238 wide; the document is never shorter than the list area.
-    const QList<NoteRow*> rows = note().rows();
-    QCOMPARE(rows[0]->geometry(), QRect(0, 0, 238, 56));
-    QCOMPARE(rows[1]->y(), 63);
+    QCOMPARE(note().rowView(0)->geometry(), QRect(0, 0, 238, 56));
+    QCOMPARE(note().rowView(1)->y(), 63);
     QVERIFY(panel->stack->height() >= panel->scroll->viewport()->height());
 }
 
@@ -213,9 +213,9 @@ void TestNote::clickRules() {
     QVERIFY(header);
     QTest::mouseClick(header, Qt::LeftButton, {}, QPoint(100, 20));
     QVERIFY(delegate->listState().collapsedCats.contains(QStringLiteral("🛒 购物")));
-    QTRY_COMPARE(note().rows().size(), 1);
-    QTest::mouseClick(note().rows()[0], Qt::LeftButton, {}, QPoint(100, 20));
-    QTRY_COMPARE(note().rows().size(), 4);
+    QTRY_COMPARE(note().rowCount(), 1);
+    QTest::mouseClick(note().rowView(0), Qt::LeftButton, {}, QPoint(100, 20));
+    QTRY_COMPARE(note().rowCount(), 4);
 
     // A task ticks through the one write path: overlay, message, the menu too.
     QTest::mouseClick(row(QStringLiteral("牛奶")), Qt::LeftButton, {}, QPoint(30, 15));
@@ -253,19 +253,63 @@ void TestNote::unchangedRefreshKeepsRowsAndScroll() {
     for (int i = 0; i < 30; ++i)
         many += QStringLiteral(R"(,{"kind":"item","id":"x%1","text":"任务 %1","cat":"🛒 购物"})").arg(i).toUtf8();
     show(feedJson(many));
-    const QList<NoteRow*> before = note().rows();
     const int built = note().rebuildCount();
     QScrollBar* bar = note().panel()->scroll->verticalScrollBar();
     QVERIFY(bar->maximum() > 0);
     bar->setValue(bar->maximum() / 2);
     const int scrolled = bar->value();
+    const QList<NoteRow*> before = note().views();
     delegate->listState().applyFeed(*decodePayload(feedJson(many)).payload);
     delegate->refreshNote();
-    QCOMPARE(note().rows(), before);
+    QCOMPARE(note().views(), before);
     QCOMPARE(note().rebuildCount(), built);
     QCOMPARE(bar->value(), scrolled);
     delegate->listActions().toggle(QStringLiteral("x3"), false);
     QTRY_COMPARE(note().rebuildCount(), built + 1);
+}
+
+// 2,000 tasks: widgets only for the rows near the visible part, handed on as the list scrolls;
+// what they show, where, and what a click on one does follow the row, not the widget.
+void TestNote::longListHasWidgetsOnlyWhereShown() {
+    QByteArray many;
+    for (int i = 0; i < 2000; ++i)
+        many += QStringLiteral(R"(,{"kind":"item","id":"x%1","text":"任务 %1","cat":"🛒 购物"})").arg(i).toUtf8();
+    show(feedJson(many));
+    NotePanel* panel = note().panel();
+    const auto widgets = [&] { return panel->stack->findChildren<NoteRow*>().size(); };
+    QCOMPARE(note().rowCount(), 2004);
+    QVERIFY2(widgets() <= 20, qPrintable(QString::number(widgets())));
+    QScrollBar* bar = panel->scroll->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    const qsizetype last = note().rowCount() - 1;
+    NoteRow* lastRow = note().rowView(last);
+    QVERIFY(lastRow && lastRow->isVisible());
+    QCOMPARE(lastRow->label(), QStringLiteral("任务 1999"));
+    QCOMPARE(lastRow->y(), int(note().rowTarget(last)));
+    const int shownAt = lastRow->mapTo(panel->scroll->viewport(), QPoint(0, 0)).y();
+    QVERIFY(shownAt > 0 && shownAt + lastRow->height() <= panel->scroll->viewport()->height());
+    QVERIFY2(widgets() <= 20, qPrintable(QString::number(widgets())));
+
+    // A click where a row reached by scrolling is shown ticks that row's task.
+    const qsizetype target = h->rowIndex(QStringLiteral("任务 1993"));
+    const QPoint inViewport(40, int(note().rowTarget(target)) - bar->value() + 15);
+    QVERIFY(inViewport.y() > 0 && inViewport.y() < panel->scroll->viewport()->height());
+    QTest::mouseClick(panel->windowHandle(), Qt::LeftButton, {},
+                      panel->scroll->viewport()->mapTo(panel, inViewport));
+    QTRY_COMPARE(h->posted(QStringLiteral("done")).size(), 1);
+    QCOMPARE(h->posted(QStringLiteral("done"))[0].value("id").toString(), QStringLiteral("x1993"));
+
+    // The row being edited keeps its widget and editor while the list scrolls far away.
+    note().beginEdit(row(QStringLiteral("任务 1997")));
+    bar->setValue(0);
+    QVERIFY(note().editingRow() && note().editingRow()->editField());
+    QCOMPARE(note().editingRow()->label(), QStringLiteral("任务 1997"));
+    QCOMPARE(note().rowView(0)->label(), QStringLiteral("购物"));
+    QTest::keyClick(note().editingRow()->editField(), Qt::Key_Escape);
+    QVERIFY(!note().editingRow());
+    bar->setValue(0); // the focus leaving the editor may have scrolled back to it
+    QVERIFY(!note().rowView(h->rowIndex(QStringLiteral("任务 1997"))));
+    QVERIFY2(widgets() <= 21, qPrintable(QString::number(widgets())));
 }
 
 void TestNote::pinTwiceRestores() {

@@ -39,6 +39,7 @@ private slots:
     void pressAndReleaseSendsTheUnchangedOrder();
     void dragLiftsAndScrollsAtTheEdge();
     void refreshWaitsForTheGesture();
+    void rebuildAbandonsTheDrag();
 
 private:
     NoteRow* row(const QString& label) const { return h->row(label); }
@@ -51,8 +52,8 @@ private:
     }
     QStringList shownOrder() const {
         QStringList out;
-        for (const NoteRow* r : delegate->note().rows())
-            out << r->label();
+        for (qsizetype i = 0; i < delegate->note().rowCount(); ++i)
+            out << delegate->note().rowData(i).label;
         return out;
     }
 
@@ -168,7 +169,7 @@ void TestNoteGestures::identicalAddsStaySeparate() {
 void TestNoteGestures::dragAcrossAHeader() {
     NoteController& note = delegate->note();
     NoteRow* b1 = row("第三");
-    note.beginRowDrag(b1, QPointF(230, b1->stackY + 20));
+    note.beginRowDrag(b1, QPointF(230, note.rowTop(h->rowIndex("第三")) + 20));
     QVERIFY(note.dragTimerRunning());
     // Grabbed 20 below its top, its centre is at the pointer: just above a2's middle at 129.
     note.rowDragMoved(b1, QPointF(230, 120));
@@ -176,7 +177,9 @@ void TestNoteGestures::dragAcrossAHeader() {
     QCOMPARE(b1->sec(), QStringLiteral("A"));
     for (int tick = 0; tick < 30; ++tick)
         note.dragTick();
-    QCOMPARE(row("第二")->stackY, row("第二")->targetY); // the others glided into place
+    const qsizetype a2 = h->rowIndex("第二");
+    QCOMPARE(note.rowTop(a2), note.rowTarget(a2)); // the others glided into place
+    QCOMPARE(row("第二")->y(), int(note.rowTarget(a2)));
     note.endRowDrag(b1);
     QVERIFY(!note.dragTimerRunning() && !note.draggingRow());
     const QList<OrderEntry> expected{{"a1", "A"}, {"b1", "A"}, {"a2", "A"}};
@@ -216,7 +219,7 @@ void TestNoteGestures::dragLiftsAndScrollsAtTheEdge() {
     delegate->refreshNote();
     NoteController& note = delegate->note();
     NoteRow* t0 = row("任务 0");
-    note.beginRowDrag(t0, QPointF(230, t0->stackY + 10));
+    note.beginRowDrag(t0, QPointF(230, note.rowTop(1) + 10));
     for (int tick = 0; tick < 4; ++tick)
         note.dragTick();
     QVERIFY(t0->dragPad() < 12);
@@ -243,6 +246,20 @@ void TestNoteGestures::refreshWaitsForTheGesture() {
     QVERIFY(!row("第二")->data().isDone);
     QTest::keyClick(edited->editField(), Qt::Key_Escape);
     QTRY_VERIFY(row("第二")->data().isDone);
+}
+
+// A rebuild during a drag (a list switch, say) abandons it: its release records and sends
+// nothing.
+void TestNoteGestures::rebuildAbandonsTheDrag() {
+    NoteRow* a2 = row("第二");
+    QTest::mousePress(a2, Qt::LeftButton, {}, QPoint(a2->width() - 10, 15));
+    QCOMPARE(delegate->note().draggingRow(), a2);
+    delegate->refreshNote();
+    QVERIFY(!delegate->note().draggingRow() && !a2->isDragging());
+    QTest::mouseRelease(a2, Qt::LeftButton, {}, QPoint(a2->width() - 10, 15));
+    QVERIFY(delegate->listState().orderOverride.isEmpty());
+    flushPosts();
+    QVERIFY(sent("reorder").isEmpty());
 }
 
 QTEST_MAIN(TestNoteGestures)

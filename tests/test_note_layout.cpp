@@ -27,6 +27,8 @@ private slots:
     void framesForAnyHeight_data();
     void framesForAnyHeight();
     void stacking();
+    void visibleRows_data();
+    void visibleRows();
     void resizeClamp_data();
     void resizeClamp();
     void notePos_data();
@@ -76,6 +78,49 @@ void TestNoteLayout::stacking() {
     const Stacked two = stackRows({56, 34}, {7, 6}, 50);
     QCOMPARE(two.tops, (QList<double>{0, 63}));
     QCOMPARE(two.height, 103.0); // the last gap counts too
+}
+
+// Rows 56 (gap 7), 40, 40, 80, 40 high (gaps 6): tops 0, 63, 109, 155, 241, bottoms 56, 103,
+// 149, 235, 281.
+void TestNoteLayout::visibleRows_data() {
+    QTest::addColumn<QList<double>>("heights");
+    QTest::addColumn<double>("offset");
+    QTest::addColumn<double>("viewport");
+    QTest::addColumn<double>("margin");
+    QTest::addColumn<qsizetype>("first");
+    QTest::addColumn<qsizetype>("last");
+    const QList<double> rows{56, 40, 40, 80, 40};
+    QTest::newRow("no rows") << QList<double>{} << 0.0 << 300.0 << 0.0 << qsizetype(0) << qsizetype(0);
+    QTest::newRow("all fit") << rows << 0.0 << 300.0 << 0.0 << qsizetype(0) << qsizetype(5);
+    QTest::newRow("partial rows at both edges") << rows << 100.0 << 60.0 << 0.0 << qsizetype(1) << qsizetype(4);
+    QTest::newRow("edges only touched: not shown") << rows << 103.0 << 52.0 << 0.0 << qsizetype(2) << qsizetype(3);
+    QTest::newRow("in the gap between two rows") << rows << 104.0 << 4.0 << 0.0 << qsizetype(2) << qsizetype(2);
+    QTest::newRow("margin reaches a row each way") << rows << 110.0 << 40.0 << 8.0 << qsizetype(1) << qsizetype(4);
+    QTest::newRow("inside one tall row") << rows << 170.0 << 20.0 << 0.0 << qsizetype(3) << qsizetype(4);
+    QTest::newRow("viewport above everything") << rows << -200.0 << 100.0 << 0.0 << qsizetype(0) << qsizetype(0);
+    QTest::newRow("viewport below everything") << rows << 400.0 << 100.0 << 0.0 << qsizetype(5) << qsizetype(5);
+    QTest::newRow("margin reaches up from below") << rows << 300.0 << 100.0 << 20.0 << qsizetype(4) << qsizetype(5);
+}
+
+void TestNoteLayout::visibleRows() {
+    QFETCH(QList<double>, heights);
+    QFETCH(double, offset);
+    QFETCH(double, viewport);
+    QFETCH(double, margin);
+    QFETCH(qsizetype, first);
+    QFETCH(qsizetype, last);
+    QList<double> gaps(heights.size(), 6);
+    if (!gaps.isEmpty())
+        gaps[0] = 7;
+    const Stacked stacked = stackRows(heights, gaps, 0);
+    const RowRange range = ::visibleRows(stacked.tops, heights, offset, viewport, margin);
+    QCOMPARE(range.first, first);
+    QCOMPARE(range.last, last);
+    // The bisection agrees with asking every row.
+    for (qsizetype i = 0; i < heights.size(); ++i) {
+        QCOMPARE(meetsBand(stacked.tops[i], heights[i], offset - margin, offset + viewport + margin),
+                 i >= first && i < last);
+    }
 }
 
 void TestNoteLayout::resizeClamp_data() {

@@ -35,12 +35,18 @@ QMenu* AppHarness::menu() {
     return app().statusItem().menu();
 }
 
-NoteRow* AppHarness::row(const QString& label) {
-    for (NoteRow* r : app().note().rows()) {
-        if (r->label() == label)
-            return r;
+qsizetype AppHarness::rowIndex(const QString& label) {
+    const NoteController& note = app().note();
+    for (qsizetype i = 0; i < note.rowCount(); ++i) {
+        if (note.rowData(i).label == label)
+            return i;
     }
-    return nullptr;
+    return -1;
+}
+
+NoteRow* AppHarness::row(const QString& label) {
+    const qsizetype i = rowIndex(label);
+    return i < 0 ? nullptr : app().note().rowView(i);
 }
 
 QList<QJsonObject> AppHarness::posted(const QString& action) const {

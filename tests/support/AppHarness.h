@@ -28,7 +28,8 @@ public:
     void reset() { m_app.reset(); }
     // The tray menu once the rebuilds asked for so far have run.
     QMenu* menu();
-    // The panel's row showing `label`, if any.
+    // The panel's row showing `label`, if any: its index, and its widget when it has one.
+    qsizetype rowIndex(const QString& label);
     NoteRow* row(const QString& label);
     // The inbox messages received so far with this action.
     QList<QJsonObject> posted(const QString& action) const;
