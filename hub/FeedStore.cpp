@@ -159,9 +159,8 @@ void FeedStore::applyDue() {
         applyOne(next.seq, next.message);
         applied = true;
     }
-    if (applied) {
+    if (applied)
         scheduleRewrite(Clock::Delay(std::max<qint64>(0, m_nextRewriteMs - now)));
-    }
     // Messages wait in arrival order with the same delay: the first is due first.
     if (m_waiting.isEmpty() || (m_applyAtMs >= 0 && m_applyAtMs <= m_waiting.first().dueMs))
         return;
@@ -187,8 +186,9 @@ const QByteArray& FeedStore::feedText() {
     return m_feedText;
 }
 
+// While a rewrite runs, none is scheduled: its end schedules the next one if needed.
 void FeedStore::scheduleRewrite(Clock::Delay delay) {
-    if (m_rewriteScheduled)
+    if (m_rewriteScheduled || m_writer)
         return;
     m_rewriteScheduled = true;
     m_clock.schedule(delay, this, [this] { rewrite(); });
@@ -204,7 +204,7 @@ struct FeedStore::Written {
 void FeedStore::rewrite() {
     m_rewriteScheduled = false;
     if (m_writer || m_writtenSeq == m_appliedSeq)
-        return; // the rewrite in progress schedules the next one when it ends
+        return;
     if (const qint64 wait = m_nextRewriteMs - nowMs(); wait > 0) {
         scheduleRewrite(Clock::Delay(wait));
         return;

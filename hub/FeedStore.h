@@ -28,14 +28,15 @@ public:
     static inline const QString kJournalFile = QStringLiteral("journal.log");
     static inline const QString kLockFile = QStringLiteral("hub.lock");
     // The feed file is rewritten this long after the previous rewrite ended at the earliest: a
-    // burst of messages costs one rewrite, and writing a large feed never takes most of the
-    // time.
+    // burst of messages costs one rewrite, and however long a large feed takes to write, the
+    // disk gets a pause between rewrites (their syncs compete with the journal's).
     static constexpr Clock::Delay kRewriteEvery{100};
     // After a failed rewrite (a full disk) the next try comes this much later.
     static constexpr Clock::Delay kRetryAfter{2000};
     // Applied entries are cut from the journal once this many have piled up (and at each
-    // start): the journal stays small without being rewritten after every message.
-    static constexpr qsizetype kCompactAfter = 256;
+    // start): the journal stays small without being rewritten often, since each compaction
+    // syncs a file and the folder while answers wait.
+    static constexpr qsizetype kCompactAfter = 4096;
 
     explicit FeedStore(Clock& clock = Clock::system(), QObject* parent = nullptr);
     // Waits for a feed file being written.
