@@ -239,7 +239,7 @@ void FeedStore::rewriteDone(const Written& written) {
         // The messages are safe in the journal; only the published file lags behind.
         report(written.error + QStringLiteral("; trying again shortly"));
     }
-    const Clock::Delay pause = written.ok ? kRewriteEvery : kRetryAfter;
+    const Clock::Delay pause = written.ok ? rewritePause() : kRetryAfter;
     m_nextRewriteMs = nowMs() + pause.count();
     if (m_writtenSeq != m_appliedSeq)
         scheduleRewrite(pause);
@@ -265,6 +265,11 @@ bool FeedStore::persist(QString* error) {
     if (!durable::replaceFile(m_dir + u'/' + kFeedFile, feedText(), error))
         return false;
     m_writtenSeq = m_appliedSeq;
-    m_nextRewriteMs = nowMs() + kRewriteEvery.count();
+    m_nextRewriteMs = nowMs() + rewritePause().count();
     return true;
+}
+
+Clock::Delay FeedStore::rewritePause() const {
+    const qsizetype rows = m_feed.mine_rows.size() + m_feed.hers_rows.size();
+    return std::max(kRewriteEvery, Clock::Delay(rows / kRowsPerPauseMs));
 }

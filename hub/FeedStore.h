@@ -27,10 +27,13 @@ public:
     static inline const QString kFeedFile = QStringLiteral("data.json");
     static inline const QString kJournalFile = QStringLiteral("journal.log");
     static inline const QString kLockFile = QStringLiteral("hub.lock");
-    // The feed file is rewritten this long after the previous rewrite ended at the earliest: a
-    // burst of messages costs one rewrite, and however long a large feed takes to write, the
-    // disk gets a pause between rewrites (their syncs compete with the journal's).
+    // The feed file is rewritten this long after the previous rewrite ended at the earliest,
+    // and one millisecond longer for every 100 tasks beyond 10,000: a burst of messages costs
+    // one rewrite, and a large feed, whose rewrite takes longer (serializing it, the first
+    // change copying the row list the writer shares, the sync competing with the journal's),
+    // is rewritten less often, so rewrites take about the same share of the time at any size.
     static constexpr Clock::Delay kRewriteEvery{100};
+    static constexpr qsizetype kRowsPerPauseMs = 100;
     // After a failed rewrite (a full disk) the next try comes this much later.
     static constexpr Clock::Delay kRetryAfter{2000};
     // Applied entries are cut from the journal once this many have piled up (and at each
@@ -107,6 +110,7 @@ private:
     void rewrite();
     void rewriteDone(const Written& written);
     void compactIfDue();
+    Clock::Delay rewritePause() const;
     bool persist(QString* error);
     qint64 nowMs() const { return m_clock.msecsSinceEpoch(); }
 
