@@ -3,7 +3,7 @@
 // Every post the hub acknowledged must be in the feed exactly once; one it never answered may
 // be there once or not at all. Prints throughput and answer times (p50, p99, max).
 //
-//   velloa-bench-hub [--seconds 60] [--rate 1000] [--connections 8]
+//   velloa-bench-hub-load [--seconds 60] [--rate 1000] [--connections 8]
 #include "Payload.h"
 #include "hub_process.h"
 
@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -54,6 +55,25 @@ int takeAnswer(QByteArray& buffer) {
     return status;
 }
 
+// User and system CPU time the process has used, in seconds (other load on the machine
+// distorts it much less than wall-clock time).
+double cpuSeconds(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // Fields after the command name, which is in parentheses and may hold spaces.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return (fields.value(11).toDouble() + fields.value(12).toDouble()) /
+           double(::sysconf(_SC_CLK_TCK));
+}
+
+// The 1-minute load average: the figures are only comparable with the load they ran under.
+QByteArray loadAverage() {
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(0) : "?";
+}
+
 double percentile(QList<qint64> ns, double p) {
     if (ns.isEmpty())
         return 0;
@@ -81,8 +101,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "hub did not start: %s\n", hub->output().constData());
         return 1;
     }
-    std::printf("velloa-hub load: %d posts/s from %d connections for %d s (127.0.0.1:%u)\n", rate,
-                connections, seconds, unsigned(hub->port()));
+    std::printf("velloa-hub load: %d posts/s from %d connections for %d s (127.0.0.1:%u), "
+                "load average %s\n",
+                rate, connections, seconds, unsigned(hub->port()), loadAverage().constData());
 
     QList<Connection*> conns;
     QSet<QString> acked, unanswered;
@@ -134,6 +155,7 @@ int main(int argc, char** argv) {
     app.exec();
     // Killed with posts still on the way, as a crash would.
     const qint64 elapsedMs = clock.elapsed();
+    const double hubCpu = cpuSeconds(hub->process().processId());
     hub->crash();
     pace.stop();
     qDeleteAll(conns);
@@ -143,6 +165,9 @@ int main(int argc, char** argv) {
                 qlonglong(unanswered.size()));
     std::printf("answer time ms: p50 %.2f  p99 %.2f  max %.2f\n", percentile(latencies, 0.5),
                 percentile(latencies, 0.99), percentile(latencies, 1.0));
+    std::printf("hub CPU %.1f s in all, %.0f us per acknowledged post; load average now %s\n",
+                hubCpu, hubCpu * 1e6 / double(std::max<qsizetype>(1, acked.size())),
+                loadAverage().constData());
 
     QElapsedTimer restart;
     restart.start();

@@ -24,6 +24,11 @@ void printReport(const QString& line) {
 FeedStore::FeedStore(Clock& clock, QObject* parent)
     : QObject(parent), newId(randomId), report(printReport), m_clock(clock) {}
 
+FeedStore::~FeedStore() {
+    if (m_writer)
+        m_writer->wait();
+}
+
 bool FeedStore::open(const QString& dir, QString* error) {
     m_dir = QDir(dir).absolutePath();
     if (!QFileInfo(m_dir).isDir()) {
@@ -104,17 +109,46 @@ bool FeedStore::replayJournal(QString* error) {
     return m_journal.dropThrough(m_writtenSeq, error);
 }
 
-std::optional<qint64> FeedStore::accept(const inbox::Message& message, QString* error) {
+std::optional<qint64> FeedStore::submit(const inbox::Message& message, QString* error,
+                                        QObject* context, Done done) {
     // Written from the checked message, so the body is parsed once; the compact form escapes
     // every line break inside strings, which keeps each entry on one line.
-    const auto seq = m_journal.append(inbox::serialize(inbox::toJson(message)), error);
+    const auto seq = m_journal.add(inbox::serialize(inbox::toJson(message)), error);
     if (!seq) {
         report(*error);
         return std::nullopt;
     }
-    m_waiting.append({*seq, message, nowMs() + qint64(m_delay.count())});
-    applyDue();
+    m_group.append({*seq, message, context, context != nullptr, std::move(done)});
+    // Queued behind what the event loop is handling now: every message read in this turn
+    // (and, while a sync runs, every one that arrives meanwhile) joins the group.
+    if (!m_commitQueued) {
+        m_commitQueued = true;
+        QMetaObject::invokeMethod(this, &FeedStore::commit, Qt::QueuedConnection);
+    }
     return seq;
+}
+
+void FeedStore::commit() {
+    m_commitQueued = false;
+    if (m_group.isEmpty())
+        return;
+    const QList<Submitted> group = std::exchange(m_group, {});
+    QString error;
+    if (m_journal.commit(&error)) {
+        const qint64 due = nowMs() + qint64(m_delay.count());
+        for (const Submitted& message : group)
+            m_waiting.append({message.seq, message.message, due});
+        applyDue();
+        if (m_compactDue)
+            compactIfDue();
+    } else {
+        report(error);
+    }
+    // Told after the feed in memory has them: a GET after the answer sees the change.
+    for (const Submitted& message : group) {
+        if (message.done && (!message.hasContext || message.context))
+            message.done(error);
+    }
 }
 
 void FeedStore::applyDue() {
@@ -125,10 +159,8 @@ void FeedStore::applyDue() {
         applyOne(next.seq, next.message);
         applied = true;
     }
-    if (applied) {
-        const qint64 wait = m_lastRewriteMs + kRewriteEvery.count() - now;
-        scheduleRewrite(Clock::Delay(std::clamp<qint64>(wait, 0, kRewriteEvery.count())));
-    }
+    if (applied)
+        scheduleRewrite(Clock::Delay(std::max<qint64>(0, m_nextRewriteMs - now)));
     // Messages wait in arrival order with the same delay: the first is due first.
     if (m_waiting.isEmpty() || (m_applyAtMs >= 0 && m_applyAtMs <= m_waiting.first().dueMs))
         return;
@@ -154,37 +186,90 @@ const QByteArray& FeedStore::feedText() {
     return m_feedText;
 }
 
+// While a rewrite runs, none is scheduled: its end schedules the next one if needed.
 void FeedStore::scheduleRewrite(Clock::Delay delay) {
-    if (m_rewriteScheduled)
+    if (m_rewriteScheduled || m_writer)
         return;
     m_rewriteScheduled = true;
     m_clock.schedule(delay, this, [this] { rewrite(); });
 }
 
+struct FeedStore::Written {
+    qint64 seq = 0;
+    QByteArray text; // serialized by the writer unless the feed text was already up to date
+    bool ok = false;
+    QString error;
+};
+
 void FeedStore::rewrite() {
     m_rewriteScheduled = false;
-    if (m_writtenSeq == m_appliedSeq)
+    if (m_writer || m_writtenSeq == m_appliedSeq)
         return;
-    QString error;
-    if (persist(&error))
+    if (const qint64 wait = m_nextRewriteMs - nowMs(); wait > 0) {
+        scheduleRewrite(Clock::Delay(wait));
         return;
-    // The messages are safe in the journal; only the published file lags behind.
-    report(error + QStringLiteral("; trying again shortly"));
-    scheduleRewrite(kRetryAfter);
+    }
+    auto written = std::make_shared<Written>();
+    written->seq = m_appliedSeq;
+    if (m_textSeq == m_appliedSeq)
+        written->text = m_feedText;
+    // The copy shares its rows with the feed, which goes on changing here meanwhile (its first
+    // change copies the lists, not the texts); serializing and syncing a large feed takes
+    // tens of milliseconds that the answers do not wait for.
+    m_writer.reset(QThread::create([written, feed = m_feed, path = m_dir + u'/' + kFeedFile] {
+        if (written->text.isEmpty())
+            written->text = serializeFeed(feed, written->seq);
+        written->ok = durable::replaceFile(path, written->text, &written->error);
+    }));
+    connect(m_writer.get(), &QThread::finished, this, [this, written] { rewriteDone(*written); });
+    m_writer->start();
 }
 
-bool FeedStore::persist(QString* error) {
-    m_lastRewriteMs = nowMs();
-    if (!durable::replaceFile(m_dir + u'/' + kFeedFile, feedText(), error))
-        return false;
-    m_writtenSeq = m_appliedSeq;
+void FeedStore::rewriteDone(const Written& written) {
+    m_writer->wait(); // it has emitted finished and is ending
+    m_writer.reset();
+    if (written.ok) {
+        m_writtenSeq = written.seq;
+        if (m_textSeq != m_appliedSeq && written.seq == m_appliedSeq) {
+            m_feedText = written.text;
+            m_textSeq = written.seq;
+        }
+        compactIfDue();
+    } else {
+        // The messages are safe in the journal; only the published file lags behind.
+        report(written.error + QStringLiteral("; trying again shortly"));
+    }
+    const Clock::Delay pause = written.ok ? rewritePause() : kRetryAfter;
+    m_nextRewriteMs = nowMs() + pause.count();
+    if (m_writtenSeq != m_appliedSeq)
+        scheduleRewrite(pause);
+    if (written.ok)
+        emit feedWritten(written.seq);
+}
+
+void FeedStore::compactIfDue() {
+    // Not while a group waits for its sync: its lines are not in the file yet.
+    m_compactDue = m_journal.uncommittedCount() > 0;
+    if (m_compactDue)
+        return;
     qsizetype done = 0;
     for (const Journal::Entry& entry : m_journal.entries())
         done += entry.seq <= m_writtenSeq ? 1 : 0;
-    if (done >= kCompactAfter) {
-        QString compactError;
-        if (!m_journal.dropThrough(m_writtenSeq, &compactError))
-            report(compactError);
-    }
+    QString error;
+    if (done >= kCompactAfter && !m_journal.dropThrough(m_writtenSeq, &error))
+        report(error);
+}
+
+// The first feed file, and the one after a replay: written before the hub takes requests.
+bool FeedStore::persist(QString* error) {
+    if (!durable::replaceFile(m_dir + u'/' + kFeedFile, feedText(), error))
+        return false;
+    m_writtenSeq = m_appliedSeq;
+    m_nextRewriteMs = nowMs() + rewritePause().count();
     return true;
+}
+
+Clock::Delay FeedStore::rewritePause() const {
+    const qsizetype rows = m_feed.mine_rows.size() + m_feed.hers_rows.size();
+    return std::max(kRewriteEvery, Clock::Delay(rows / kRowsPerPauseMs));
 }

@@ -69,6 +69,8 @@ void HubConnection::serve() {
             drop();
         return;
     }
+    if (m_awaiting)
+        return;
     for (int answered = 0;;) {
         // Back-pressure: no further request is read while this answer is not handed over
         // whole or the unsent output is above the bound; bytesWritten brings us back.
@@ -104,7 +106,22 @@ void HubConnection::serve() {
         }
         m_requestStartMs = -1;
         const HttpRequest request = m_parser.take();
-        start(m_routes.handle(request), request.method == "HEAD", request.keepAlive);
+        const bool headOnly = request.method == "HEAD", keepAlive = request.keepAlive;
+        const auto answer =
+            m_routes.handle(request, this, [this, headOnly, keepAlive](const HttpResponse& later) {
+                m_awaiting = false;
+                if (m_ended)
+                    return;
+                start(later, headOnly, keepAlive);
+                serve();
+            });
+        if (!answer) {
+            // Answers leave in request order, and a request after a message sees it applied:
+            // nothing further is read until this answer is in.
+            m_awaiting = true;
+            return;
+        }
+        start(*answer, headOnly, keepAlive);
         ++answered;
     }
 }

@@ -10,9 +10,10 @@
 class HubRoutes;
 
 // One client connection: reads requests with HttpRequestParser, asks HubRoutes for each answer
-// and writes it back, keeping keep-alive and pipelining. It answers at most a few requests per
-// event-loop turn, parses no further request while its unsent output is above the bound, and
-// closes itself when the client makes no progress either way or sends a request too slowly.
+// (a message's comes once its journal group is synced) and writes it back, keeping keep-alive
+// and pipelining. It answers at most a few requests per event-loop turn, parses no further
+// request while an answer is awaited or its unsent output is above the bound, and closes
+// itself when the client makes no progress either way or sends a request too slowly.
 class HubConnection : public QObject {
     Q_OBJECT
 public:
@@ -21,8 +22,9 @@ public:
 
     // Clock time of the last byte moved either way.
     qint64 lastActivityMs() const { return m_lastActivityMs; }
-    // True while an answer is on its way out: the connection is doing useful work.
-    bool sending() const { return m_out.active || m_socket->bytesToWrite() > 0; }
+    // True while an answer is being prepared or on its way out: the connection is doing
+    // useful work.
+    bool sending() const { return m_awaiting || m_out.active || m_socket->bytesToWrite() > 0; }
     qint64 unsentBytes() const { return m_socket->bytesToWrite(); }
     // Ends the connection at once and deletes it later.
     void drop();
@@ -62,6 +64,7 @@ private:
     qint64 m_requestStartMs = -1; // first byte of the request still arriving
     qint64 m_checkAtMs = -1;      // when the next timer check is due
     bool m_serveQueued = false;
+    bool m_awaiting = false; // a message waits for its journal sync before it is answered
     bool m_closing = false;
     bool m_halfClosed = false;
     bool m_ended = false;

@@ -52,7 +52,8 @@ QByteArray contentTypeFor(const QString& name) {
 HubRoutes::HubRoutes(FeedStore& store, QString topic, QString dataDir)
     : m_store(store), m_topicPath('/' + topic.toUtf8()), m_dataDir(std::move(dataDir)) {}
 
-HttpResponse HubRoutes::handle(const HttpRequest& request) {
+std::optional<HttpResponse> HubRoutes::handle(const HttpRequest& request, QObject* context,
+                                              Later later) {
     QByteArrayView path = request.target;
     // Absolute form ("http://host/path"), which a proxy may send.
     if (const qsizetype scheme = path.indexOf("://"); scheme > 0 && !path.startsWith('/')) {
@@ -80,19 +81,30 @@ HttpResponse HubRoutes::handle(const HttpRequest& request) {
     if (path == m_topicPath) {
         if (request.method != "POST")
             return methodNotAllowed("POST");
-        return post(request);
+        return post(request, context, std::move(later));
     }
     return HttpResponse::text(404, "not found");
 }
 
-HttpResponse HubRoutes::post(const HttpRequest& request) {
+std::optional<HttpResponse> HubRoutes::post(const HttpRequest& request, QObject* context,
+                                            Later later) {
     const inbox::Parse parsed = inbox::parse(request.body);
     if (!parsed.message)
         return HttpResponse::text(400, parsed.error.toUtf8());
-    QString error; // the store reports it to the operator; the client learns only the outcome
-    if (!m_store.accept(*parsed.message, &error))
-        return HttpResponse::text(503, "the message could not be stored; nothing was changed");
-    return HttpResponse::text(200, "ok");
+    // The store reports a failure to the operator; the client learns only the outcome.
+    static const QByteArray notStored = "the message could not be stored; nothing was changed";
+    QString error;
+    const bool queued =
+        m_store
+            .submit(*parsed.message, &error, context,
+                    [later](const QString& failure) {
+                        later(failure.isEmpty() ? HttpResponse::text(200, "ok")
+                                                : HttpResponse::text(503, notStored));
+                    })
+            .has_value();
+    if (!queued)
+        return HttpResponse::text(503, notStored);
+    return std::nullopt;
 }
 
 // Opened now, read in chunks as the client takes them: a release of tens of MB never sits in

@@ -5,6 +5,8 @@
 #include <QCryptographicHash>
 #include <QFileInfo>
 
+#include <unistd.h>
+
 namespace {
 
 QByteArray checkOf(qint64 seq, QByteArrayView message) {
@@ -15,7 +17,8 @@ QByteArray checkOf(qint64 seq, QByteArrayView message) {
     return hash.result().toHex().left(16);
 }
 
-std::optional<Journal::Entry> parseLine(QByteArrayView line) {
+// The entries of one line: a group of messages, numbered from the line's SEQ.
+std::optional<QList<Journal::Entry>> parseLine(QByteArrayView line) {
     const qsizetype first = line.indexOf(' ');
     if (first <= 0)
         return std::nullopt;
@@ -27,10 +30,13 @@ std::optional<Journal::Entry> parseLine(QByteArrayView line) {
     if (!ok || seq <= 0)
         return std::nullopt;
     const QByteArrayView check = line.sliced(first + 1, second - first - 1);
-    const QByteArrayView message = line.sliced(second + 1);
-    if (check != checkOf(seq, message))
+    const QByteArrayView messages = line.sliced(second + 1);
+    if (check != checkOf(seq, messages))
         return std::nullopt;
-    return Journal::Entry{seq, message.toByteArray()};
+    QList<Journal::Entry> entries;
+    for (const QByteArray& message : messages.toByteArray().split('\t'))
+        entries.append({seq + entries.size(), message});
+    return entries;
 }
 
 } // namespace
@@ -61,8 +67,8 @@ bool Journal::open(const QString& path, qint64 seqFloor, QString* error) {
         const qsizetype newline = text.indexOf('\n', pos);
         if (newline < 0)
             break; // no line break: the crash cut this append short
-        const auto entry = parseLine(QByteArrayView(text).sliced(pos, newline - pos));
-        if (entry && (m_entries.isEmpty() || entry->seq > m_entries.last().seq)) {
+        const auto entries = parseLine(QByteArrayView(text).sliced(pos, newline - pos));
+        if (entries && (m_entries.isEmpty() || entries->first().seq > m_entries.last().seq)) {
             if (firstBad >= 0) {
                 *error = QStringLiteral("%1 line %2 is damaged but later lines are whole; "
                                         "repair or move the file away")
@@ -70,7 +76,7 @@ bool Journal::open(const QString& path, qint64 seqFloor, QString* error) {
                              .arg(firstBad);
                 return false;
             }
-            m_entries.append(*entry);
+            m_entries.append(*entries);
             goodEnd = newline + 1;
         } else if (firstBad < 0) {
             firstBad = lineNo;
@@ -92,6 +98,7 @@ bool Journal::open(const QString& path, qint64 seqFloor, QString* error) {
         }
     }
     m_nextSeq = std::max(seqFloor, m_entries.isEmpty() ? 0 : m_entries.last().seq) + 1;
+    m_syncedCount = m_entries.size();
     return reopenForAppend(error);
 }
 
@@ -104,6 +111,7 @@ bool Journal::reopenForAppend(QString* error) {
         return false;
     }
     // Also a journal left readable by an older hub: it holds every message.
+    m_size = m_file.size();
     if (!durable::makePrivate(m_file.handle())) {
         *error = QStringLiteral("cannot protect %1: %2").arg(m_path, durable::systemReason());
         return false;
@@ -116,30 +124,53 @@ bool Journal::reopenForAppend(QString* error) {
     return true;
 }
 
-std::optional<qint64> Journal::append(const QByteArray& message, QString* error) {
+std::optional<qint64> Journal::add(const QByteArray& message, QString* error) {
     if (m_broken || !m_file.isOpen()) {
         *error = QStringLiteral("the journal could not be repaired after a failed write");
         return std::nullopt;
     }
-    if (message.contains('\n')) {
-        *error = QStringLiteral("a journal message must be one line");
+    if (message.contains('\n') || message.contains('\t')) {
+        *error = QStringLiteral("a journal message must be one line without tabs");
         return std::nullopt;
     }
-    const qint64 seq = m_nextSeq;
-    const QByteArray line = lineFor(seq, message);
-    const qint64 oldSize = m_file.size();
-    if (durable::writeAll(m_file.handle(), line) && durable::syncFd(m_file.handle())) {
-        ++m_nextSeq;
-        m_entries.append({seq, message});
-        return seq;
+    const qint64 seq = m_nextSeq++;
+    m_entries.append({seq, message});
+    return seq;
+}
+
+bool Journal::commit(QString* error) {
+    const qsizetype first = m_syncedCount;
+    if (first == m_entries.size())
+        return true;
+    QByteArray messages;
+    for (qsizetype i = first; i < m_entries.size(); ++i)
+        messages += (i == first ? "" : "\t") + m_entries[i].message;
+    // One line for the whole group: a crash that cuts the write short damages the last line
+    // only, which the next start cuts off.
+    const QByteArray line = lineFor(m_entries.value(first).seq, messages);
+    if (m_broken || !m_file.isOpen()) {
+        *error = QStringLiteral("the journal could not be repaired after a failed write");
+    } else if (!durable::writeAll(m_file.handle(), line) || !durable::syncFd(m_file.handle())) {
+        *error = QStringLiteral("cannot write %1: %2").arg(m_path, durable::systemReason());
+        // Whatever of the group reached the disk was never acknowledged: it goes, and the cut
+        // is synced, so a restart finds only what was acknowledged. A failed fsync may have
+        // dropped data while the next one reports success: if the cut cannot be synced, the
+        // journal takes nothing more.
+        if (::ftruncate(m_file.handle(), m_size) != 0 || !durable::syncFd(m_file.handle()))
+            m_broken = true;
+    } else {
+        m_size += line.size();
+        m_syncedCount = m_entries.size();
+        return true;
     }
-    *error = QStringLiteral("cannot write %1: %2").arg(m_path, durable::systemReason());
-    if (!m_file.resize(oldSize) || !durable::syncFd(m_file.handle()))
-        m_broken = true;
-    return std::nullopt;
+    m_nextSeq -= uncommittedCount();
+    m_entries.resize(m_syncedCount);
+    return false;
 }
 
 bool Journal::dropThrough(qint64 seq, QString* error) {
+    if (uncommittedCount() > 0)
+        return true;
     QList<Entry> kept;
     QByteArray text;
     for (const Entry& entry : std::as_const(m_entries)) {
@@ -158,5 +189,6 @@ bool Journal::dropThrough(qint64 seq, QString* error) {
         return false;
     }
     m_entries = std::move(kept);
+    m_syncedCount = m_entries.size();
     return reopenForAppend(error);
 }

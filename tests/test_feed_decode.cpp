@@ -3,6 +3,8 @@
 #include "odd_members.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(Row)
@@ -36,6 +38,8 @@ private slots:
     void wholeFeedFields();
     void leadingByteOrderMarksKept();
     void duplicateMembersLastWins();
+    void writesStringsAsQtDoes_data();
+    void writesStringsAsQtDoes();
     void jsonTestSuite_data();
     void jsonTestSuite();
 };
@@ -164,6 +168,30 @@ void TestFeedDecode::leadingByteOrderMarksKept() {
     // Written out by the tools' row writer and read back: nothing lost.
     QString error;
     QCOMPARE(decodeRowText(rowJson(row), QStringLiteral("row"), &error), std::optional<Row>(row));
+}
+
+void TestFeedDecode::writesStringsAsQtDoes_data() {
+    QTest::addColumn<QString>("text");
+    QString controls;
+    for (char16_t c = 0; c < 0x20; ++c)
+        controls += QChar(c);
+    QTest::newRow("empty") << QString();
+    QTest::newRow("quote, backslash, slash") << QString(R"(say "a\b/c")");
+    QTest::newRow("every control character") << controls + "x";
+    QTest::newRow("DEL and C1") << QString(QChar(0x7f)) + QChar(0x80) + QChar(0x9f);
+    QTest::newRow("two- and three-byte") << QString(u"é整理周报\u2028\uffff"_qs);
+    QTest::newRow("surrogate pair") << QString(u"a\U0001F600b"_qs);
+    // No UTF-8 form: written as escapes.
+    QTest::newRow("lone high, lone low, reversed pair")
+        << QString(QChar(0xd800)) + "x" + QChar(0xdc00) + QChar(0xdc00) + QChar(0xd83d);
+    QTest::newRow("high surrogate last") << "x" + QString(QChar(0xd83d));
+}
+
+// The feed writer escapes by hand for speed: byte for byte what Qt's JSON writer writes.
+void TestFeedDecode::writesStringsAsQtDoes() {
+    QFETCH(QString, text);
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    QCOMPARE(jsonString(text), array.mid(1, array.size() - 2));
 }
 
 void TestFeedDecode::duplicateMembersLastWins() {

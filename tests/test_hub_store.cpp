@@ -1,5 +1,6 @@
-// The hub's data folder in-process, on a clock the test moves: the journal's damage rules,
-// coalesced feed rewrites, compaction, private files, and what a failed write reports.
+// The hub's data folder in-process, on a clock the test moves: the journal's damage rules, groups
+// of messages under one sync, coalesced feed rewrites, compaction, private files, and what a
+// failed write reports.
 #include "DurableFile.h"
 #include "FeedJson.h"
 #include "FeedStore.h"
@@ -36,6 +37,13 @@ inbox::Message addition(const QString& text) {
     return *inbox::parse(inbox::serialize(inbox::add("mine", text, 1))).message;
 }
 
+// One message in a group of its own, synced: its sequence number, or nullopt.
+std::optional<qint64> accept(FeedStore& store, const QString& text, QString* error) {
+    const auto seq = store.submit(addition(text), error);
+    store.commit();
+    return seq && store.appliedSeq() >= *seq ? seq : std::nullopt;
+}
+
 qsizetype countText(const Payload& feed, const QString& text) {
     return std::ranges::count(feed.mine_rows, text, &Row::text);
 }
@@ -67,50 +75,131 @@ class TestHubStore : public QObject {
 private slots:
     void journalDamage_data();
     void journalDamage();
+    void groupsMessagesUnderOneSync();
+    void aFailedWriteFailsTheWholeGroup();
     void coalescesRewritesAndReplaysOnce();
     void appliesEachMessageAfterTheDelay();
     void compactsTheJournal();
     void keepsItsFilesPrivate_data();
     void keepsItsFilesPrivate();
-    void reportsWhyAWriteFailed();
+    void retriesAFeedFileItCouldNotWrite();
 };
 
 void TestHubStore::journalDamage_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("opens");
-    QTest::addColumn<qsizetype>("kept"); // whole lines kept, and left in the file
+    QTest::addColumn<QList<qint64>>("kept"); // the entries kept
+    QTest::addColumn<QByteArray>("remains"); // the file afterwards
     const QByteArray one = Journal::lineFor(1, R"({"a":1})"),
-                     two = Journal::lineFor(2, R"({"b":2})");
+                     two = Journal::lineFor(2, R"({"b":2})"),
+                     group = Journal::lineFor(3, "{\"c\":3}\t{\"d\":4}\t{\"e\":5}");
     QByteArray badCheck = two;
     badCheck[3] = badCheck[3] == '0' ? '1' : '0';
-    QTest::newRow("whole lines") << one + two << true << qsizetype(2);
+    const auto row = [](const char* name, const QByteArray& content, bool opens,
+                        const QList<qint64>& kept, const QByteArray& remains) {
+        QTest::newRow(name) << content << opens << kept << remains;
+    };
+    row("whole lines", one + two, true, {1, 2}, one + two);
     // An append a crash cut short was never acknowledged: it goes.
-    QTest::newRow("last line without its break") << one + two.chopped(1) << true << qsizetype(1);
-    QTest::newRow("last line with a bad check") << one + badCheck << true << qsizetype(1);
+    row("last line without its break", one + two.chopped(1), true, {1}, one);
+    row("last line with a bad check", one + badCheck, true, {1}, one);
+    // A group is one line: a crash amid its write damages nothing before it.
+    row("a group", one + group, true, {1, 3, 4, 5}, one + group);
+    row("a group cut short", one + two + group.chopped(8), true, {1, 2}, one + two);
     // A whole line after a damaged one was acknowledged: nothing may be guessed away.
-    QTest::newRow("damage before a whole line") << badCheck + one << false << qsizetype(0);
+    row("damage before a whole line", badCheck + one, false, {}, badCheck + one);
 }
 
 void TestHubStore::journalDamage() {
     QFETCH(QByteArray, content);
     QFETCH(bool, opens);
-    QFETCH(qsizetype, kept);
+    QFETCH(QList<qint64>, kept);
+    QFETCH(QByteArray, remains);
     QTemporaryDir dir;
     const QString path = dir.filePath("journal.log");
     writeFile(path, content);
     Journal journal;
     QString error;
     QCOMPARE(journal.open(path, 0, &error), opens);
-    if (!opens) {
-        QVERIFY2(error.contains("line 1"), qPrintable(error));
-        QCOMPARE(readAll(path), content);
-        return;
-    }
-    QCOMPARE(journal.entries().size(), kept);
-    QByteArray whole;
+    QVERIFY2(opens || error.contains("line 1"), qPrintable(error));
+    QList<qint64> seqs;
     for (const Journal::Entry& entry : journal.entries())
-        whole += Journal::lineFor(entry.seq, entry.message);
-    QCOMPARE(readAll(path), whole);
+        seqs << entry.seq;
+    QCOMPARE(seqs, kept);
+    QCOMPARE(readAll(path), remains);
+}
+
+// Messages read in one event-loop turn share one sync, queued behind that turn: none is applied
+// or answered before it, all are applied in arrival order before the first is answered, and a
+// sender gone meanwhile is not called.
+void TestHubStore::groupsMessagesUnderOneSync() {
+    QTemporaryDir dir;
+    ManualClock clock;
+    FeedStore store(clock);
+    QString error;
+    QVERIFY2(store.open(dir.path(), &error), qPrintable(error));
+    QStringList answered;
+    auto gone = std::make_unique<QObject>();
+    const QStringList texts = {"甲", "乙", "丙"};
+    for (const QString& text : texts) {
+        QObject* context = text == "乙" ? gone.get() : &store;
+        const auto seq = store.submit(addition(text), &error, context, [&, text](const QString& e) {
+            answered << text + e + QString::number(countText(store.feed(), "丙"));
+        });
+        QCOMPARE(seq, texts.indexOf(text) + 1);
+    }
+    gone.reset();
+    QCOMPARE(store.appliedSeq(), 0);
+    QCOMPARE(readAll(dir.filePath("journal.log")), QByteArray()); // written with the sync
+    QTRY_COMPARE(answered.size(), 2);
+    QCOMPARE(answered, QStringList({"甲1", "丙1"})); // the last one applied before the first answer
+    QCOMPARE(readAll(dir.filePath("journal.log")).count('\n'), 1); // one group, one line
+    QStringList last;
+    for (const Row& row : store.feed().mine_rows.sliced(store.feed().mine_rows.size() - 3))
+        last << row.text;
+    QCOMPARE(last, texts);
+}
+
+// A group whose write or sync fails: every message of it is refused with the system's reason,
+// none applied, the journal cut back to what it held, the numbers given out again; a restart
+// applies exactly what was acknowledged.
+void TestHubStore::aFailedWriteFailsTheWholeGroup() {
+    QTemporaryDir dir;
+    ManualClock clock;
+    const QString journal = dir.filePath("journal.log");
+    {
+        FeedStore store(clock);
+        QStringList reports;
+        store.report = [&](const QString& line) { reports << line; };
+        QString error;
+        QVERIFY2(store.open(dir.path(), &error), qPrintable(error));
+        QVERIFY(accept(store, "一", &error));
+        const QByteArray before = readAll(journal);
+        const QByteArray feedBefore = store.feedText();
+        QStringList failures;
+        {
+            // Half a line more fits: the group's write stops part way.
+            FileSizeLimit limit(before.size() * 3 / 2);
+            for (const QString text : {"二", "三", "四"})
+                QVERIFY(store.submit(addition(text), &error, nullptr,
+                                     [&](const QString& e) { failures << e; }));
+            store.commit();
+        }
+        const QString reason = QString::fromLocal8Bit(std::strerror(EFBIG));
+        QCOMPARE(failures.size(), 3);
+        QVERIFY2(
+            std::ranges::all_of(failures, [&](const QString& e) { return e.endsWith(reason); }),
+            qPrintable(failures.join('\n')));
+        QCOMPARE(reports, QStringList{failures.first()});
+        QCOMPARE(readAll(journal), before);
+        QCOMPARE(store.feedText(), feedBefore);
+        QCOMPARE(accept(store, "五", &error), 2);
+    }
+    FeedStore restarted(clock);
+    QString error;
+    QVERIFY2(restarted.open(dir.path(), &error), qPrintable(error));
+    for (const QString text : {"一", "二", "三", "四", "五"})
+        QCOMPARE(countText(restarted.feed(), text), text == "一" || text == "五" ? 1 : 0);
 }
 
 // A burst is in the journal and served at once but written to the feed file once, 100 ms
@@ -120,18 +209,22 @@ void TestHubStore::coalescesRewritesAndReplaysOnce() {
     ManualClock clock;
     {
         FeedStore store(clock);
+        QSignalSpy written(&store, &FeedStore::feedWritten);
         QString error;
         QVERIFY2(store.open(dir.path(), &error), qPrintable(error));
         for (const QString text : {"一", "二", "三"})
-            QVERIFY(store.accept(addition(text), &error));
+            QVERIFY(store.submit(addition(text), &error));
+        store.commit();
         const auto served = readFeed(store.feedText(), &error);
         QVERIFY(served && countText(served->feed, "三") == 1 && served->appliedSeq == 3);
         clock.advance(std::chrono::milliseconds(99));
         QCOMPARE(seqOnDisk(dir.path()), 0);
         clock.advance(std::chrono::milliseconds(1));
+        QVERIFY(written.wait());
+        QCOMPARE(written.value(0).value(0), 3);
         QCOMPARE(seqOnDisk(dir.path()), 3);
         QCOMPARE(readAll(dir.filePath("data.json")), store.feedText());
-        QVERIFY(store.accept(addition("四"), &error)); // the store goes before it is written
+        QVERIFY(accept(store, "四", &error)); // the store goes before it is written
     }
     FeedStore restarted(clock);
     QString error;
@@ -147,12 +240,15 @@ void TestHubStore::appliesEachMessageAfterTheDelay() {
     QTemporaryDir dir;
     ManualClock clock;
     FeedStore store(clock);
+    QSignalSpy written(&store, &FeedStore::feedWritten);
     store.setApplyDelay(5s);
     QString error;
     QVERIFY2(store.open(dir.path(), &error), qPrintable(error));
-    QVERIFY(store.accept(addition("早"), &error));
+    QVERIFY(store.submit(addition("早"), &error));
+    store.commit();
     clock.advance(2s);
-    QVERIFY(store.accept(addition("晚"), &error));
+    QVERIFY(store.submit(addition("晚"), &error));
+    store.commit();
     clock.advance(2999ms);
     QCOMPARE(store.appliedSeq(), 0);
     clock.advance(1ms);
@@ -161,8 +257,9 @@ void TestHubStore::appliesEachMessageAfterTheDelay() {
     QCOMPARE(store.appliedSeq(), 1);
     clock.advance(100ms);
     QCOMPARE(store.appliedSeq(), 2);
+    QVERIFY(written.wait());
     clock.advance(FeedStore::kRewriteEvery);
-    QCOMPARE(seqOnDisk(dir.path()), 2);
+    QTRY_COMPARE(seqOnDisk(dir.path()), 2);
     QCOMPARE(store.waitingCount(), 0);
 }
 
@@ -174,14 +271,18 @@ void TestHubStore::compactsTheJournal() {
     const QString journal = dir.filePath("journal.log");
     {
         FeedStore store(clock);
+        QSignalSpy written(&store, &FeedStore::feedWritten);
         QString error;
         QVERIFY2(store.open(dir.path(), &error), qPrintable(error));
         for (qsizetype i = 0; i < FeedStore::kCompactAfter; ++i)
-            QVERIFY(store.accept(addition(QString::number(i)), &error));
+            QVERIFY(store.submit(addition(QString::number(i)), &error));
+        store.commit();
         clock.advance(FeedStore::kRewriteEvery);
+        QVERIFY(written.wait());
         QCOMPARE(readAll(journal), QByteArray());
-        QCOMPARE(store.accept(addition("next"), &error), FeedStore::kCompactAfter + 1);
+        QCOMPARE(accept(store, "next", &error), FeedStore::kCompactAfter + 1);
         clock.advance(FeedStore::kRewriteEvery);
+        QVERIFY(written.wait());
         QCOMPARE(readAll(journal).count('\n'), 1);
     }
     FeedStore restarted(clock);
@@ -189,7 +290,7 @@ void TestHubStore::compactsTheJournal() {
     QVERIFY2(restarted.open(dir.path(), &error), qPrintable(error));
     QCOMPARE(readAll(journal), QByteArray());
     QCOMPARE(countText(restarted.feed(), "next"), 1);
-    QCOMPARE(restarted.accept(addition("after"), &error), FeedStore::kCompactAfter + 2);
+    QCOMPARE(accept(restarted, "after", &error), FeedStore::kCompactAfter + 2);
 }
 
 void TestHubStore::keepsItsFilesPrivate_data() {
@@ -210,10 +311,13 @@ void TestHubStore::keepsItsFilesPrivate() {
     }
     ManualClock clock;
     FeedStore store(clock);
+    QSignalSpy written(&store, &FeedStore::feedWritten);
     QString error;
-    const bool opened = store.open(dir, &error) && store.accept(addition("x"), &error);
+    const bool opened = store.open(dir, &error) && accept(store, "x", &error);
     clock.advance(FeedStore::kRewriteEvery);
+    const bool rewritten = written.wait(); // on the writer's thread, under the same umask
     ::umask(oldMask);
+    QVERIFY(rewritten);
     QVERIFY2(opened, qPrintable(error));
     QCOMPARE(modeOf(dir), folderExists ? 0755 : 0700); // an operator's own folder is theirs
     QCOMPARE(modeOf(dir + "/journal.log"), 0600);
@@ -222,34 +326,28 @@ void TestHubStore::keepsItsFilesPrivate() {
     QCOMPARE(seqOnDisk(dir), 1);
 }
 
-// A full disk: the client is refused with nothing changed and the operator reads the system's
-// reason; a feed file that cannot be written is tried again, the message already safe.
-void TestHubStore::reportsWhyAWriteFailed() {
+// A feed file that cannot be written (a full disk): the operator reads the system's reason, the
+// message already safe in the journal, and the write is tried again.
+void TestHubStore::retriesAFeedFileItCouldNotWrite() {
     QTemporaryDir dir;
     ManualClock clock;
     FeedStore store(clock);
+    QSignalSpy written(&store, &FeedStore::feedWritten);
     QStringList reports;
     store.report = [&](const QString& line) { reports << line; };
     QString error;
     QVERIFY2(store.open(dir.path(), &error), qPrintable(error));
-    const QByteArray feedBefore = store.feedText();
-    const QString reason = QString::fromLocal8Bit(std::strerror(EFBIG));
-    {
-        FileSizeLimit limit(20); // not even one journal line fits
-        QVERIFY(!store.accept(addition("too much"), &error));
-    }
-    QVERIFY2(error.endsWith(reason) && reports.value(0) == error, qPrintable(error));
-    QCOMPARE(readAll(dir.filePath("journal.log")), QByteArray());
-    QCOMPARE(store.feedText(), feedBefore);
-
     {
         FileSizeLimit limit(1000); // a journal line fits, the feed file does not
-        QVERIFY(store.accept(addition("kept"), &error));
+        QVERIFY(accept(store, "kept", &error));
         clock.advance(FeedStore::kRewriteEvery);
+        QTRY_COMPARE(reports.size(), 1);
     }
-    QVERIFY2(reports.value(1).contains("data.json: " + reason), qPrintable(reports.join('\n')));
+    const QString reason = QString::fromLocal8Bit(std::strerror(EFBIG));
+    QVERIFY2(reports.value(0).contains("data.json: " + reason), qPrintable(reports.join('\n')));
     QCOMPARE(seqOnDisk(dir.path()), 0);
     clock.advance(FeedStore::kRetryAfter);
+    QVERIFY(written.wait());
     QCOMPARE(seqOnDisk(dir.path()), 1);
     QCOMPARE(readAll(dir.filePath("journal.log")).count('\n'), 1);
 }
