@@ -32,7 +32,7 @@ std::optional<QString> ListActions::add(const QString& text) {
     state.pendingAdd[state.choice].append(
         Row{rules::kItem, trimmed, id, false, std::nullopt, std::nullopt});
     emit changed();
-    sync.postInboxAdd(trimmed);
+    sync.postInboxAdd(trimmed, id);
     sync.scheduleQuickRefresh();
     return id;
 }

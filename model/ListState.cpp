@@ -138,31 +138,39 @@ QString ListState::newPendingId() {
     return rules::kPendingPrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
 }
 
-void ListState::applyFeed(Payload feed) {
+void ListState::applyFeed(Payload feed, quint64 fetch) {
     payload = std::move(feed);
-    reconcileDoneAndText();
-    reconcilePendingAdds();
-    reconcileOrderOverride();
+    reconcileDoneAndText(fetch);
+    reconcilePendingAdds(fetch);
+    reconcileOrderOverride(fetch);
 }
 
-void ListState::reconcileDoneAndText() {
+void ListState::reconcileDoneAndText(quint64 fetch) {
+    using Kind = OverlayFloors::Kind;
     if (localDone.isEmpty() && localText.isEmpty())
         return;
     for (const QList<Row>* rows : {&payload->mine_rows, &payload->hers_rows}) {
         for (const Row& row : *rows) {
             if (!isItem(row) || !row.id)
                 continue;
-            const auto done = localDone.find(*row.id);
-            if (done != localDone.end() && *done == row.done.value_or(false))
+            const QString& id = *row.id;
+            const auto done = localDone.find(id);
+            if (done != localDone.end() && *done == row.done.value_or(false) &&
+                floors.settles(Kind::Done, id, fetch)) {
                 localDone.erase(done);
-            const auto text = localText.find(*row.id);
-            if (text != localText.end() && *text == row.text)
+                floors.forget(Kind::Done, id);
+            }
+            const auto text = localText.find(id);
+            if (text != localText.end() && *text == row.text &&
+                floors.settles(Kind::Text, id, fetch)) {
                 localText.erase(text);
+                floors.forget(Kind::Text, id);
+            }
         }
     }
 }
 
-void ListState::reconcilePendingAdds() {
+void ListState::reconcilePendingAdds(quint64 fetch) {
     for (const QString* key : {&kMine, &kHers}) {
         const auto pending = pendingAdd.find(*key);
         if (pending == pendingAdd.end() || pending->isEmpty())
@@ -174,16 +182,20 @@ void ListState::reconcilePendingAdds() {
         }
         QList<Row> kept;
         for (const Row& row : std::as_const(*pending)) {
-            if (!texts.contains(row.text))
+            if (!texts.contains(row.text) ||
+                !floors.settles(OverlayFloors::Kind::Add, keyOf(row), fetch))
                 kept.append(row);
+            else
+                floors.forget(OverlayFloors::Kind::Add, keyOf(row));
         }
         *pending = std::move(kept);
     }
 }
 
-void ListState::reconcileOrderOverride() {
+void ListState::reconcileOrderOverride(quint64 fetch) {
     const auto override = orderOverride.find(choice);
-    if (override == orderOverride.end())
+    if (override == orderOverride.end() ||
+        !floors.settles(OverlayFloors::Kind::Order, choice, fetch))
         return;
     const QString today = todayStr();
     qsizetype n = 0;
@@ -196,6 +208,8 @@ void ListState::reconcileOrderOverride() {
             return;
         ++n;
     }
-    if (n == entries.size())
+    if (n == entries.size()) {
         orderOverride.erase(override);
+        floors.forget(OverlayFloors::Kind::Order, choice);
+    }
 }
