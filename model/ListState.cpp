@@ -195,21 +195,39 @@ void ListState::reconcilePendingAdds(quint64 fetch) {
 void ListState::reconcileOrderOverride(quint64 fetch) {
     const auto override = orderOverride.find(choice);
     if (override == orderOverride.end() ||
-        !floors.settles(OverlayFloors::Kind::Order, choice, fetch))
+        !floors.settles(OverlayFloors::Kind::Order, choice, fetch) || !feedShowsOrder(*override))
         return;
+    orderOverride.erase(override);
+    floors.forget(OverlayFloors::Kind::Order, choice);
+}
+
+// Whether the chosen list's feed alone shows what the override shows, so ending it moves
+// nothing: the visible tasks it names are, in feed order, exactly its entries (ids and
+// sections), and within each section no task it does not name comes before one it names (the
+// override places those after its own). A task added after the drag, which the feed appends,
+// therefore does not keep the override alive.
+bool ListState::feedShowsOrder(const QList<OrderEntry>& entries) const {
     const QString today = todayStr();
+    const QStringList labelList = sectionLabels();
+    const QSet<QString> labels(labelList.cbegin(), labelList.cend());
+    QSet<QString> named;
+    for (const OrderEntry& entry : entries)
+        named.insert(entry.id);
+    QSet<QString> unnamedIn; // sections in which a task the override does not name came first
     qsizetype n = 0;
-    const QList<OrderEntry>& entries = *override;
     for (const Row& row : rules::rowsOf(*payload, choice)) {
         if (!rules::isVisibleItem(row, today))
             continue;
-        if (n >= entries.size() || entries[n].id != keyOf(row) ||
-            entries[n].sec != row.cat.value_or(QString()))
-            return;
+        const QString cat = row.cat.value_or(QString());
+        const QString& section = labels.contains(cat) ? cat : kDefaultSection;
+        if (!named.contains(keyOf(row))) {
+            unnamedIn.insert(section);
+            continue;
+        }
+        if (n >= entries.size() || entries[n].id != keyOf(row) || entries[n].sec != cat ||
+            unnamedIn.contains(section))
+            return false;
         ++n;
     }
-    if (n == entries.size()) {
-        orderOverride.erase(override);
-        floors.forget(OverlayFloors::Kind::Order, choice);
-    }
+    return n == entries.size();
 }

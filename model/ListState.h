@@ -62,4 +62,5 @@ private:
     void reconcileDoneAndText(quint64 fetch);
     void reconcilePendingAdds(quint64 fetch);
     void reconcileOrderOverride(quint64 fetch);
+    bool feedShowsOrder(const QList<OrderEntry>& entries) const;
 };

@@ -216,8 +216,12 @@ void TestListState::reconcile_data() {
         << QList<Row>{} << "mine" << all;
     QTest::newRow("order with a cat that differs from its sec stays")
         << QList<Row>{item("2", "b", A), item("1", "a", A), item("3", "c", A)} << QList<Row>{} << "mine" << all + QStringList{"order"};
-    QTest::newRow("order with an extra visible item stays")
-        << QList<Row>{item("2", "b", A), item("1", "a"), item("3", "c", A), item("4", "d")} << QList<Row>{} << "mine" << all + QStringList{"order"};
+    // Items its tasks come before in their sections show the same with or without it.
+    QTest::newRow("order followed by tasks it does not name ends")
+        << QList<Row>{item("2", "b", A), item("1", "a"), item("3", "c", A), item("4", "d"), item("5", "e", A)}
+        << QList<Row>{} << "mine" << all;
+    QTest::newRow("order with a task it does not name before its own in a section stays")
+        << QList<Row>{item("2", "b", A), item("4", "d"), item("1", "a"), item("3", "c", A)} << QList<Row>{} << "mine" << all + QStringList{"order"};
     QTest::newRow("order of the list not chosen is not examined")
         << QList<Row>{item("2", "b", A), item("1", "a"), item("3", "c", A)} << QList<Row>{} << "hers" << all + QStringList{"order"};
 }
@@ -287,6 +291,12 @@ void TestListState::settle_data() {
                                        "answer order mine", "fetch", "feed 2 #A,2@A,1@A",
                                        "shows H:A 1 2", "answer order mine", "fetch",
                                        "feed 3 #A,1@A,2@A", "shows H:A 1 2"}
+        << QStringList{};
+    QTest::newRow("an order outrun by a task added after the drag")
+        << "#A,1@A,2@A,#B,3@B" << QStringList{"order 2:A 1:A 3:B", "add pending-1=n", "fetch",
+                                              "answer order mine", "answer add pending-1",
+                                              "fetch", "feed 2 #A,2@A,1@A,#B,3@B,4=n,5=m@A",
+                                              "shows H:A 2 1 m H:B 3 H:其他 n"}
         << QStringList{};
 }
 
