@@ -1,6 +1,7 @@
 #include "ListState.h"
 
 #include <QUuid>
+#include <algorithm>
 
 using rules::isItem;
 using rules::keyOf;
@@ -138,6 +139,16 @@ QString ListState::newPendingId() {
     return rules::kPendingPrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
 }
 
+void ListState::addPending(Row row) {
+    QSet<QString> sameText;
+    for (const Row& task : currentRows()) {
+        if (isItem(task) && task.text == row.text)
+            sameText.insert(keyOf(task));
+    }
+    floors.added(keyOf(row), sameText);
+    pendingAdd[choice].append(std::move(row));
+}
+
 void ListState::applyFeed(Payload feed, quint64 fetch) {
     payload = std::move(feed);
     reconcileDoneAndText(fetch);
@@ -175,18 +186,24 @@ void ListState::reconcilePendingAdds(quint64 fetch) {
         const auto pending = pendingAdd.find(*key);
         if (pending == pendingAdd.end() || pending->isEmpty())
             continue;
-        QSet<QString> texts;
+        QHash<QString, QStringList> keysByText;
         for (const Row& row : rules::rowsOf(*payload, *key)) {
             if (isItem(row))
-                texts.insert(row.text);
+                keysByText[row.text].append(keyOf(row));
         }
         QList<Row> kept;
         for (const Row& row : std::as_const(*pending)) {
-            if (!texts.contains(row.text) ||
-                !floors.settles(OverlayFloors::Kind::Add, keyOf(row), fetch))
-                kept.append(row);
+            const QString& id = keyOf(row);
+            const auto same = keysByText.constFind(row.text);
+            const bool ends = same != keysByText.constEnd() &&
+                              (floors.settles(OverlayFloors::Kind::Add, id, fetch) ||
+                               std::ranges::any_of(*same, [&](const QString& task) {
+                                   return floors.isNewBeside(id, task);
+                               }));
+            if (ends)
+                floors.forget(OverlayFloors::Kind::Add, id);
             else
-                floors.forget(OverlayFloors::Kind::Add, keyOf(row));
+                kept.append(row);
         }
         *pending = std::move(kept);
     }

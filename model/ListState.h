@@ -49,6 +49,10 @@ public:
     QList<Row> displayRows(bool honorCollapse) const;
     void toggleCollapse(const QString& label);
 
+    // Appends a task the user added (under a pending id) to the chosen list's additions,
+    // noting the tasks with the same text the list holds now (see OverlayFloors::added).
+    void addPending(Row row);
+
     // Makes `feed`, the answer to fetch number `fetch`, the current feed and drops every
     // overlay entry it already reflects, once `floors` lets that fetch end it. A feed without
     // a number (0) ends only entries no message is recorded for.

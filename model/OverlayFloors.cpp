@@ -15,6 +15,16 @@ void OverlayFloors::answered(const Entry& entry, quint64 nextFetch) {
     floor->firstFetch = std::max(floor->firstFetch, nextFetch);
 }
 
+void OverlayFloors::added(const QString& pendingId, const QSet<QString>& sameText) {
+    of(Kind::Add)[pendingId].sameText = sameText;
+}
+
+bool OverlayFloors::isNewBeside(const QString& pendingId, const QString& key) const {
+    const QHash<QString, Floor>& adds = of(Kind::Add);
+    const auto floor = adds.constFind(pendingId);
+    return floor == adds.constEnd() || !floor->sameText.contains(key);
+}
+
 bool OverlayFloors::settles(Kind kind, const QString& key, quint64 fetch) const {
     const QHash<QString, Floor>& floorsOfKind = of(kind);
     const auto floor = floorsOfKind.constFind(key);

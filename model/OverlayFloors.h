@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <array>
 
@@ -28,8 +29,15 @@ public:
     // Its answer came, or the post failed or timed out (the message may still have arrived);
     // `nextFetch` is the number the next fetch will carry.
     void answered(const Entry& entry, quint64 nextFetch);
+    // An added task, before its message goes out: the keys of the tasks with the same text
+    // the user could see then. A task with that text and another key is the addition landed
+    // (nothing but an addition makes one), so it ends the added row whatever the answers; one
+    // of these does not, since it was there before.
+    void added(const QString& pendingId, const QSet<QString>& sameText);
     // Whether the feed of fetch number `fetch` may end the entry, if it agrees with it.
     bool settles(Kind kind, const QString& key, quint64 fetch) const;
+    // Whether the task keyed `key` was not among those the user saw beside the added row.
+    bool isNewBeside(const QString& pendingId, const QString& key) const;
     // The entry has ended: its record goes too.
     void forget(Kind kind, const QString& key);
     bool isEmpty() const;
@@ -38,6 +46,7 @@ private:
     struct Floor {
         int unanswered = 0;
         quint64 firstFetch = 0; // the first fetch started after the last answer
+        QSet<QString> sameText; // Add only: see added()
     };
     QHash<QString, Floor>& of(Kind kind) { return floors[std::size_t(kind)]; }
     const QHash<QString, Floor>& of(Kind kind) const { return floors[std::size_t(kind)]; }

@@ -47,7 +47,7 @@ struct Intent {
 
 struct Figures {
     int ops = 0, posts = 0, lost = 0, fetches = 0, flicker = 0, reverts = 0, overtaken = 0;
-    int divergent = 0;
+    int divergent = 0, doubled = 0;
     int leftLost = 0, leftOther = 0;
     QStringList problems;
 };
@@ -85,10 +85,10 @@ void TestSyncSim::simulate() {
     timer.start();
     const Figures f = run(seed, ops);
     qInfo("seed %llu: %d ops, %d fetches, %d posts (%d lost); flicker %d, other reverts %d, "
-          "overtaken by a later message %d, shown against the last change at the end %d; "
-          "left after quiescence: %d for lost messages, %d other; %lld ms",
-          seed, f.ops, f.fetches, f.posts, f.lost, f.flicker, f.reverts, f.overtaken, f.divergent,
-          f.leftLost, f.leftOther, timer.elapsed());
+          "overtaken by a later message %d, added task shown twice %d, shown against the last "
+          "change at the end %d; left after quiescence: %d for lost messages, %d other; %lld ms",
+          seed, f.ops, f.fetches, f.posts, f.lost, f.flicker, f.reverts, f.overtaken, f.doubled,
+          f.divergent, f.leftLost, f.leftOther, timer.elapsed());
     QVERIFY2(f.problems.isEmpty(), qPrintable(f.problems.mid(0, 5).join(u'\n')));
     QCOMPARE(f.ops, ops);
 }
@@ -242,8 +242,18 @@ Figures TestSyncSim::run(quint64 seed, int ops) {
         QSet<QString> feedTexts;
         for (const Row& row : rules::rowsOf(*state.payload, state.choice))
             feedTexts.insert(row.text);
-        for (const QString& text : intent.added.value(state.choice))
+        // Every added text is unique, so a text shown twice is an added row still shown
+        // beside the task the feed made of it.
+        QHash<QString, int> copies;
+        for (const Shown& s : shown)
+            ++copies[s.text];
+        for (const QString& text : intent.added.value(state.choice)) {
             judge("add:" + text, true, texts.contains(text), feedTexts.contains(text));
+            if (copies.value(text) > 1) {
+                ++f.doubled;
+                f.problems << QStringLiteral("%1: %2 shown twice").arg(when, text);
+            }
+        }
         const QList<OrderEntry> order = intent.order.value(state.choice);
         if (!order.isEmpty()) {
             QList<OrderEntry> wanted, now;
