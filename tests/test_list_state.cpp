@@ -67,10 +67,10 @@ QStringList overlayLeft(const ListState& state) {
 
 // Feed shorthand, comma-separated: "#LABEL" a header; "ID" an open task, "ID*" done today,
 // "ID~" done earlier, then "=TEXT" (else the text is the id) and "@CAT".
-QList<Row> rowsOf(const QString& spec) {
+QList<Row> feedRows(const QString& shorthand) {
     static const QRegularExpression token("^([^*~=@]*)([*~]?)(?:=([^@]*))?(?:@(.*))?$");
     QList<Row> rows;
-    for (const QString& part : spec.split(',', Qt::SkipEmptyParts)) {
+    for (const QString& part : shorthand.split(',', Qt::SkipEmptyParts)) {
         if (part.startsWith('#')) {
             rows << header(part.mid(1));
             continue;
@@ -249,7 +249,7 @@ void TestListState::reconcile() {
 // Steps: "done ID", "undone ID", "text ID=V", "add PENDING=V", "order ID:SEC ..." (the user's
 // change and its message); "answer KIND KEY" (the relay answered one message about it, or the
 // post failed); "fetch" (a fetch starts, numbered from 1); "feed N ROWS" (fetch N's feed
-// arrives, rows as in rowsOf); "shows ROWS" (the display, as render gives it, space-separated).
+// arrives, rows as in feedRows); "shows ROWS" (the display, as render gives it, space-separated).
 void TestListState::settle_data() {
     QTest::addColumn<QString>("initial");
     QTest::addColumn<QStringList>("steps");
@@ -313,7 +313,7 @@ void TestListState::settle() {
     using Kind = OverlayFloors::Kind;
     const QHash<QString, Kind> kinds{{"done", Kind::Done}, {"text", Kind::Text}, {"add", Kind::Add}, {"order", Kind::Order}};
 
-    ListState state = stateFor(rowsOf(initial), {});
+    ListState state = stateFor(feedRows(initial), {});
     quint64 started = 0;
     for (qsizetype i = 0; i < steps.size(); ++i) {
         const QString& step = steps[i];
@@ -339,7 +339,7 @@ void TestListState::settle() {
         } else if (verb == "fetch") {
             ++started;
         } else if (verb == "feed") {
-            state.applyFeed(feedOf(rowsOf(rest.section(' ', 1))), rest.section(' ', 0, 0).toULongLong());
+            state.applyFeed(feedOf(feedRows(rest.section(' ', 1))), rest.section(' ', 0, 0).toULongLong());
         } else if (verb == "shows") {
             QVERIFY2(render(state, false).join(' ') == rest,
                      qPrintable(QStringLiteral("step %1: %2").arg(i).arg(render(state, false).join(' '))));
