@@ -128,7 +128,7 @@ void FeedSync::handleReply(QNetworkReply* reply, quint64 sequence, const QByteAr
         } else {
             appliedSequence = sequence;
             m_lastError.reset();
-            state.applyFeed(std::move(*decoded.payload));
+            state.applyFeed(std::move(*decoded.payload), sequence);
         }
     }
     if (m_lastError)
@@ -144,7 +144,8 @@ void FeedSync::scheduleQuickRefresh() {
         clock.schedule(delay, this, [this] { refresh(); });
 }
 
-void FeedSync::postJSON(const QJsonObject& message) {
+void FeedSync::postJSON(const QJsonObject& message,
+                        const std::optional<OverlayFloors::Entry>& about) {
     const QUrl url(inboxUrl, QUrl::StrictMode);
     if (!url.isValid() || url.scheme().isEmpty())
         return;
@@ -152,25 +153,36 @@ void FeedSync::postJSON(const QJsonObject& message) {
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setTransferTimeout(int(postTimeout.count()));
     QNetworkReply* reply = network.post(request, inbox::serialize(message));
-    // Fire and forget: the answer is never read, the reply object only has to go away.
+    // Fire and forget: the answer is never read, the reply object only has to go away. Only
+    // its arrival counts: a failure too, as the message may have arrived all the same.
     connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+    if (!about)
+        return;
+    state.floors.sent(*about);
+    connect(reply, &QNetworkReply::finished, this,
+            [this, entry = *about] { state.floors.answered(entry, nextSequence); });
 }
 
 void FeedSync::postInbox(const QString& id, inbox::Action action) {
     if (rules::isPendingId(id))
         return;
-    postJSON(inbox::toggle(state.choice, id, action == inbox::Action::Done,
-                           clock.secondsSinceEpoch()));
+    postJSON(
+        inbox::toggle(state.choice, id, action == inbox::Action::Done, clock.secondsSinceEpoch()),
+        OverlayFloors::Entry{OverlayFloors::Kind::Done, id});
 }
 
 void FeedSync::postInboxEdit(const QString& id, const QString& text) {
     if (rules::isPendingId(id))
         return;
-    postJSON(inbox::edit(state.choice, id, text, clock.secondsSinceEpoch()));
+    postJSON(inbox::edit(state.choice, id, text, clock.secondsSinceEpoch()),
+             OverlayFloors::Entry{OverlayFloors::Kind::Text, id});
 }
 
-void FeedSync::postInboxAdd(const QString& text) {
-    postJSON(inbox::add(state.choice, text, clock.secondsSinceEpoch()));
+void FeedSync::postInboxAdd(const QString& text, const QString& pendingId) {
+    std::optional<OverlayFloors::Entry> about;
+    if (!pendingId.isEmpty())
+        about = OverlayFloors::Entry{OverlayFloors::Kind::Add, pendingId};
+    postJSON(inbox::add(state.choice, text, clock.secondsSinceEpoch()), about);
 }
 
 void FeedSync::postInboxReorder(const QList<inbox::OrderItem>& order) {
@@ -181,5 +193,6 @@ void FeedSync::postInboxReorder(const QList<inbox::OrderItem>& order) {
     }
     if (named.isEmpty())
         return;
-    postJSON(inbox::reorder(state.choice, named, clock.secondsSinceEpoch()));
+    postJSON(inbox::reorder(state.choice, named, clock.secondsSinceEpoch()),
+             OverlayFloors::Entry{OverlayFloors::Kind::Order, state.choice});
 }

@@ -47,10 +47,14 @@ public:
     // Three more refreshes, 4, 12 and 30 s from now (never merged with earlier ones).
     void scheduleQuickRefresh();
 
-    void postJSON(const QJsonObject& message);
+    // Sends `message`. When it is `about` an overlay entry, the list state's floors learn that
+    // it went out and, once the relay answers (or the post fails), that it was answered.
+    void postJSON(const QJsonObject& message,
+                  const std::optional<OverlayFloors::Entry>& about = std::nullopt);
     void postInbox(const QString& id, inbox::Action action); // Done or Undone
     void postInboxEdit(const QString& id, const QString& text);
-    void postInboxAdd(const QString& text);
+    // `pendingId`: the added row waiting in the overlay for the feed to carry the task.
+    void postInboxAdd(const QString& text, const QString& pendingId = {});
     void postInboxReorder(const QList<inbox::OrderItem>& order);
 
 signals:

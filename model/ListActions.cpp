@@ -29,10 +29,9 @@ std::optional<QString> ListActions::add(const QString& text) {
     if (trimmed.isEmpty())
         return std::nullopt;
     const QString id = ListState::newPendingId();
-    state.pendingAdd[state.choice].append(
-        Row{rules::kItem, trimmed, id, false, std::nullopt, std::nullopt});
+    state.addPending(Row{rules::kItem, trimmed, id, false, std::nullopt, std::nullopt});
     emit changed();
-    sync.postInboxAdd(trimmed);
+    sync.postInboxAdd(trimmed, id);
     sync.scheduleQuickRefresh();
     return id;
 }

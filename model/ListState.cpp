@@ -1,6 +1,7 @@
 #include "ListState.h"
 
 #include <QUuid>
+#include <algorithm>
 
 using rules::isItem;
 using rules::keyOf;
@@ -138,64 +139,112 @@ QString ListState::newPendingId() {
     return rules::kPendingPrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
 }
 
-void ListState::applyFeed(Payload feed) {
-    payload = std::move(feed);
-    reconcileDoneAndText();
-    reconcilePendingAdds();
-    reconcileOrderOverride();
+void ListState::addPending(Row row) {
+    QSet<QString> sameText;
+    for (const Row& task : currentRows()) {
+        if (isItem(task) && task.text == row.text)
+            sameText.insert(keyOf(task));
+    }
+    floors.added(keyOf(row), sameText);
+    pendingAdd[choice].append(std::move(row));
 }
 
-void ListState::reconcileDoneAndText() {
+void ListState::applyFeed(Payload feed, quint64 fetch) {
+    payload = std::move(feed);
+    reconcileDoneAndText(fetch);
+    reconcilePendingAdds(fetch);
+    reconcileOrderOverride(fetch);
+}
+
+void ListState::reconcileDoneAndText(quint64 fetch) {
+    using Kind = OverlayFloors::Kind;
     if (localDone.isEmpty() && localText.isEmpty())
         return;
     for (const QList<Row>* rows : {&payload->mine_rows, &payload->hers_rows}) {
         for (const Row& row : *rows) {
             if (!isItem(row) || !row.id)
                 continue;
-            const auto done = localDone.find(*row.id);
-            if (done != localDone.end() && *done == row.done.value_or(false))
+            const QString& id = *row.id;
+            const auto done = localDone.find(id);
+            if (done != localDone.end() && *done == row.done.value_or(false) &&
+                floors.settles(Kind::Done, id, fetch)) {
                 localDone.erase(done);
-            const auto text = localText.find(*row.id);
-            if (text != localText.end() && *text == row.text)
+                floors.forget(Kind::Done, id);
+            }
+            const auto text = localText.find(id);
+            if (text != localText.end() && *text == row.text &&
+                floors.settles(Kind::Text, id, fetch)) {
                 localText.erase(text);
+                floors.forget(Kind::Text, id);
+            }
         }
     }
 }
 
-void ListState::reconcilePendingAdds() {
+void ListState::reconcilePendingAdds(quint64 fetch) {
     for (const QString* key : {&kMine, &kHers}) {
         const auto pending = pendingAdd.find(*key);
         if (pending == pendingAdd.end() || pending->isEmpty())
             continue;
-        QSet<QString> texts;
+        QHash<QString, QStringList> keysByText;
         for (const Row& row : rules::rowsOf(*payload, *key)) {
             if (isItem(row))
-                texts.insert(row.text);
+                keysByText[row.text].append(keyOf(row));
         }
         QList<Row> kept;
         for (const Row& row : std::as_const(*pending)) {
-            if (!texts.contains(row.text))
+            const QString& id = keyOf(row);
+            const auto same = keysByText.constFind(row.text);
+            const bool ends = same != keysByText.constEnd() &&
+                              (floors.settles(OverlayFloors::Kind::Add, id, fetch) ||
+                               std::ranges::any_of(*same, [&](const QString& task) {
+                                   return floors.isNewBeside(id, task);
+                               }));
+            if (ends)
+                floors.forget(OverlayFloors::Kind::Add, id);
+            else
                 kept.append(row);
         }
         *pending = std::move(kept);
     }
 }
 
-void ListState::reconcileOrderOverride() {
+void ListState::reconcileOrderOverride(quint64 fetch) {
     const auto override = orderOverride.find(choice);
-    if (override == orderOverride.end())
+    if (override == orderOverride.end() ||
+        !floors.settles(OverlayFloors::Kind::Order, choice, fetch) || !feedShowsOrder(*override))
         return;
+    orderOverride.erase(override);
+    floors.forget(OverlayFloors::Kind::Order, choice);
+}
+
+// Whether the chosen list's feed alone shows what the override shows, so ending it moves
+// nothing: the visible tasks it names are, in feed order, exactly its entries (ids and
+// sections), and within each section no task it does not name comes before one it names (the
+// override places those after its own). A task added after the drag, which the feed appends,
+// therefore does not keep the override alive.
+bool ListState::feedShowsOrder(const QList<OrderEntry>& entries) const {
     const QString today = todayStr();
+    const QStringList labelList = sectionLabels();
+    const QSet<QString> labels(labelList.cbegin(), labelList.cend());
+    QSet<QString> named;
+    for (const OrderEntry& entry : entries)
+        named.insert(entry.id);
+    QSet<QString> unnamedIn; // sections in which a task the override does not name came first
     qsizetype n = 0;
-    const QList<OrderEntry>& entries = *override;
     for (const Row& row : rules::rowsOf(*payload, choice)) {
         if (!rules::isVisibleItem(row, today))
             continue;
-        if (n >= entries.size() || entries[n].id != keyOf(row) ||
-            entries[n].sec != row.cat.value_or(QString()))
-            return;
+        const QString cat = row.cat.value_or(QString());
+        const QString& section = labels.contains(cat) ? cat : kDefaultSection;
+        if (!named.contains(keyOf(row))) {
+            unnamedIn.insert(section);
+            continue;
+        }
+        if (n >= entries.size() || entries[n].id != keyOf(row) || entries[n].sec != cat ||
+            unnamedIn.contains(section))
+            return false;
         ++n;
     }
-    if (n == entries.size())
-        orderOverride.erase(override);
+    return n == entries.size();
 }

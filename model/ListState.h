@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "ListRules.h"
+#include "OverlayFloors.h"
 #include "Payload.h"
 
 #include <QDate>
@@ -33,6 +34,8 @@ public:
     QHash<QString, QList<Row>> pendingAdd;
     QHash<QString, QList<OrderEntry>> orderOverride;
     QSet<QString> collapsedCats;
+    // What the messages about each overlay entry have got back so far: when a feed may end it.
+    OverlayFloors floors;
 
     // Where "today" comes from; tests and tools hand in a clock of their own.
     const Clock* clock = &Clock::system();
@@ -46,15 +49,22 @@ public:
     QList<Row> displayRows(bool honorCollapse) const;
     void toggleCollapse(const QString& label);
 
-    // Makes `feed` the current feed and drops every overlay entry it already reflects.
-    void applyFeed(Payload feed);
+    // Appends a task the user added (under a pending id) to the chosen list's additions,
+    // noting the tasks with the same text the list holds now (see OverlayFloors::added).
+    void addPending(Row row);
+
+    // Makes `feed`, the answer to fetch number `fetch`, the current feed and drops every
+    // overlay entry it already reflects, once `floors` lets that fetch end it. A feed without
+    // a number (0) ends only entries no message is recorded for.
+    void applyFeed(Payload feed, quint64 fetch = 0);
 
     static bool isPendingId(const QString& id) { return rules::isPendingId(id); }
     static QString newPendingId();
     static Row headerRow(const QString& label);
 
 private:
-    void reconcileDoneAndText();
-    void reconcilePendingAdds();
-    void reconcileOrderOverride();
+    void reconcileDoneAndText(quint64 fetch);
+    void reconcilePendingAdds(quint64 fetch);
+    void reconcileOrderOverride(quint64 fetch);
+    bool feedShowsOrder(const QList<OrderEntry>& entries) const;
 };

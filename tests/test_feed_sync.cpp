@@ -43,6 +43,7 @@ private slots:
     void staleAnswersChangeNothing();
     void messagesOnTheWire();
     void relayDownOrSlowChangesNothing();
+    void unansweredPostsKeepTheirEntry();
     void quickRefreshes();
 
 private:
@@ -256,6 +257,41 @@ void TestFeedSync::relayDownOrSlowChangesNothing() {
     QCOMPARE(state->localDone.value(QStringLiteral("a")), true);
     QVERIFY(!sync->lastError());
     QCOMPARE(applied + failed, 0);
+}
+
+// A feed that agrees with a tick while a post about the task waits for its answer leaves the
+// tick in the overlay (a later message may still change the feed); once every post about it
+// has its answer, an error status or a time-out, the next fetch's feed ends it.
+void TestFeedSync::unansweredPostsKeepTheirEntry() {
+    using Kind = OverlayFloors::Kind;
+    const QByteArray agrees = feedJson("T", R"([{"kind":"item","id":"a","text":"A","done":true}])");
+    std::function<void(const Answer&)> answerDone;
+    server->deferredHandler = [&](const TestHttpServer::Request& request, auto reply) {
+        if (request.method == "GET")
+            reply(Answer{200, agrees});
+        else if (request.body.contains("\"done\""))
+            answerDone = reply; // the other post is never answered: it times out
+    };
+    state->localDone[QStringLiteral("a")] = true;
+    sync->postTimeout = FeedSync::Delay(300);
+    sync->postInbox(QStringLiteral("a"), inbox::Action::Undone);
+    sync->postTimeout = FeedSync::kPostTimeout;
+    sync->postInbox(QStringLiteral("a"), inbox::Action::Done);
+    QVERIFY(server->waitForRequests(2));
+    sync->refresh();
+    waitHandled();
+    QVERIFY(answerDone);
+    QCOMPARE(applied, 1);
+    QVERIFY2(state->localDone.contains(QStringLiteral("a")), "a post about it is unanswered");
+
+    answerDone(Answer{500, "down", "text/plain"});
+    QTRY_VERIFY_WITH_TIMEOUT(state->floors.settles(Kind::Done, QStringLiteral("a"), 2), 15000);
+    QVERIFY2(!state->floors.settles(Kind::Done, QStringLiteral("a"), 1),
+             "a fetch started before the answers cannot end it");
+    sync->refresh();
+    waitHandled();
+    QVERIFY(!state->localDone.contains(QStringLiteral("a")));
+    QVERIFY(!sync->lastError());
 }
 
 // Three refreshes 4, 12 and 30 s later, never merged: two calls give six fetches.

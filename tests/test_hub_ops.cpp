@@ -4,6 +4,7 @@
 #include "ListState.h"
 
 #include <QRandomGenerator>
+#include <algorithm>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(QList<Row>)
@@ -195,6 +196,27 @@ void TestHubOps::reorderShowsWhatTheAppShowed() {
         const QString where = QStringLiteral("round %1").arg(round);
         QVERIFY2(shown(fresh) == shown(app), qPrintable(where));
         QVERIFY2(fixedRows(rewritten) == fixedRows(rows), qPrintable(where));
+        // The app reconciles its override against that feed, also once a task was added after
+        // the drop: ending it must not move anything on screen, and an order that named each
+        // of its tasks once ends.
+        QList<Row> later = rewritten;
+        if (round % 2)
+            later.append({"item", "later", "n", {}, {}, orderCats[(round / 2) % orderCats.size()]});
+        ListState held = app;
+        held.payload = Payload{"u", "Mine", "", later, "Hers", "", {}};
+        const QStringList shownHeld = shown(held);
+        held.applyFeed(*held.payload);
+        const bool ended = !held.orderOverride.contains(ListState::kMine);
+        QVERIFY2(!ended || shown(held) == shownHeld, qPrintable(where));
+        QSet<QString> named;
+        bool once = true;
+        for (const auto& [id, cat] : std::as_const(order)) {
+            const auto visible = std::ranges::count_if(
+                rows, [&](const Row& row) { return rules::isVisibleItem(row, kToday) && row.id == id; });
+            once = once && visible == 1 && !named.contains(id);
+            named.insert(id);
+        }
+        QVERIFY2(ended || !once, qPrintable(where));
         QStringList before, after;
         for (const Row& row : rows)
             before << row.text;

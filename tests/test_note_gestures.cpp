@@ -159,10 +159,13 @@ void TestNoteGestures::identicalAddsStaySeparate() {
     flushPosts();
     QTRY_COMPARE(sent("add").size(), 2);
     QCOMPARE(sent("add")[0].value("text").toString(), QStringLiteral("买菜"));
-    // Both go once the feed carries the text.
-    delegate->listState().applyFeed(*decodePayload(feedJson(
-        R"({"kind":"header","text":"A"},{"kind":"item","id":"n1","text":"买菜"},{"kind":"item","id":"n2","text":"买菜"})")).payload);
-    QVERIFY(delegate->listState().pendingAdd.value(ListState::kMine).isEmpty());
+    // Both go once a feed fetched after the relay answered both carries the text.
+    for (const Row& row : pending)
+        QTRY_VERIFY(delegate->listState().floors.settles(OverlayFloors::Kind::Add, *row.id, UINT64_MAX));
+    h->feed = feedJson(
+        R"({"kind":"header","text":"A"},{"kind":"item","id":"n1","text":"买菜"},{"kind":"item","id":"n2","text":"买菜"})");
+    delegate->feedSync().refresh();
+    QTRY_VERIFY(delegate->listState().pendingAdd.value(ListState::kMine).isEmpty());
 }
 
 // b1 dragged up into section A, above a2: it joins A, and the message lists it there.
