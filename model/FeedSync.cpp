@@ -122,13 +122,20 @@ void FeedSync::handleReply(QNetworkReply* reply, quint64 sequence, const QByteAr
     } else if (body.isEmpty() && transportError) {
         m_lastError = *transportError;
     } else {
-        DecodeResult decoded = decodePayload(body);
-        if (!decoded.payload) {
+        // The bytes of the feed shown decode to the feed shown: it is reconciled once more
+        // (the overlay may have changed since) but not decoded and built again. An idle app
+        // fetches the same document every 30 s; decoding 10,000 tasks anew each time cost tens
+        // of milliseconds and left the replaced copy's memory scattered through the heap.
+        const bool same = m_shown && body == m_shown->body;
+        std::optional<Payload> payload = same ? m_shown->payload : decodePayload(body).payload;
+        if (!payload) {
             m_lastError = transportError.value_or(kFetchFailed);
         } else {
             appliedSequence = sequence;
             m_lastError.reset();
-            state.applyFeed(std::move(*decoded.payload), sequence);
+            if (!same)
+                m_shown = Shown{QByteArray(body.constData(), body.size()), *payload};
+            state.applyFeed(std::move(*payload), sequence);
         }
     }
     if (m_lastError)

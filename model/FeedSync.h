@@ -75,6 +75,13 @@ private:
     QNetworkAccessManager& network;
     Clock& clock;
     std::optional<QString> m_lastError;
+    // The last feed applied and the bytes it came from (the rows are shared with the list
+    // state's copy, not held twice).
+    struct Shown {
+        QByteArray body;
+        Payload payload;
+    };
+    std::optional<Shown> m_shown;
     quint64 nextSequence = 1;
     quint64 appliedSequence = 0;
 };

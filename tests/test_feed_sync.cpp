@@ -39,6 +39,7 @@ private slots:
     void oversizedBodiesCutShort_data();
     void oversizedBodiesCutShort();
     void reconcilesThroughHttp();
+    void sameFeedIsReconciledNotRebuilt();
     void staleAnswersChangeNothing_data();
     void staleAnswersChangeNothing();
     void messagesOnTheWire();
@@ -188,6 +189,33 @@ void TestFeedSync::reconcilesThroughHttp() {
     const QSet<QByteArray> allowed{"host", "connection", "accept-encoding", "accept-language", "user-agent"};
     for (const QByteArray& line : request.headerLines)
         QVERIFY2(allowed.contains(line.left(line.indexOf(':')).toLower()), line.constData());
+}
+
+// The feed shown, fetched again: the overlay is reconciled against it (an entry it now agrees
+// with ends) from the rows already held, not from a fresh decode. Other bytes are decoded, also
+// after a failure in between.
+void TestFeedSync::sameFeedIsReconciledNotRebuilt() {
+    server->defaultAnswer = Answer{200, feedJson("T", R"([{"kind":"item","id":"a","text":"A"}])")};
+    sync->refresh();
+    waitHandled();
+    const Row* rows = state->payload->mine_rows.constData();
+    state->localDone = {{"a", false}};
+    sync->refresh();
+    waitHandled();
+    QVERIFY(state->localDone.isEmpty());
+    QCOMPARE(applied, 2);
+    QCOMPARE(state->payload->mine_rows.constData(), rows);
+
+    server->defaultAnswer = Answer{200, "junk", "text/plain"};
+    sync->refresh();
+    waitHandled();
+    QCOMPARE(failed, 1);
+    QCOMPARE(state->currentTitle(), QStringLiteral("T"));
+    server->defaultAnswer = Answer{200, feedJson("T2", R"([{"kind":"item","id":"a","text":"A"}])")};
+    sync->refresh();
+    waitHandled();
+    QCOMPARE(state->currentTitle(), QStringLiteral("T2"));
+    QVERIFY(!sync->lastError());
 }
 
 // The first request answers last, after the second one's newer feed confirmed the tick.
