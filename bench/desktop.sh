@@ -97,7 +97,7 @@ launch() {
         line=$(VELLOA_DATA_URL="${feedUrl[$size]}data.json" VELLOA_RELAY_URL="${feedUrl[$size]}" \
             VELLOA_UPDATE_URL="${feedUrl[$size]}version.json" \
             "$probe" --answer-dialog -- "$app" 2>>"$work/programs.err")
-        launchMs="$(sed -n 's/.*first_window_ms=\([0-9.]*\).*/\1/p' <<<"$line")"
+        launchMs=$(sed -n 's/.*first_window_ms=\([0-9.]*\).*/\1/p' <<<"$line")
         panelMs=$(sed -n 's/.*second_window_ms=\([0-9.]*\).*/\1/p' <<<"$line")
     fi
     launchPid=$(sed -n 's/.*pid=\([0-9]*\).*/\1/p' <<<"$line")
