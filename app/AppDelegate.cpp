@@ -1,5 +1,6 @@
 #include "AppDelegate.h"
 
+#include "AlertBox.h"
 #include "MenuStyle.h"
 #include "StatusMenu.h"
 #include "Theme.h"
@@ -46,20 +47,15 @@ void AppDelegate::applicationDidFinishLaunching() {
 
 void AppDelegate::chooseList() {
     QMessageBox box;
-    box.setWindowTitle(QStringLiteral("维洛清单"));
+    setUpAlert(box, QStringLiteral("显示哪份 To-do？"), QStringLiteral("之后点最上面那一行就能随时切换。"));
     // The app's own picture, as a native alert shows; a themed question mark would also send
     // Qt searching every icon theme on disk, a fifth of the work before this first window.
     box.setIconPixmap(trayIcon(ICON_B64()).pixmap(QSize(36, 36), 1.0));
-    box.setText(QStringLiteral("显示哪份 To-do？"));
-    box.setInformativeText(QStringLiteral("之后点最上面那一行就能随时切换。"));
     // Same role for both keeps them in this order on every platform.
     QPushButton* mine = box.addButton(QStringLiteral("阿蓁的 To-do"), QMessageBox::ActionRole);
     box.addButton(QStringLiteral("晴川子的 To-do"), QMessageBox::ActionRole);
     box.setDefaultButton(mine);
-    box.show();
-    box.raise();
-    box.activateWindow();
-    box.exec();
+    execInFront(box);
     m_state.choice = box.clickedButton() == mine ? ListState::kMine : ListState::kHers;
 }
 

@@ -8,6 +8,7 @@
 #include "FeedJson.h"
 #include "HttpRequestParser.h"
 #include "HttpResponseReader.h"
+#include "ProcessFigures.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,7 +22,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <unistd.h>
 
 namespace {
 
@@ -77,18 +77,8 @@ public:
         }
         return -1;
     }
-    // User and system CPU time the hub has used, in seconds: a figure other load on the
-    // machine does not distort the way it distorts wall-clock time.
-    double cpuSeconds() const {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(m_process.processId()));
-        if (!stat.open(QIODevice::ReadOnly))
-            return -1;
-        const QByteArray text = stat.readAll();
-        // Fields after the command name, which is in parentheses and may hold spaces.
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        return (fields.value(11).toDouble() + fields.value(12).toDouble()) /
-               double(::sysconf(_SC_CLK_TCK));
-    }
+    // User and system CPU time the hub has used, in seconds.
+    double cpuSeconds() const { return ::cpuSeconds(m_process.processId()); }
     quint16 port = 0;
 
 private:

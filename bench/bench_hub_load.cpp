@@ -5,6 +5,7 @@
 //
 //   velloa-bench-hub-load [--seconds 60] [--rate 1000] [--connections 8]
 #include "Payload.h"
+#include "ProcessFigures.h"
 #include "hub_process.h"
 
 #include <QCoreApplication>
@@ -17,7 +18,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 
@@ -53,25 +53,6 @@ int takeAnswer(QByteArray& buffer) {
     const int status = buffer.mid(9, 3).toInt();
     buffer.remove(0, headEnd + 4 + length);
     return status;
-}
-
-// User and system CPU time the process has used, in seconds (other load on the machine
-// distorts it much less than wall-clock time).
-double cpuSeconds(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    // Fields after the command name, which is in parentheses and may hold spaces.
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return (fields.value(11).toDouble() + fields.value(12).toDouble()) /
-           double(::sysconf(_SC_CLK_TCK));
-}
-
-// The 1-minute load average: the figures are only comparable with the load they ran under.
-QByteArray loadAverage() {
-    QFile file(QStringLiteral("/proc/loadavg"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(0) : "?";
 }
 
 double percentile(QList<qint64> ns, double p) {

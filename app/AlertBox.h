@@ -1,0 +1,11 @@
+#pragma once
+
+class QMessageBox;
+class QString;
+
+// What every alert of the app has: its name as the title, a message and an informative text.
+void setUpAlert(QMessageBox& box, const QString& text, const QString& informative);
+
+// A tray app has no window of its own in front: the box raises and activates itself, then runs
+// modally until it is answered.
+void execInFront(QMessageBox& box);
