@@ -14,7 +14,7 @@ using namespace std::chrono_literals;
 
 AppDelegate::AppDelegate(QSettings& store, Endpoints endpoints, Clock& clock, QObject* parent)
     : QObject(parent), m_clock(clock), m_sync(m_state, m_network, clock), m_actions(m_state, m_sync),
-      m_settings(store), m_endpoints(std::move(endpoints)), m_note(m_state, m_actions, m_settings) {
+      m_settings(store), m_endpoints(std::move(endpoints)), m_note(m_state, m_actions, m_settings, m_clock) {
     m_state.clock = &m_clock;
     m_sync.dataUrl = m_endpoints.DATA_URL;
     m_sync.inboxUrl = m_endpoints.NTFY_URL;

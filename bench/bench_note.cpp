@@ -25,7 +25,7 @@ struct Fixture {
     ListState state;
     FeedSync sync{state, network, const_cast<FixedClock&>(kBenchClock)};
     ListActions actions{state, sync};
-    NoteController note{state, actions, settings};
+    NoteController note{state, actions, settings, const_cast<FixedClock&>(kBenchClock)};
 
     explicit Fixture(int tasks) {
         state.clock = &kBenchClock;

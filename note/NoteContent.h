@@ -22,6 +22,14 @@ struct NoteRowData {
     double rowGap = 6;
 
     bool operator==(const NoteRowData&) const = default;
+
+    // Names the row across rebuilds: a header by its section, a task by its id (by its text
+    // when it has none).
+    QString key() const {
+        if (isHeader)
+            return QStringLiteral("h:") + sec;
+        return itemId.isEmpty() ? QStringLiteral("x:") + label : QStringLiteral("t:") + itemId;
+    }
 };
 
 struct NoteContent {

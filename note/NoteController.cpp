@@ -15,8 +15,9 @@
 
 using namespace std::chrono_literals;
 
-NoteController::NoteController(ListState& state, ListActions& actions, Settings& settings, QObject* parent)
-    : QObject(parent), m_state(state), m_actions(actions), m_settings(settings),
+NoteController::NoteController(ListState& state, ListActions& actions, Settings& settings,
+                               Clock& clock, QObject* parent)
+    : QObject(parent), m_state(state), m_actions(actions), m_settings(settings), m_clock(clock),
       m_notePinned(settings.notePinned()) {
     // A move by dragging ends when the moves stop; its place is written then, once.
     m_placeWriter.setSingleShot(true);
@@ -59,6 +60,10 @@ void NoteController::buildNote() {
             &NoteController::syncViews);
     connect(p, &NotePanel::movedByUser, &m_placeWriter, qOverload<>(&QTimer::start));
     connect(p, &NotePanel::menuRequested, this, &NoteController::menuRequested);
+    noteaccess::install();
+    p->stack->setSource(this);
+    p->stack->installEventFilter(this);
+    p->input->installEventFilter(this);
     applyPin();
 }
 
@@ -194,6 +199,8 @@ void NoteController::syncViews() {
     }
     if (NoteRow* dragged = m_draggingRow; dragged && !wanted.isEmpty())
         dragged->raise(); // still drawn over the rows it passes, new ones included
+    if (!wanted.isEmpty() && m_focusIndex >= 0)
+        showFocus();
 }
 
 NoteRow* NoteController::bindView(Slot& slot) {
@@ -212,6 +219,7 @@ NoteRow* NoteController::bindView(Slot& slot) {
         connect(view, &NoteRow::dragEnded, this, &NoteController::endRowDrag);
     }
     slot.view = view;
+    view->setFocusRing(false); // showFocus puts it on the keyboard's row
     return view;
 }
 
@@ -297,6 +305,9 @@ void NoteController::refreshNote() {
             m_slots.removeLast();
         }
         m_slots.reserve(content.rows.size());
+        m_keyIndex.clear();
+        // Rows that stay and were ticked or folded: screen readers hear of them.
+        QList<qsizetype> flipped;
         for (qsizetype i = 0; i < content.rows.size(); ++i) {
             NoteRowData& data = content.rows[i];
             if (i == m_slots.size()) {
@@ -305,6 +316,9 @@ void NoteController::refreshNote() {
             }
             Slot& slot = m_slots[i];
             const bool changed = !(slot.data == data);
+            if (changed && slot.data.key() == data.key() &&
+                (slot.data.isDone != data.isDone || slot.data.collapsed != data.collapsed))
+                flipped.append(i);
             slot.data = std::move(data);
             if (changed && slot.view)
                 slot.view->setData(slot.data);
@@ -320,6 +334,9 @@ void NoteController::refreshNote() {
             m_textHeights = std::move(kept);
         }
         relayout();
+        refocus();
+        for (qsizetype i : std::as_const(flipped))
+            noteaccess::notifyStateChanged(m_panel->stack, i);
         ++m_rebuilds;
     }
     content.rows = {}; // the rows live in m_slots; clear() would keep the list's capacity
@@ -358,6 +375,7 @@ NoteRow* NoteController::rowFor(const QString& itemId) {
 }
 
 void NoteController::beginEdit(NoteRow* row) {
+    m_editFromKeyboard = false;
     if (!row || row->isHeader() || row->itemId().isEmpty())
         return;
     if (m_editingRow == row) {
@@ -408,15 +426,27 @@ void NoteController::teardownEdit(NoteRow* row) {
 void NoteController::cancelEdit() {
     if (!m_editingRow)
         return;
+    const bool backToList = keyboardEditEnding();
     teardownEdit(m_editingRow);
     refreshNote();
     syncViews(); // the row edited may have been scrolled away
+    if (backToList)
+        m_panel->stack->setFocus(Qt::OtherFocusReason);
+}
+
+bool NoteController::keyboardEditEnding() {
+    // An edit begun from the list's keyboard returns there when it ends with a key (Return,
+    // Escape, Tab); one ended by a click elsewhere leaves the focus where the click put it.
+    const bool fromKeyboard = std::exchange(m_editFromKeyboard, false);
+    const NoteRow* row = m_editingRow;
+    return fromKeyboard && m_panel && row && row->editField() && row->editField()->hasFocus();
 }
 
 void NoteController::commitEdit() {
     NoteRow* row = m_editingRow;
     if (!row || !row->editField())
         return;
+    const bool backToList = keyboardEditEnding();
     const QString text = row->editField()->text();
     const QString id = row->itemId();
     const QString oldText = row->label();
@@ -424,6 +454,8 @@ void NoteController::commitEdit() {
     if (!m_actions.edit(id, oldText, text))
         refreshNote();
     syncViews(); // the row edited may have been scrolled away
+    if (backToList)
+        m_panel->stack->setFocus(Qt::OtherFocusReason);
 }
 
 void NoteController::submitTask() {

@@ -20,6 +20,8 @@ void NoteController::beginRowDrag(NoteRow* row, const QPointF& stackPoint) {
     m_dragStackY = m_slots[k].stackY;
     m_dragLastPoint = stackPoint;
     m_dragScrollSpeed = 0;
+    m_dragScrollTop = m_panel ? m_panel->scroll->verticalScrollBar()->value() : 0;
+    m_lastDragTickMs = m_clock.msecsSinceEpoch();
     row->raise(); // drawn over the rows it passes
     updateDragLayout();
     startDragTimer();
@@ -50,26 +52,11 @@ void NoteController::updateDragLayout() {
         return;
     QList<drag::Slot> places;
     places.reserve(m_slots.size());
-    for (qsizetype i = 0; i < m_slots.size(); ++i) {
-        if (i != k)
-            places.append({m_slots[i].data.rowH, m_slots[i].data.rowGap, m_slots[i].data.isHeader});
-    }
-    const qsizetype index = drag::insertionIndex(places, m_dragStackY + m_slots[k].data.rowH * 0.5);
-    if (index != k) {
-        m_slots.move(k, index);
-        // Crossing a header moves the task into that header's section.
-        if (index > 0) {
-            QString sec;
-            for (qsizetype i = index - 1; i >= 0; --i) {
-                if (m_slots[i].data.isHeader) {
-                    sec = m_slots[i].data.sec;
-                    break;
-                }
-            }
-            m_slots[index].data.sec = sec;
-            dragged->setSec(sec);
-        }
-    }
+    for (const Slot& slot : std::as_const(m_slots))
+        places.append({slot.data.rowH, slot.data.rowGap, slot.data.isHeader});
+    const qsizetype index = drag::insertionIndex(places, k, m_dragStackY + m_slots[k].data.rowH * 0.5);
+    if (index != k)
+        moveSlot(k, index);
     m_tops.resize(m_slots.size());
     m_rowHeights.resize(m_slots.size());
     double y = 0;
@@ -87,9 +74,18 @@ void NoteController::updateDragScrollSpeed() {
         m_dragScrollSpeed = 0;
         return;
     }
-    const double top = m_panel->scroll->verticalScrollBar()->value();
+    const double top = dragScrollTop();
     const double visible = m_panel->scroll->viewport()->height();
     m_dragScrollSpeed = drag::scrollSpeed(m_dragLastPoint.y(), top, top + visible);
+}
+
+double NoteController::dragScrollTop() {
+    // The scroll position is kept to the fraction, the bar shows it rounded: slow speeds add
+    // up instead of rounding away. A scroll made by other means (the wheel) is taken over.
+    const int shown = m_panel->scroll->verticalScrollBar()->value();
+    if (std::lround(m_dragScrollTop) != shown)
+        m_dragScrollTop = shown;
+    return m_dragScrollTop;
 }
 
 void NoteController::dragTick() {
@@ -98,28 +94,21 @@ void NoteController::dragTick() {
         stopDragTimer();
         return;
     }
-    dragged->setDragPad(drag::lifted(dragged->dragPad(), NOTE_DRAG_PAD));
+    // Motion follows the time that passed, not the count of ticks: a timer that fires late
+    // or early moves things by as much as the time it took.
+    const qint64 now = m_clock.msecsSinceEpoch();
+    const double ticks = drag::ticksFor(double(now - m_lastDragTickMs));
+    m_lastDragTickMs = now;
+    dragged->setDragPad(drag::lifted(dragged->dragPad(), NOTE_DRAG_PAD, ticks));
     updateDragScrollSpeed();
-    if (std::abs(m_dragScrollSpeed) > drag::kScrollThreshold) {
-        QScrollBar* bar = m_panel->scroll->verticalScrollBar();
-        const double old = bar->value();
-        const double next = drag::scrolledTop(old, m_dragScrollSpeed, m_panel->stack->height(),
-                                              m_panel->scroll->viewport()->height());
-        if (std::abs(next - old) > drag::kScrollThreshold) {
-            bar->setValue(int(std::lround(next)));
-            // The pointer's place in the document moves with the content under it.
-            const double delta = bar->value() - old;
-            m_dragStackY += delta;
-            m_dragLastPoint.ry() += delta;
-            updateDragLayout();
-        }
-    }
+    if (std::abs(m_dragScrollSpeed) > drag::kScrollThreshold)
+        dragScroll(m_dragScrollSpeed * ticks);
     // Every row glides, as plain data; only those with a widget move on screen.
     for (qsizetype i = 0; i < m_slots.size(); ++i) {
         Slot& slot = m_slots[i];
         if (slot.view == dragged)
             continue;
-        const double y = drag::glide(slot.stackY, m_tops[i]);
+        const double y = drag::glide(slot.stackY, m_tops[i], ticks);
         if (y != slot.stackY) {
             slot.stackY = y;
             if (slot.view)
@@ -135,6 +124,20 @@ void NoteController::dragTick() {
                          int(std::ceil(dragged->rowH() + 2 * pad)));
 }
 
+void NoteController::dragScroll(double step) {
+    const double old = dragScrollTop();
+    const double next = drag::scrolledTop(old, step, m_panel->stack->height(),
+                                          m_panel->scroll->viewport()->height());
+    if (std::abs(next - old) <= drag::kScrollThreshold)
+        return;
+    m_dragScrollTop = next;
+    m_panel->scroll->verticalScrollBar()->setValue(int(std::lround(next)));
+    // The pointer's place in the document moves with the content under it.
+    m_dragStackY += next - old;
+    m_dragLastPoint.ry() += next - old;
+    updateDragLayout();
+}
+
 void NoteController::endRowDrag(NoteRow* row) {
     const bool dragging = row && row == m_draggingRow;
     stopDragTimer();
@@ -147,20 +150,43 @@ void NoteController::endRowDrag(NoteRow* row) {
         relayout();
         return; // a rebuild abandoned this drag already
     }
+    commitOrder();
+    // Every row settles at once, also when nothing changed and no rebuild followed; the
+    // dropped row may lie outside the visible part now and give its widget back.
+    relayout();
+}
+
+void NoteController::moveSlot(qsizetype from, qsizetype to) {
+    m_slots.move(from, to);
+    m_keyIndex.clear();
+    refocus(); // the keyboard's row may have changed places
+    if (to == 0)
+        return;
+    // Crossing a header moves the task into that header's section.
+    QString sec;
+    for (qsizetype i = to - 1; i >= 0; --i) {
+        if (m_slots[i].data.isHeader) {
+            sec = m_slots[i].data.sec;
+            break;
+        }
+    }
+    m_slots[to].data.sec = sec;
+    if (NoteRow* view = m_slots[to].view)
+        view->setSec(sec);
+}
+
+void NoteController::commitOrder() {
     QList<drag::Entry> entries;
     for (const Slot& slot : std::as_const(m_slots)) {
         const NoteRowData& d = slot.data;
         if (!d.isHeader && !d.itemId.isEmpty() && !rules::isPendingId(d.itemId))
             entries.append({d.itemId, d.sec});
     }
-    if (!entries.isEmpty()) {
-        QList<OrderEntry> order;
-        for (const drag::Entry& e : drag::regroup(entries, m_state.sectionLabels()))
-            order.append({e.id, e.sec});
-        // The override is written and sent through the write path, which rebuilds the panel.
-        m_actions.reorder(order);
-    }
-    // Every row settles at once, also when nothing changed and no rebuild followed; the
-    // dropped row may lie outside the visible part now and give its widget back.
-    relayout();
+    if (entries.isEmpty())
+        return;
+    QList<OrderEntry> order;
+    for (const drag::Entry& e : drag::regroup(entries, m_state.sectionLabels()))
+        order.append({e.id, e.sec});
+    // The override is written and sent through the write path, which rebuilds the panel.
+    m_actions.reorder(order);
 }

@@ -48,6 +48,9 @@ NotePanel::NotePanel(double height, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint) {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
+    // A tool window of an app that is hardly ever the active one would otherwise be hidden
+    // on macOS whenever another app is in front.
+    setAttribute(Qt::WA_MacAlwaysShowToolWindow);
     setWindowTitle(QStringLiteral("维洛清单"));
     resize(int(NOTE_W), int(height));
 
@@ -73,6 +76,7 @@ NotePanel::NotePanel(double height, QWidget* parent)
     title = new PassthroughLabel(background);
     pill = new PillView(background);
     input = new NoteField(background);
+    input->setAccessibleName(QStringLiteral("新建任务"));
     addButton = new NoteButton(background);
     QColor gold = C_VL_GOLD;
     gold.setAlphaF(0.9f);
@@ -82,6 +86,7 @@ NotePanel::NotePanel(double height, QWidget* parent)
 
     scroll = new QScrollArea(background);
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus); // the list inside takes the keyboard
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     scroll->setWidgetResizable(false);

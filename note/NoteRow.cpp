@@ -131,6 +131,26 @@ void NoteRow::paintEvent(QPaintEvent*) {
         drawCategory(painter);
     else
         drawItem(painter);
+    if (m_focusRing)
+        drawFocusRing(painter);
+}
+
+void NoteRow::setFocusRing(bool shown) {
+    if (shown == m_focusRing)
+        return;
+    m_focusRing = shown;
+    update();
+}
+
+void NoteRow::drawFocusRing(QPainter& painter) {
+    const double w = width(), h = height();
+    const FlipY flip{h};
+    const QRectF card = flip.rect(m_data.isHeader ? rowgeom::headerCard(w, h) : rowgeom::taskCard(w, h, m_dragPad));
+    // Just outside the card, so it reads as a ring around the row and hides nothing of it.
+    const double radius = m_data.isHeader ? 9 : 7;
+    QPainterPath ring;
+    ring.addRoundedRect(card.adjusted(-1, -1, 1, 1), radius + 1, radius + 1);
+    painter.strokePath(ring, QPen(C_VL_GOLD, 2));
 }
 
 void NoteRow::drawCategory(QPainter& painter) {

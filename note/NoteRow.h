@@ -35,6 +35,9 @@ public:
     void setSec(const QString& sec) { m_data.sec = sec; }
     double dragPad() const { return m_dragPad; }
     void setDragPad(double pad);
+    // The keyboard is on this row: a ring around its card.
+    bool focusRing() const { return m_focusRing; }
+    void setFocusRing(bool shown);
 
     // The pencil: made the first time the pointer enters a task row, so a long list does not
     // carry a button per row.
@@ -64,6 +67,7 @@ protected:
 private:
     void drawCategory(QPainter& painter);
     void drawItem(QPainter& painter);
+    void drawFocusRing(QPainter& painter);
     void layoutIcons();
     void updateCursor(double x);
     void showEditButton(bool shown);
@@ -72,6 +76,7 @@ private:
     NoteRowData m_data;
     bool m_hovered = false;
     bool m_dragging = false;
+    bool m_focusRing = false;
     double m_dragPad = 0;
     NoteButton* m_editBtn = nullptr;
     QPointer<EditField> m_editField;

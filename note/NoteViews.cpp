@@ -4,6 +4,7 @@
 #include "NoteLayout.h"
 #include "Theme.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLinearGradient>
 #include <QPainter>
@@ -131,6 +132,10 @@ void NoteBackground::mouseReleaseEvent(QMouseEvent*) {
     m_drag.release();
 }
 
+FlippedView::FlippedView(QWidget* parent) : QWidget(parent) {
+    setFocusPolicy(Qt::TabFocus);
+}
+
 void FlippedView::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton)
         m_drag.press(this, event->globalPosition());
@@ -249,6 +254,10 @@ void EditField::keyPressEvent(QKeyEvent* event) {
 
 void EditField::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
+    // A popup (the editor's own context menu, the tray menu) takes the focus only for a
+    // moment and gives it back: the edit goes on.
+    if (event->reason() == Qt::PopupFocusReason || QApplication::activePopupWidget())
+        return;
     end(true);
 }
 

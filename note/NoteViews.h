@@ -1,5 +1,6 @@
 #pragma once
 
+#include "NoteAccessible.h"
 #include "NoteIcons.h"
 #include "TextRules.h"
 
@@ -42,11 +43,15 @@ private:
 };
 
 // The document of the row list: rows are placed top-down; a press on its empty space moves
-// the panel like the card does.
+// the panel like the card does. It takes the keyboard for the list (by Tab, not by a click)
+// and, for screen readers, stands for the list whose rows its source describes.
 class FlippedView : public QWidget {
     Q_OBJECT
 public:
-    using QWidget::QWidget;
+    explicit FlippedView(QWidget* parent = nullptr);
+    // The source outlives the view: the note controller owns the panel.
+    void setSource(NoteListSource* source) { m_source = source; }
+    NoteListSource* source() const { return m_source; }
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -55,6 +60,7 @@ protected:
 
 private:
     WindowDragger m_drag;
+    NoteListSource* m_source = nullptr;
 };
 
 // The translucent rounded backdrop of the add-task field.

@@ -8,19 +8,14 @@
 #include <QJsonArray>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QWindow>
 #include <QtTest>
 
 namespace {
 
 // Header A (56 high), tasks a1 a2; header B, task b1. All task texts fit one line (40 high).
 QByteArray feedJson(const QByteArray& rows = {}) {
-    const QByteArray standard = R"({"kind":"header","text":"A"},
-        {"kind":"item","id":"a1","text":"第一","cat":"A"},
-        {"kind":"item","id":"a2","text":"第二","cat":"A"},
-        {"kind":"header","text":"B"},
-        {"kind":"item","id":"b1","text":"第三","cat":"B"})";
-    return R"({"updated":"u","mine_title":"Mine","mine":"","mine_rows":[)" + (rows.isEmpty() ? standard : rows) +
-           R"(],"hers_title":"Hers","hers":"","hers_rows":[]})";
+    return listFeed(rows.isEmpty() ? kTwoSections : rows);
 }
 
 } // namespace
@@ -34,10 +29,13 @@ private slots:
     void editStateMachine();
     void editOutcomes_data();
     void editOutcomes();
+    void rightClickInTheEditorKeepsEditing();
     void identicalAddsStaySeparate();
     void dragAcrossAHeader();
     void pressAndReleaseSendsTheUnchangedOrder();
     void dragLiftsAndScrollsAtTheEdge();
+    void edgeScrollAddsUpFractions_data();
+    void edgeScrollAddsUpFractions();
     void refreshWaitsForTheGesture();
     void rebuildAbandonsTheDrag();
 
@@ -49,6 +47,21 @@ private:
     void flushPosts() {
         delegate->feedSync().postInbox(QStringLiteral("probe"), inbox::Action::Done);
         QTRY_VERIFY(!sent("done").isEmpty() && sent("done").last().value("id") == "probe");
+    }
+    // `n` drag ticks 1/60 s apart (17, 17 and 16 ms: three ticks in 50 ms).
+    void ticks(int n) {
+        for (int i = 0; i < n; ++i) {
+            clock->advance(std::chrono::milliseconds(i % 3 == 2 ? 16 : 17));
+            delegate->note().dragTick();
+        }
+    }
+    // A list of `n` tasks under one header.
+    void showLongList(int n) {
+        QByteArray rows = R"({"kind":"header","text":"A"})";
+        for (int i = 0; i < n; ++i)
+            rows += QStringLiteral(R"(,{"kind":"item","id":"t%1","text":"任务 %1","cat":"A"})").arg(i).toUtf8();
+        delegate->listState().applyFeed(*decodePayload(feedJson(rows)).payload);
+        delegate->refreshNote();
     }
     QStringList shownOrder() const {
         QStringList out;
@@ -142,6 +155,32 @@ void TestNoteGestures::editOutcomes() {
     QCOMPARE(clock->requests.size(), stored ? 3 : 0);
 }
 
+// A right click opens the editor's own menu (to paste, say): the edit goes on, nothing is
+// committed, and Escape closes only the menu.
+void TestNoteGestures::rightClickInTheEditorKeepsEditing() {
+    NoteController& note = delegate->note();
+    note.beginEdit(row("第一"));
+    EditField* field = note.editingRow()->editField();
+    field->setText(QStringLiteral("写了一半"));
+    QVERIFY(QTest::qWaitForWindowActive(note.panel()));
+    QTRY_VERIFY(field->hasFocus());
+    // Through the window, as the window system delivers it: the press also asks for the
+    // context menu.
+    QWindow* window = field->window()->windowHandle();
+    const QPoint at = field->mapTo(field->window(), field->rect().center());
+    QTest::mouseClick(window, Qt::RightButton, {}, at);
+    QCOMPARE(note.editingRow() ? note.editingRow()->editField() : nullptr, field);
+    QWidget* popup = QApplication::activePopupWidget();
+    QVERIFY(popup);
+    QTest::keyClick(popup, Qt::Key_Escape);
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+    QCOMPARE(note.editingRow() ? note.editingRow()->editField() : nullptr, field);
+    QCOMPARE(field->text(), QStringLiteral("写了一半"));
+    QVERIFY(delegate->listState().localText.isEmpty());
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(delegate->listState().localText.value("a1"), QStringLiteral("写了一半"));
+}
+
 void TestNoteGestures::identicalAddsStaySeparate() {
     NotePanel* panel = delegate->note().panel();
     panel->input->setText(QStringLiteral("   "));
@@ -178,8 +217,7 @@ void TestNoteGestures::dragAcrossAHeader() {
     note.rowDragMoved(b1, QPointF(230, 120));
     QCOMPARE(shownOrder(), (QStringList{"A", "第一", "第三", "第二", "B"}));
     QCOMPARE(b1->sec(), QStringLiteral("A"));
-    for (int tick = 0; tick < 30; ++tick)
-        note.dragTick();
+    ticks(30);
     const qsizetype a2 = h->rowIndex("第二");
     QCOMPARE(note.rowTop(a2), note.rowTarget(a2)); // the others glided into place
     QCOMPARE(row("第二")->y(), int(note.rowTarget(a2)));
@@ -215,26 +253,38 @@ void TestNoteGestures::pressAndReleaseSendsTheUnchangedOrder() {
 }
 
 void TestNoteGestures::dragLiftsAndScrollsAtTheEdge() {
-    QByteArray rows = R"({"kind":"header","text":"A"})";
-    for (int i = 0; i < 40; ++i)
-        rows += QStringLiteral(R"(,{"kind":"item","id":"t%1","text":"任务 %1","cat":"A"})").arg(i).toUtf8();
-    delegate->listState().applyFeed(*decodePayload(feedJson(rows)).payload);
-    delegate->refreshNote();
+    showLongList(40);
     NoteController& note = delegate->note();
     NoteRow* t0 = row("任务 0");
     note.beginRowDrag(t0, QPointF(230, note.rowTop(1) + 10));
-    for (int tick = 0; tick < 4; ++tick)
-        note.dragTick();
+    ticks(4);
     QVERIFY(t0->dragPad() < 12);
-    note.dragTick();
+    ticks(1);
     QCOMPARE(t0->dragPad(), 12.0);
-    // The pointer 10 points above the visible bottom: 5.6 points a tick, scrolling down.
+    note.endRowDrag(t0);
+}
+
+// Held in the bottom edge zone at a steady speed, the list scrolls by the speed times the
+// ticks: slow speeds add up rather than round away, fast ones are not rounded up.
+void TestNoteGestures::edgeScrollAddsUpFractions_data() {
+    QTest::addColumn<double>("speed");
+    QTest::newRow("0.3 a tick") << 0.3;
+    QTest::newRow("5.6 a tick") << 5.6;
+}
+
+void TestNoteGestures::edgeScrollAddsUpFractions() {
+    QFETCH(double, speed);
+    showLongList(60);
+    NoteController& note = delegate->note();
+    NoteRow* t0 = row("任务 0");
+    note.beginRowDrag(t0, QPointF(230, note.rowTop(1) + 10));
     QScrollBar* bar = note.panel()->scroll->verticalScrollBar();
-    const double bottom = bar->value() + note.panel()->scroll->viewport()->height();
-    note.rowDragMoved(t0, QPointF(230, bottom - 10));
-    note.dragTick();
-    QVERIFY(qFuzzyCompare(note.dragScrollSpeed(), 5.6));
-    QVERIFY(bar->value() > 0);
+    QCOMPARE(bar->value(), 0);
+    const double bottom = note.panel()->scroll->viewport()->height();
+    note.rowDragMoved(t0, QPointF(230, bottom - drag::kEdgeZone + speed / drag::kGain));
+    ticks(60);
+    QVERIFY(qFuzzyCompare(note.dragScrollSpeed(), speed));
+    QCOMPARE(bar->value(), int(std::lround(60 * speed)));
     note.endRowDrag(t0);
 }
 

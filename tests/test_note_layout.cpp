@@ -1,6 +1,7 @@
 // The note panel's arithmetic and content, without a window.
 #include "NoteContent.h"
 #include "NoteDrag.h"
+#include "NoteKeys.h"
 #include "NoteLayout.h"
 
 #include <QtTest>
@@ -40,6 +41,10 @@ private slots:
     void content();
     void dragInsertion_data();
     void dragInsertion();
+    void keyboardStep_data();
+    void keyboardStep();
+    void listKeys_data();
+    void listKeys();
     void dragScrollSpeed_data();
     void dragScrollSpeed();
     void dragSteps();
@@ -245,21 +250,97 @@ void TestNoteLayout::content() {
     QCOMPARE(content.updated, std::optional<QString>("u"));
 }
 
-// The others, without the dragged second task: a header 56 high (gap 7) and two tasks 40 high.
+// Header H (56 high, gap 7), tasks a b c (40, gap 6), header H2, task d alone in its section:
+// centres 28, 83, 129, 175, 229, 284. A row keeps its place until its centre passes a
+// neighbour's centre, whichever way, and never rises above the first header.
 void TestNoteLayout::dragInsertion_data() {
+    QTest::addColumn<int>("dragged");
     QTest::addColumn<double>("centre");
     QTest::addColumn<int>("index");
-    QTest::newRow("above the first task's middle: first task") << 82.9 << 1;
-    QTest::newRow("at the first task's middle: after it") << 83.0 << 2;
-    QTest::newRow("above the header: still under it") << 5.0 << 1;
-    QTest::newRow("below everything: last") << 500.0 << 3;
+    const double third = 40.0 / 3;
+    const struct {
+        const char* name;
+        int row;
+        double centre;
+    } rows[] = {{"first", 1, 83}, {"middle", 2, 129}, {"above a header", 3, 175}, {"alone in its section", 5, 284}};
+    for (const auto& r : rows) {
+        QTest::addRow("%s: pressed, not moved", r.name) << r.row << r.centre << r.row;
+        QTest::addRow("%s: a third of a row up", r.name) << r.row << r.centre - third << r.row;
+        QTest::addRow("%s: a third of a row down", r.name) << r.row << r.centre + third << r.row;
+    }
+    QTest::newRow("first: just past the next one's centre") << 1 << 129.1 << 2;
+    QTest::newRow("first: up past the header stays under it") << 1 << 5.0 << 1;
+    QTest::newRow("middle: just past the one above") << 2 << 82.9 << 1;
+    QTest::newRow("middle: just past the one below") << 2 << 175.1 << 3;
+    QTest::newRow("middle: past two at once") << 2 << 229.5 << 4;
+    QTest::newRow("above a header: past it, into the next section") << 3 << 229.1 << 4;
+    QTest::newRow("alone: up past its header, into the section above") << 5 << 228.9 << 4;
+    QTest::newRow("alone: below everything stays last") << 5 << 500.0 << 5;
 }
 
 void TestNoteLayout::dragInsertion() {
+    QFETCH(int, dragged);
     QFETCH(double, centre);
     QFETCH(int, index);
-    const QList<drag::Slot> others{{56, 7, true}, {40, 6, false}, {40, 6, false}};
-    QCOMPARE(drag::insertionIndex(others, centre), qsizetype(index));
+    const QList<drag::Slot> rows{{56, 7, true}, {40, 6, false}, {40, 6, false}, {40, 6, false},
+                                {56, 7, true},  {40, 6, false}};
+    QCOMPARE(drag::insertionIndex(rows, dragged, centre), qsizetype(index));
+    // Once moved, the way back is as long: resting where it crossed over changes nothing.
+    if (index != dragged) {
+        QList<drag::Slot> moved = rows;
+        moved.move(dragged, index);
+        QCOMPARE(drag::insertionIndex(moved, index, centre), qsizetype(index));
+    }
+}
+
+// The keyboard moves a task one place, across a header into its section, never above the
+// first header nor past either end; headers stay.
+void TestNoteLayout::keyboardStep_data() {
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<int>("to"); // -1: does not move
+    QTest::newRow("first task up") << 1 << -1 << -1;
+    QTest::newRow("first task down") << 1 << 1 << 2;
+    QTest::newRow("down across a header") << 3 << 1 << 4;
+    QTest::newRow("up across a header") << 5 << -1 << 4;
+    QTest::newRow("last down") << 5 << 1 << -1;
+    QTest::newRow("a header") << 4 << 1 << -1;
+}
+
+void TestNoteLayout::keyboardStep() {
+    QFETCH(int, from);
+    QFETCH(int, step);
+    QFETCH(int, to);
+    const QList<drag::Slot> rows{{56, 7, true}, {40, 6, false}, {40, 6, false}, {40, 6, false},
+                                {56, 7, true},  {40, 6, false}};
+    QCOMPARE(drag::steppedIndex(rows, from, step).value_or(-1), qsizetype(to));
+}
+
+void TestNoteLayout::listKeys_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<bool>("onHeader");
+    QTest::addColumn<int>("command");
+    using C = listkeys::Command;
+    QTest::newRow("up") << int(Qt::Key_Up) << 0 << false << int(C::Previous);
+    QTest::newRow("keypad down") << int(Qt::Key_Down) << int(Qt::KeypadModifier) << true << int(C::Next);
+    QTest::newRow("space on a task") << int(Qt::Key_Space) << 0 << false << int(C::Toggle);
+    QTest::newRow("space on a header") << int(Qt::Key_Space) << 0 << true << int(C::Collapse);
+    QTest::newRow("return on a task") << int(Qt::Key_Return) << 0 << false << int(C::Edit);
+    QTest::newRow("return on a header") << int(Qt::Key_Return) << 0 << true << int(C::Collapse);
+    QTest::newRow("F2 on a header") << int(Qt::Key_F2) << 0 << true << int(C::None);
+    QTest::newRow("alt+down on a task") << int(Qt::Key_Down) << int(Qt::AltModifier) << false << int(C::MoveDown);
+    QTest::newRow("alt+up on a header") << int(Qt::Key_Up) << int(Qt::AltModifier) << true << int(C::None);
+    QTest::newRow("ctrl+up") << int(Qt::Key_Up) << int(Qt::ControlModifier) << false << int(C::None);
+    QTest::newRow("shift+tab") << int(Qt::Key_Backtab) << int(Qt::ShiftModifier) << false << int(C::Leave);
+}
+
+void TestNoteLayout::listKeys() {
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(bool, onHeader);
+    QFETCH(int, command);
+    QCOMPARE(int(listkeys::commandFor(key, Qt::KeyboardModifiers(modifiers), onHeader)), command);
 }
 
 // The visible part of the document runs from 100 to 400.
@@ -295,6 +376,13 @@ void TestNoteLayout::dragSteps() {
         pad = drag::lifted(pad, 12);
     QVERIFY(pad < 12);
     QCOMPARE(drag::lifted(pad, 12), 12.0);
+    // Motion follows the time passed: two ticks' worth glides as far as two ticks, a stall
+    // catches up by six ticks at the most, time going backwards moves nothing.
+    QCOMPARE(drag::glide(drag::glide(0, 10), 10), drag::glide(0, 10, 2));
+    QCOMPARE(drag::lifted(0, 12, 2.5), 6.0);
+    QCOMPARE(drag::ticksFor(50), 3.0);
+    QCOMPARE(drag::ticksFor(5000), drag::kMaxCatchUpTicks);
+    QCOMPARE(drag::ticksFor(-20), 0.0);
     // Regrouped section by section in label order; unknown sections last.
     const QList<drag::Entry> grouped =
         drag::regroup({{"1", "B"}, {"2", "X"}, {"3", "A"}, {"4", "B"}}, {"A", "B"});
