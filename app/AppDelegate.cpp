@@ -138,7 +138,7 @@ void AppDelegate::toggleAutostartAction() {
 }
 
 void AppDelegate::toggleNoteAction() {
-    m_note.toggleNoteAction();
+    m_note.toggleNote();
 }
 
 void AppDelegate::showNote() {

@@ -17,6 +17,23 @@
 
 namespace {
 
+// The fixed bench clock, whose repeating call (the drag's tick) the benchmark runs by hand,
+// 1/60 s apart.
+class TickClock : public FixedClock {
+public:
+    TickClock() : FixedClock(kBenchClock.now()) {}
+    void every(Delay, QObject*, std::function<void()> call) override { tick = std::move(call); }
+    qint64 msecsSinceEpoch() const override { return ms; }
+    void step() {
+        ms += 17;
+        if (tick)
+            tick();
+    }
+
+    std::function<void()> tick;
+    qint64 ms = 0;
+};
+
 struct Fixture {
     QTemporaryDir dir;
     QSettings store{dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat};
@@ -25,7 +42,8 @@ struct Fixture {
     ListState state;
     FeedSync sync{state, network, const_cast<FixedClock&>(kBenchClock)};
     ListActions actions{state, sync};
-    NoteController note{state, actions, settings, const_cast<FixedClock&>(kBenchClock)};
+    TickClock ticks;
+    NoteController note{state, actions, settings, ticks};
 
     explicit Fixture(int tasks) {
         state.clock = &kBenchClock;
@@ -44,7 +62,7 @@ void BM_RefreshNoteAfterTick(benchmark::State& bm) {
         f.state.localDone[QStringLiteral("id-1")] = done;
         f.note.refreshNote();
     }
-    bm.counters["rows"] = double(f.note.rowCount());
+    bm.counters["rows"] = double(f.note.rows().count());
     // Row widgets made, shown or spare: the rows near the visible part only.
     bm.counters["widgets"] = double(f.note.panel()->stack->findChildren<NoteRow*>().size());
 }
@@ -77,15 +95,15 @@ BENCHMARK(BM_RefreshNoteUnchanged)->Arg(1000)->Arg(10000)->Unit(benchmark::kMill
 void BM_DragTick(benchmark::State& bm) {
     Fixture f(int(bm.range(0)));
     f.note.showNote();
-    NoteRow* dragged = f.note.rowView(3);
-    f.note.beginRowDrag(dragged, QPointF(230, f.note.rowTop(3) + 10));
+    NoteRow* dragged = f.note.rows().view(3);
+    f.note.dragging().begin(dragged, QPointF(230, f.note.rows().top(3) + 10));
     double y = 0;
     for (auto _ : bm) {
         y = y > 4000 ? 0 : y + 37; // through the whole list, crossing headers
-        f.note.rowDragMoved(dragged, QPointF(230, y));
-        f.note.dragTick();
+        f.note.dragging().moved(dragged, QPointF(230, y));
+        f.ticks.step();
     }
-    f.note.endRowDrag(dragged);
+    f.note.dragging().end(dragged);
 }
 BENCHMARK(BM_DragTick)->Arg(500)->Unit(benchmark::kMicrosecond);
 

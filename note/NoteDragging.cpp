@@ -1,192 +1,169 @@
-// NoteController's drag operations: lifting a task row, following the pointer with the
-// slot and the targets of every row, the 60 Hz tick (lift, edge scroll, glide) and the drop.
-#include "NoteController.h"
+#include "NoteDragging.h"
 
+#include "Clock.h"
 #include "ListActions.h"
-#include "NotePanel.h"
+#include "NoteDrag.h"
 #include "NoteRow.h"
-#include "NoteViews.h"
+#include "NoteRows.h"
 #include "Theme.h"
 
 #include <QScrollArea>
 #include <QScrollBar>
 
-void NoteController::beginRowDrag(NoteRow* row, const QPointF& stackPoint) {
-    const qsizetype k = slotOf(row);
+NoteDragging::NoteDragging(NoteRows& rows, ListActions& actions, const ListState& state,
+                           Clock& clock, QObject* parent)
+    : QObject(parent), m_rows(rows), m_actions(actions), m_state(state), m_clock(clock) {
+    // Rows scrolled or glided into view during a drag are drawn under the dragged one.
+    connect(&rows, &NoteRows::viewsBound, this, [this] {
+        if (m_row)
+            m_row->raise();
+    });
+}
+
+void NoteDragging::attach(QScrollArea* scroll) {
+    m_scroll = scroll;
+}
+
+void NoteDragging::begin(NoteRow* row, const QPointF& stackPoint) {
+    const qsizetype k = m_rows.indexOfView(row);
+    if (k < 0 || !m_scroll)
+        return;
+    m_row = row;
+    m_rows.hold(row);
+    m_rows.setGliding(true);
+    m_grabDY = stackPoint.y() - m_rows.top(k);
+    m_stackY = m_rows.top(k);
+    m_lastPoint = stackPoint;
+    m_scrollSpeed = 0;
+    m_scrollTop = m_scroll->verticalScrollBar()->value();
+    row->raise(); // drawn over the rows it passes
+    updateLayout();
+    delete m_ticker;
+    m_ticker = new QObject(this);
+    m_lastTickMs = m_clock.msecsSinceEpoch();
+    m_clock.every(std::chrono::milliseconds(16), m_ticker, [this] { tick(); });
+}
+
+void NoteDragging::stopTicking() {
+    if (m_ticker)
+        m_ticker->deleteLater(); // the tick may be running right now
+    m_ticker = nullptr;
+    m_scrollSpeed = 0;
+}
+
+void NoteDragging::moved(NoteRow* row, const QPointF& stackPoint) {
+    if (!row || row != m_row)
+        return;
+    m_lastPoint = stackPoint;
+    m_stackY = stackPoint.y() - m_grabDY;
+    updateLayout();
+}
+
+void NoteDragging::updateLayout() {
+    const qsizetype k = m_rows.indexOfView(m_row);
     if (k < 0)
         return;
-    m_draggingRow = row;
-    m_dragGrabDY = stackPoint.y() - m_slots[k].stackY;
-    m_dragStackY = m_slots[k].stackY;
-    m_dragLastPoint = stackPoint;
-    m_dragScrollSpeed = 0;
-    m_dragScrollTop = m_panel ? m_panel->scroll->verticalScrollBar()->value() : 0;
-    m_lastDragTickMs = m_clock.msecsSinceEpoch();
-    row->raise(); // drawn over the rows it passes
-    updateDragLayout();
-    startDragTimer();
-}
-
-void NoteController::startDragTimer() {
-    m_dragTimer.start();
-}
-
-void NoteController::stopDragTimer() {
-    m_dragTimer.stop();
-    m_dragScrollSpeed = 0;
-}
-
-void NoteController::rowDragMoved(NoteRow* row, const QPointF& stackPoint) {
-    if (!row || row->isHeader() || slotOf(row) < 0)
-        return;
-    m_draggingRow = row;
-    m_dragLastPoint = stackPoint;
-    m_dragStackY = stackPoint.y() - m_dragGrabDY;
-    updateDragLayout();
-}
-
-void NoteController::updateDragLayout() {
-    NoteRow* dragged = m_draggingRow;
-    const qsizetype k = slotOf(dragged);
-    if (k < 0 || !m_panel)
-        return;
-    QList<drag::Slot> places;
-    places.reserve(m_slots.size());
-    for (const Slot& slot : std::as_const(m_slots))
-        places.append({slot.data.rowH, slot.data.rowGap, slot.data.isHeader});
-    const qsizetype index = drag::insertionIndex(places, k, m_dragStackY + m_slots[k].data.rowH * 0.5);
+    const qsizetype index =
+        drag::insertionIndex(m_rows.places(), k, m_stackY + m_rows.data(k).rowH * 0.5);
     if (index != k)
-        moveSlot(k, index);
-    m_tops.resize(m_slots.size());
-    m_rowHeights.resize(m_slots.size());
-    double y = 0;
-    for (qsizetype i = 0; i < m_slots.size(); ++i) {
-        m_tops[i] = y;
-        m_rowHeights[i] = m_slots[i].data.rowH;
-        y += m_slots[i].data.rowH + m_slots[i].data.rowGap;
-    }
-    m_panel->stack->resize(int(NOTE_LIST_W),
-                           int(std::ceil(std::max(y, double(m_panel->scroll->maximumViewportSize().height())))));
+        m_rows.move(k, index);
+    m_rows.retarget();
 }
 
-void NoteController::updateDragScrollSpeed() {
-    if (!m_panel) {
-        m_dragScrollSpeed = 0;
-        return;
-    }
-    const double top = dragScrollTop();
-    const double visible = m_panel->scroll->viewport()->height();
-    m_dragScrollSpeed = drag::scrollSpeed(m_dragLastPoint.y(), top, top + visible);
+void NoteDragging::updateScrollSpeed() {
+    const double top = scrollTop();
+    const double visible = m_scroll->viewport()->height();
+    m_scrollSpeed = drag::scrollSpeed(m_lastPoint.y(), top, top + visible);
 }
 
-double NoteController::dragScrollTop() {
+double NoteDragging::scrollTop() {
     // The scroll position is kept to the fraction, the bar shows it rounded: slow speeds add
     // up instead of rounding away. A scroll made by other means (the wheel) is taken over.
-    const int shown = m_panel->scroll->verticalScrollBar()->value();
-    if (std::lround(m_dragScrollTop) != shown)
-        m_dragScrollTop = shown;
-    return m_dragScrollTop;
+    const int shown = m_scroll->verticalScrollBar()->value();
+    if (std::lround(m_scrollTop) != shown)
+        m_scrollTop = shown;
+    return m_scrollTop;
 }
 
-void NoteController::dragTick() {
-    NoteRow* dragged = m_draggingRow;
-    if (!dragged || !m_panel) {
-        stopDragTimer();
+void NoteDragging::tick() {
+    NoteRow* row = m_row;
+    const qsizetype k = m_rows.indexOfView(row);
+    if (k < 0 || !m_scroll) {
+        stopTicking();
         return;
     }
     // Motion follows the time that passed, not the count of ticks: a timer that fires late
     // or early moves things by as much as the time it took.
     const qint64 now = m_clock.msecsSinceEpoch();
-    const double ticks = drag::ticksFor(double(now - m_lastDragTickMs));
-    m_lastDragTickMs = now;
-    dragged->setDragPad(drag::lifted(dragged->dragPad(), NOTE_DRAG_PAD, ticks));
-    updateDragScrollSpeed();
-    if (std::abs(m_dragScrollSpeed) > drag::kScrollThreshold)
-        dragScroll(m_dragScrollSpeed * ticks);
+    const double ticks = drag::ticksFor(double(now - m_lastTickMs));
+    m_lastTickMs = now;
+    row->setDragPad(drag::lifted(row->dragPad(), NOTE_DRAG_PAD, ticks));
+    updateScrollSpeed();
+    if (std::abs(m_scrollSpeed) > drag::kScrollThreshold)
+        scroll(m_scrollSpeed * ticks);
     // Every row glides, as plain data; only those with a widget move on screen.
-    for (qsizetype i = 0; i < m_slots.size(); ++i) {
-        Slot& slot = m_slots[i];
-        if (slot.view == dragged)
-            continue;
-        const double y = drag::glide(slot.stackY, m_tops[i], ticks);
-        if (y != slot.stackY) {
-            slot.stackY = y;
-            if (slot.view)
-                slot.view->move(0, int(std::lround(y)));
-        }
+    const qsizetype dragged = m_rows.indexOfView(row);
+    for (qsizetype i = 0; i < m_rows.count(); ++i) {
+        if (i != dragged)
+            m_rows.setTop(i, drag::glide(m_rows.top(i), m_rows.target(i), ticks));
     }
-    const qsizetype k = slotOf(dragged);
-    if (k >= 0)
-        m_slots[k].stackY = m_dragStackY;
-    syncViews(); // rows scrolled or glided into view get widgets, those gone give theirs back
-    const double pad = dragged->dragPad();
-    dragged->setGeometry(0, int(std::lround(m_dragStackY - pad)), int(NOTE_LIST_W),
-                         int(std::ceil(dragged->rowH() + 2 * pad)));
+    m_rows.setTop(dragged, m_stackY);
+    m_rows
+        .syncViews(); // rows scrolled or glided into view get widgets, those gone give theirs back
+    const double pad = row->dragPad();
+    row->setGeometry(0, int(std::lround(m_stackY - pad)), int(NOTE_LIST_W),
+                     int(std::ceil(row->rowH() + 2 * pad)));
 }
 
-void NoteController::dragScroll(double step) {
-    const double old = dragScrollTop();
-    const double next = drag::scrolledTop(old, step, m_panel->stack->height(),
-                                          m_panel->scroll->viewport()->height());
+void NoteDragging::scroll(double step) {
+    const double old = scrollTop();
+    const double next =
+        drag::scrolledTop(old, step, m_scroll->widget()->height(), m_scroll->viewport()->height());
     if (std::abs(next - old) <= drag::kScrollThreshold)
         return;
-    m_dragScrollTop = next;
-    m_panel->scroll->verticalScrollBar()->setValue(int(std::lround(next)));
+    m_scrollTop = next;
+    m_scroll->verticalScrollBar()->setValue(int(std::lround(next)));
     // The pointer's place in the document moves with the content under it.
-    m_dragStackY += next - old;
-    m_dragLastPoint.ry() += next - old;
-    updateDragLayout();
+    m_stackY += next - old;
+    m_lastPoint.ry() += next - old;
+    updateLayout();
 }
 
-void NoteController::endRowDrag(NoteRow* row) {
-    const bool dragging = row && row == m_draggingRow;
-    stopDragTimer();
-    m_draggingRow = nullptr;
-    const qsizetype k = slotOf(row);
-    if (k < 0)
+void NoteDragging::end(NoteRow* row) {
+    const bool dragging = row && row == m_row;
+    stopTicking();
+    m_row = nullptr;
+    m_rows.setGliding(false);
+    m_rows.release(row);
+    if (m_rows.indexOfView(row) < 0)
         return;
     row->setDragPad(0);
-    if (!dragging) {
-        relayout();
-        return; // a rebuild abandoned this drag already
+    if (dragging) {
+        // The override is written and sent through the write path, which rebuilds the panel.
+        const QList<OrderEntry> order = m_rows.shownOrder(m_state.sectionLabels());
+        if (!order.isEmpty())
+            m_actions.reorder(order);
     }
-    commitOrder();
     // Every row settles at once, also when nothing changed and no rebuild followed; the
     // dropped row may lie outside the visible part now and give its widget back.
-    relayout();
+    m_rows.relayout();
+    if (dragging)
+        emit finished();
 }
 
-void NoteController::moveSlot(qsizetype from, qsizetype to) {
-    m_slots.move(from, to);
-    m_keyIndex.clear();
-    refocus(); // the keyboard's row may have changed places
-    if (to == 0)
+void NoteDragging::abandon() {
+    NoteRow* row = m_row;
+    if (!row)
         return;
-    // Crossing a header moves the task into that header's section.
-    QString sec;
-    for (qsizetype i = to - 1; i >= 0; --i) {
-        if (m_slots[i].data.isHeader) {
-            sec = m_slots[i].data.sec;
-            break;
-        }
-    }
-    m_slots[to].data.sec = sec;
-    if (NoteRow* view = m_slots[to].view)
-        view->setSec(sec);
+    stopTicking();
+    m_row = nullptr;
+    m_rows.setGliding(false);
+    m_rows.release(row);
+    row->setDragging(false);
+    row->setDragPad(0);
+    emit finished();
 }
 
-void NoteController::commitOrder() {
-    QList<drag::Entry> entries;
-    for (const Slot& slot : std::as_const(m_slots)) {
-        const NoteRowData& d = slot.data;
-        if (!d.isHeader && !d.itemId.isEmpty() && !rules::isPendingId(d.itemId))
-            entries.append({d.itemId, d.sec});
-    }
-    if (entries.isEmpty())
-        return;
-    QList<OrderEntry> order;
-    for (const drag::Entry& e : drag::regroup(entries, m_state.sectionLabels()))
-        order.append({e.id, e.sec});
-    // The override is written and sent through the write path, which rebuilds the panel.
-    m_actions.reorder(order);
+NoteRow* NoteDragging::draggingRow() const {
+    return m_row;
 }

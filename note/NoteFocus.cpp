@@ -1,33 +1,83 @@
-// NoteController's keyboard: the row the keyboard is on, the keys that move it and act on it,
-// and what screen readers are told. The keyboard's changes take the same write path as the
-// mouse's.
-#include "NoteController.h"
+#include "NoteFocus.h"
 
 #include "ListActions.h"
+#include "ListState.h"
+#include "NoteDrag.h"
+#include "NoteDragging.h"
+#include "NoteEditing.h"
 #include "NoteKeys.h"
 #include "NotePanel.h"
 #include "NoteRow.h"
+#include "NoteRows.h"
 #include "NoteViews.h"
 #include "Theme.h"
 
 #include <QKeyEvent>
 #include <QScrollArea>
 
-bool NoteController::eventFilter(QObject* watched, QEvent* event) {
+NoteFocus::NoteFocus(NoteRows& rows, ListActions& actions, const ListState& state,
+                     NoteEditing& editing, const NoteDragging& dragging, QObject* parent)
+    : QObject(parent), m_rows(rows), m_actions(actions), m_state(state), m_editing(editing),
+      m_dragging(dragging) {
+    connect(&rows, &NoteRows::rowsChanged, this, &NoteFocus::refocus);
+    connect(&rows, &NoteRows::viewsBound, this, [this] {
+        if (m_index >= 0)
+            showRing();
+    });
+    connect(&rows, &NoteRows::rowsFlipped, this, [this](const QList<qsizetype>& flipped) {
+        for (qsizetype i : flipped)
+            noteaccess::notifyStateChanged(m_panel->stack, i);
+    });
+}
+
+void NoteFocus::attach(NotePanel* panel) {
+    m_panel = panel;
+    noteaccess::install();
+    panel->stack->setSource(this);
+    panel->stack->installEventFilter(this);
+    panel->input->installEventFilter(this);
+}
+
+qsizetype NoteFocus::rowCount() const {
+    return m_rows.count();
+}
+
+const NoteRowData& NoteFocus::rowData(qsizetype i) const {
+    return m_rows.data(i);
+}
+
+QRectF NoteFocus::rowRect(qsizetype i) const {
+    return QRectF(0, m_rows.top(i), NOTE_LIST_W, m_rows.data(i).rowH);
+}
+
+qsizetype NoteFocus::rowIndexOf(const QString& key) const {
+    return m_rows.indexOfKey(key);
+}
+
+bool NoteFocus::listHasFocus() const {
+    return m_panel && m_panel->stack->hasFocus();
+}
+
+void NoteFocus::activateRow(qsizetype i) {
+    if (i < 0 || i >= m_rows.count())
+        return;
+    const NoteRowData row = m_rows.data(i); // the write path rebuilds the rows
+    if (row.isHeader)
+        m_actions.toggleCollapse(row.sec);
+    else
+        m_actions.toggle(row.itemId, row.isDone);
+}
+
+bool NoteFocus::eventFilter(QObject* watched, QEvent* event) {
     if (!m_panel)
         return false;
     if (watched == m_panel->stack) {
-        switch (event->type()) {
-        case QEvent::KeyPress:
-            return listKeyPressed(static_cast<QKeyEvent*>(event));
-        case QEvent::FocusIn:
-        case QEvent::FocusOut:
-            listFocusChanged(event->type() == QEvent::FocusIn,
-                             static_cast<QFocusEvent*>(event)->reason());
-            return false;
-        default:
-            return false;
-        }
+        if (event->type() == QEvent::KeyPress)
+            return keyPressed(static_cast<QKeyEvent*>(event));
+        if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
+            focusChanged(event->type() == QEvent::FocusIn,
+                         static_cast<QFocusEvent*>(event)->reason());
+        return false;
     }
     // Shift+Tab from the add-task field goes to the list.
     if (watched == m_panel->input && event->type() == QEvent::KeyPress &&
@@ -38,91 +88,63 @@ bool NoteController::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
-qsizetype NoteController::focusedRow() const {
-    return m_focusIndex;
-}
-
-bool NoteController::listHasFocus() const {
-    return m_panel && m_panel->stack->hasFocus();
-}
-
-QRectF NoteController::rowRect(qsizetype i) const {
-    return QRectF(0, m_slots[i].stackY, NOTE_LIST_W, m_slots[i].data.rowH);
-}
-
-qsizetype NoteController::rowIndexOf(const QString& key) const {
-    if (m_keyIndex.isEmpty()) {
-        m_keyIndex.reserve(m_slots.size());
-        for (qsizetype i = 0; i < m_slots.size(); ++i)
-            m_keyIndex.insert(m_slots[i].data.key(), i);
-    }
-    return m_keyIndex.value(key, -1);
-}
-
-void NoteController::activateRow(qsizetype i) {
-    if (i < 0 || i >= m_slots.size())
-        return;
-    const NoteRowData row = m_slots[i].data; // the write path rebuilds the rows
-    if (row.isHeader)
-        m_actions.toggleCollapse(row.sec);
-    else
-        m_actions.toggle(row.itemId, row.isDone);
-}
-
-void NoteController::listFocusChanged(bool focusIn, Qt::FocusReason reason) {
+void NoteFocus::focusChanged(bool focusIn, Qt::FocusReason reason) {
     const bool byTab = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason;
-    if (focusIn && (byTab || m_focusIndex < 0)) {
+    if (focusIn && (byTab || m_index < 0)) {
         // Coming in with Tab starts at the first task (the first row when there is none).
-        const auto task = std::find_if(m_slots.cbegin(), m_slots.cend(),
-                                       [](const Slot& s) { return !s.data.isHeader; });
-        setFocusedRow(task == m_slots.cend() ? (m_slots.isEmpty() ? -1 : 0)
-                                             : task - m_slots.cbegin());
+        qsizetype first = m_rows.count() > 0 ? 0 : -1;
+        for (qsizetype i = 0; i < m_rows.count(); ++i) {
+            if (!m_rows.data(i).isHeader) {
+                first = i;
+                break;
+            }
+        }
+        setFocusedRow(first);
         return;
     }
-    showFocus();
+    showRing();
     if (focusIn)
-        noteaccess::notifyFocus(m_panel->stack, m_focusIndex);
+        noteaccess::notifyFocus(m_panel->stack, m_index);
 }
 
-void NoteController::setFocusedRow(qsizetype i) {
-    m_focusIndex = i;
-    m_focusKey = i >= 0 ? m_slots[i].data.key() : QString();
+void NoteFocus::setFocusedRow(qsizetype i) {
+    m_index = i;
+    m_key = i >= 0 ? m_rows.data(i).key() : QString();
     if (i >= 0 && m_panel) {
-        const Slot& slot = m_slots[i];
-        const double half = slot.data.rowH / 2;
-        m_panel->scroll->ensureVisible(0, int(std::lround(slot.stackY + half)), 0,
+        const double half = m_rows.data(i).rowH / 2;
+        m_panel->scroll->ensureVisible(0, int(std::lround(m_rows.top(i) + half)), 0,
                                        int(std::ceil(half)) + 2);
-        syncViews();
+        m_rows.syncViews();
     }
-    showFocus();
+    showRing();
     if (listHasFocus())
         noteaccess::notifyFocus(m_panel->stack, i);
 }
 
-void NoteController::refocus() {
-    if (m_focusKey.isEmpty())
+void NoteFocus::refocus() {
+    if (m_key.isEmpty())
         return;
-    qsizetype i = rowIndexOf(m_focusKey);
-    if (i < 0 && !m_slots.isEmpty()) {
+    qsizetype i = m_rows.indexOfKey(m_key);
+    if (i < 0 && m_rows.count() > 0) {
         // The row is gone: the keyboard stays where it was, on the row now there.
-        i = std::min(m_focusIndex, m_slots.size() - 1);
-        m_focusKey = m_slots[i].data.key();
+        i = std::min(m_index, m_rows.count() - 1);
+        m_key = m_rows.data(i).key();
     }
-    m_focusIndex = i;
-    showFocus();
+    m_index = i;
+    showRing();
 }
 
-void NoteController::showFocus() {
+void NoteFocus::showRing() {
     const bool shown = listHasFocus();
-    for (qsizetype i = 0; i < m_slots.size(); ++i) {
-        if (NoteRow* view = m_slots[i].view)
-            view->setFocusRing(shown && i == m_focusIndex);
+    for (qsizetype i = 0; i < m_rows.count(); ++i) {
+        if (NoteRow* view = m_rows.view(i))
+            view->setFocusRing(shown && i == m_index);
     }
 }
 
-bool NoteController::listKeyPressed(QKeyEvent* event) {
-    const qsizetype current = m_focusIndex;
-    const bool onHeader = current >= 0 && m_slots[current].data.isHeader;
+bool NoteFocus::keyPressed(QKeyEvent* event) {
+    const qsizetype current = m_index;
+    const bool onHeader = current >= 0 && m_rows.data(current).isHeader;
     using listkeys::Command;
     const Command command = listkeys::commandFor(event->key(), event->modifiers(), onHeader);
     switch (command) {
@@ -136,30 +158,24 @@ bool NoteController::listKeyPressed(QKeyEvent* event) {
     case Command::Next:
     case Command::First:
     case Command::Last:
-        setFocusedRow(listkeys::focusAfter(command, current, m_slots.size()));
+        setFocusedRow(listkeys::focusAfter(command, current, m_rows.count()));
         return true;
     default:
         break;
     }
-    if (current < 0 || m_draggingRow)
+    if (current < 0 || m_dragging.draggingRow())
         return true;
-    const NoteRowData row = m_slots[current].data; // the write path rebuilds the rows
     switch (command) {
     case Command::Toggle:
-        noteToggle(row.itemId, row.isDone);
-        break;
     case Command::Collapse:
-        toggleCollapse(row.sec);
+        activateRow(current);
         break;
     case Command::Edit:
-        if (NoteRow* view = rowFor(row.itemId)) {
-            beginEdit(view);
-            m_editFromKeyboard = m_editingRow != nullptr;
-        }
+        m_editing.beginFromKeyboard(m_rows.ensureView(current));
         break;
     case Command::MoveUp:
     case Command::MoveDown:
-        moveByKeyboard(current, command == Command::MoveUp ? -1 : 1);
+        moveTask(current, command == Command::MoveUp ? -1 : 1);
         break;
     default:
         break;
@@ -167,21 +183,20 @@ bool NoteController::listKeyPressed(QKeyEvent* event) {
     return true;
 }
 
-void NoteController::moveByKeyboard(qsizetype from, int step) {
-    const NoteRowData& row = m_slots[from].data;
+void NoteFocus::moveTask(qsizetype from, int step) {
+    const NoteRowData& row = m_rows.data(from);
     // As with the mouse: tasks only in the feed's list are moved; one just added waits.
     if (row.itemId.isEmpty() || rules::isPendingId(row.itemId))
         return;
-    QList<drag::Slot> places;
-    places.reserve(m_slots.size());
-    for (const Slot& slot : std::as_const(m_slots))
-        places.append({slot.data.rowH, slot.data.rowGap, slot.data.isHeader});
-    const std::optional<qsizetype> to = drag::steppedIndex(places, from, step);
+    const std::optional<qsizetype> to = drag::steppedIndex(m_rows.places(), from, step);
     if (!to)
         return;
-    moveSlot(from, *to);
-    commitOrder();
-    relayout();
-    refocus();
-    setFocusedRow(m_focusIndex);
+    m_rows.move(from, *to);
+    // Recorded and sent as a drop is: the write path rebuilds the rows, the keyboard stays on
+    // the task.
+    const QList<OrderEntry> order = m_rows.shownOrder(m_state.sectionLabels());
+    if (!order.isEmpty())
+        m_actions.reorder(order);
+    m_rows.relayout();
+    setFocusedRow(m_index);
 }

@@ -214,7 +214,7 @@ void TestApp::tickThroughMenu() {
     delegate->listState().payload = decodePayload(feedJson()).payload;
     delegate->rebuildMenu();
     delegate->showNote();
-    const auto panelShowsDone = [&] { return delegate->note().rowView(2)->data().isDone; };
+    const auto panelShowsDone = [&] { return delegate->note().rows().view(2)->data().isDone; };
     QVERIFY(panelShowsDone());
     menuItems(menuOf(*delegate), Kind::Task)[1]->trigger(); // "b", shown done
 

@@ -127,8 +127,8 @@ void TestNote::viewsPlacedForHeight() {
     QCOMPARE(QRectF(panel->closeButton->geometry()), flip.rect(f.close));
     QCOMPARE(QRectF(panel->resizeHandle->geometry()), flip.rect(f.resizeHandle));
     // The rows stack from the top, 238 wide; the document is never shorter than the list area.
-    QCOMPARE(note().rowView(0)->geometry(), QRect(0, 0, 238, 56));
-    QCOMPARE(note().rowView(1)->y(), 63);
+    QCOMPARE(note().rows().view(0)->geometry(), QRect(0, 0, 238, 56));
+    QCOMPARE(note().rows().view(1)->y(), 63);
     QVERIFY(panel->stack->height() >= panel->scroll->viewport()->height());
 }
 
@@ -137,7 +137,7 @@ void TestNote::refreshBeforeThePanelExistsDoesNothing() {
     delegate->refreshNote();
     delegate->listActions().toggleCollapse(QStringLiteral("x"));
     QVERIFY(!note().panel());
-    QCOMPARE(note().rebuildCount(), 0);
+    QCOMPARE(note().rows().rebuildCount(), 0);
 }
 
 // Probes drawn over black, where the translucent fills show as these greys and colours.
@@ -213,9 +213,9 @@ void TestNote::clickRules() {
     QVERIFY(header);
     QTest::mouseClick(header, Qt::LeftButton, {}, QPoint(100, 20));
     QVERIFY(delegate->listState().collapsedCats.contains(QStringLiteral("🛒 购物")));
-    QTRY_COMPARE(note().rowCount(), 1);
-    QTest::mouseClick(note().rowView(0), Qt::LeftButton, {}, QPoint(100, 20));
-    QTRY_COMPARE(note().rowCount(), 4);
+    QTRY_COMPARE(note().rows().count(), 1);
+    QTest::mouseClick(note().rows().view(0), Qt::LeftButton, {}, QPoint(100, 20));
+    QTRY_COMPARE(note().rows().count(), 4);
 
     // A task ticks through the one write path: overlay, message, the menu too.
     QTest::mouseClick(row(QStringLiteral("牛奶")), Qt::LeftButton, {}, QPoint(30, 15));
@@ -253,19 +253,19 @@ void TestNote::unchangedRefreshKeepsRowsAndScroll() {
     for (int i = 0; i < 30; ++i)
         many += QStringLiteral(R"(,{"kind":"item","id":"x%1","text":"任务 %1","cat":"🛒 购物"})").arg(i).toUtf8();
     show(feedJson(many));
-    const int built = note().rebuildCount();
+    const int built = note().rows().rebuildCount();
     QScrollBar* bar = note().panel()->scroll->verticalScrollBar();
     QVERIFY(bar->maximum() > 0);
     bar->setValue(bar->maximum() / 2);
     const int scrolled = bar->value();
-    const QList<NoteRow*> before = note().views();
+    const QList<NoteRow*> before = note().rows().views();
     delegate->listState().applyFeed(*decodePayload(feedJson(many)).payload);
     delegate->refreshNote();
-    QCOMPARE(note().views(), before);
-    QCOMPARE(note().rebuildCount(), built);
+    QCOMPARE(note().rows().views(), before);
+    QCOMPARE(note().rows().rebuildCount(), built);
     QCOMPARE(bar->value(), scrolled);
     delegate->listActions().toggle(QStringLiteral("x3"), false);
-    QTRY_COMPARE(note().rebuildCount(), built + 1);
+    QTRY_COMPARE(note().rows().rebuildCount(), built + 1);
 }
 
 // 2,000 tasks: widgets only for the rows near the visible part, handed on as the list scrolls;
@@ -277,22 +277,22 @@ void TestNote::longListHasWidgetsOnlyWhereShown() {
     show(feedJson(many));
     NotePanel* panel = note().panel();
     const auto widgets = [&] { return panel->stack->findChildren<NoteRow*>().size(); };
-    QCOMPARE(note().rowCount(), 2004);
+    QCOMPARE(note().rows().count(), 2004);
     QVERIFY2(widgets() <= 20, qPrintable(QString::number(widgets())));
     QScrollBar* bar = panel->scroll->verticalScrollBar();
     bar->setValue(bar->maximum());
-    const qsizetype last = note().rowCount() - 1;
-    NoteRow* lastRow = note().rowView(last);
+    const qsizetype last = note().rows().count() - 1;
+    NoteRow* lastRow = note().rows().view(last);
     QVERIFY(lastRow && lastRow->isVisible());
     QCOMPARE(lastRow->label(), QStringLiteral("任务 1999"));
-    QCOMPARE(lastRow->y(), int(note().rowTarget(last)));
+    QCOMPARE(lastRow->y(), int(note().rows().target(last)));
     const int shownAt = lastRow->mapTo(panel->scroll->viewport(), QPoint(0, 0)).y();
     QVERIFY(shownAt > 0 && shownAt + lastRow->height() <= panel->scroll->viewport()->height());
     QVERIFY2(widgets() <= 20, qPrintable(QString::number(widgets())));
 
     // A click where a row reached by scrolling is shown ticks that row's task.
     const qsizetype target = h->rowIndex(QStringLiteral("任务 1993"));
-    const QPoint inViewport(40, int(note().rowTarget(target)) - bar->value() + 15);
+    const QPoint inViewport(40, int(note().rows().target(target)) - bar->value() + 15);
     QVERIFY(inViewport.y() > 0 && inViewport.y() < panel->scroll->viewport()->height());
     QTest::mouseClick(panel->windowHandle(), Qt::LeftButton, {},
                       panel->scroll->viewport()->mapTo(panel, inViewport));
@@ -300,15 +300,15 @@ void TestNote::longListHasWidgetsOnlyWhereShown() {
     QCOMPARE(h->posted(QStringLiteral("done"))[0].value("id").toString(), QStringLiteral("x1993"));
 
     // The row being edited keeps its widget and editor while the list scrolls far away.
-    note().beginEdit(row(QStringLiteral("任务 1997")));
+    note().editing().begin(row(QStringLiteral("任务 1997")));
     bar->setValue(0);
-    QVERIFY(note().editingRow() && note().editingRow()->editField());
-    QCOMPARE(note().editingRow()->label(), QStringLiteral("任务 1997"));
-    QCOMPARE(note().rowView(0)->label(), QStringLiteral("购物"));
-    QTest::keyClick(note().editingRow()->editField(), Qt::Key_Escape);
-    QVERIFY(!note().editingRow());
+    QVERIFY(note().editing().editingRow() && note().editing().editingRow()->editField());
+    QCOMPARE(note().editing().editingRow()->label(), QStringLiteral("任务 1997"));
+    QCOMPARE(note().rows().view(0)->label(), QStringLiteral("购物"));
+    QTest::keyClick(note().editing().editingRow()->editField(), Qt::Key_Escape);
+    QVERIFY(!note().editing().editingRow());
     bar->setValue(0); // the focus leaving the editor may have scrolled back to it
-    QVERIFY(!note().rowView(h->rowIndex(QStringLiteral("任务 1997"))));
+    QVERIFY(!note().rows().view(h->rowIndex(QStringLiteral("任务 1997"))));
     QVERIFY2(widgets() <= 21, qPrintable(QString::number(widgets())));
 }
 

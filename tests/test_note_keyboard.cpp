@@ -31,13 +31,13 @@ private:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key(k), mods);
     }
     QString focused() const {
-        const qsizetype i = delegate->note().focusedRow();
-        return i < 0 ? QString() : delegate->note().rowData(i).label;
+        const qsizetype i = delegate->note().focus().focusedRow();
+        return i < 0 ? QString() : delegate->note().rows().data(i).label;
     }
     // The labels of the rows whose widget draws the focus ring.
     QStringList ringed() const {
         QStringList out;
-        for (NoteRow* view : delegate->note().views()) {
+        for (NoteRow* view : delegate->note().rows().views()) {
             if (view->isVisible() && view->focusRing())
                 out << view->label();
         }
@@ -108,10 +108,10 @@ void TestNoteKeyboard::keysAct() {
     key(Qt::Key_Up); // header B
     key(Qt::Key_Space);
     QVERIFY(delegate->listState().collapsedCats.contains("B"));
-    QCOMPARE(delegate->note().rowCount(), 4); // B's task is folded away
+    QCOMPARE(delegate->note().rows().count(), 4); // B's task is folded away
     QCOMPARE(focused(), QStringLiteral("B"));
     key(Qt::Key_Return);
-    QCOMPARE(delegate->note().rowCount(), 5);
+    QCOMPARE(delegate->note().rows().count(), 5);
 }
 
 void TestNoteKeyboard::editFromTheKeyboard_data() {
@@ -132,17 +132,17 @@ void TestNoteKeyboard::editFromTheKeyboard() {
     key(Qt::Key_Down);
     key(start);
     EditField* field =
-        delegate->note().editingRow() ? delegate->note().editingRow()->editField() : nullptr;
+        delegate->note().editing().editingRow() ? delegate->note().editing().editingRow()->editField() : nullptr;
     QVERIFY(field);
     QCOMPARE(QApplication::focusWidget(), field);
     QCOMPARE(field->selectedText(), QStringLiteral("第二"));
     field->insert(QStringLiteral("第二改")); // typed over the selection
     key(end);
-    QVERIFY(!delegate->note().editingRow());
+    QVERIFY(!delegate->note().editing().editingRow());
     QCOMPARE(delegate->listState().localText.value("a2"),
              committed ? QStringLiteral("第二改") : QString());
     QTRY_VERIFY(list()->hasFocus());
-    QCOMPARE(delegate->note().rowData(delegate->note().focusedRow()).itemId, QStringLiteral("a2"));
+    QCOMPARE(delegate->note().rows().data(delegate->note().focus().focusedRow()).itemId, QStringLiteral("a2"));
     flushPosts();
     QCOMPARE(h->posted("edit").size(), committed ? 1 : 0);
 }
@@ -168,7 +168,7 @@ void TestNoteKeyboard::altArrowsMoveAcrossHeaders() {
                          QJsonObject{{"id", "a2"}, {"cat", "B"}},
                          QJsonObject{{"id", "b1"}, {"cat", "B"}}}));
     QCOMPARE(focused(), QStringLiteral("第二"));
-    QCOMPARE(delegate->note().focusedRow(), 3); // A 第一 B 第二 第三
+    QCOMPARE(delegate->note().focus().focusedRow(), 3); // A 第一 B 第二 第三
 
     key(Qt::Key_Up, Qt::AltModifier);
     QCOMPARE(delegate->listState().orderOverride.value(ListState::kMine),

@@ -37,8 +37,8 @@ QMenu* AppHarness::menu() {
 
 qsizetype AppHarness::rowIndex(const QString& label) {
     const NoteController& note = app().note();
-    for (qsizetype i = 0; i < note.rowCount(); ++i) {
-        if (note.rowData(i).label == label)
+    for (qsizetype i = 0; i < note.rows().count(); ++i) {
+        if (note.rows().data(i).label == label)
             return i;
     }
     return -1;
@@ -46,7 +46,7 @@ qsizetype AppHarness::rowIndex(const QString& label) {
 
 NoteRow* AppHarness::row(const QString& label) {
     const qsizetype i = rowIndex(label);
-    return i < 0 ? nullptr : app().note().rowView(i);
+    return i < 0 ? nullptr : app().note().rows().view(i);
 }
 
 QList<QJsonObject> AppHarness::posted(const QString& action) const {

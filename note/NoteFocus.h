@@ -1,0 +1,59 @@
+#pragma once
+
+#include "NoteAccessible.h"
+
+#include <QObject>
+#include <QPointer>
+
+class ListActions;
+class ListState;
+class NoteDragging;
+class NoteEditing;
+class NotePanel;
+class NoteRows;
+class QKeyEvent;
+
+// The list from the keyboard and for screen readers: the row the keyboard is on (kept by key,
+// so it survives a rebuild that keeps the row), the keys that move it and act on the row (the
+// map is listkeys::commandFor), its focus ring, and the source the accessible rows read.
+// Every change the keys make goes through the write path, as the mouse's do.
+class NoteFocus : public QObject, public NoteListSource {
+    Q_OBJECT
+
+public:
+    NoteFocus(NoteRows& rows, ListActions& actions, const ListState& state, NoteEditing& editing,
+              const NoteDragging& dragging, QObject* parent = nullptr);
+
+    void attach(NotePanel* panel);
+
+    // NoteListSource
+    qsizetype rowCount() const override;
+    const NoteRowData& rowData(qsizetype i) const override;
+    QRectF rowRect(qsizetype i) const override;
+    qsizetype rowIndexOf(const QString& key) const override;
+    qsizetype focusedRow() const override { return m_index; }
+    bool listHasFocus() const override;
+    void activateRow(qsizetype i) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool keyPressed(QKeyEvent* event);
+    void focusChanged(bool focusIn, Qt::FocusReason reason);
+    void setFocusedRow(qsizetype i);
+    // Finds the keyboard's row again after the rows changed.
+    void refocus();
+    void showRing();
+    void moveTask(qsizetype from, int step);
+
+    NoteRows& m_rows;
+    ListActions& m_actions;
+    const ListState& m_state;
+    NoteEditing& m_editing;
+    const NoteDragging& m_dragging;
+    QPointer<NotePanel> m_panel;
+    // The keyboard's row by its key, and where it was, for when the row is gone.
+    QString m_key;
+    qsizetype m_index = -1;
+};
