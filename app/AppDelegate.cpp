@@ -1,14 +1,11 @@
 #include "AppDelegate.h"
 
-#include "AlertBox.h"
 #include "MenuStyle.h"
 #include "StatusMenu.h"
 #include "Theme.h"
 #include "Version.h"
 
 #include <QCoreApplication>
-#include <QMessageBox>
-#include <QPushButton>
 
 using namespace std::chrono_literals;
 
@@ -46,17 +43,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::chooseList() {
-    QMessageBox box;
-    setUpAlert(box, QStringLiteral("显示哪份 To-do？"), QStringLiteral("之后点最上面那一行就能随时切换。"));
-    // The app's own picture, as a native alert shows; a themed question mark would also send
-    // Qt searching every icon theme on disk, a fifth of the work before this first window.
-    box.setIconPixmap(trayIcon(ICON_B64()).pixmap(QSize(36, 36), 1.0));
-    // Same role for both keeps them in this order on every platform.
-    QPushButton* mine = box.addButton(QStringLiteral("阿蓁的 To-do"), QMessageBox::ActionRole);
-    box.addButton(QStringLiteral("晴川子的 To-do"), QMessageBox::ActionRole);
-    box.setDefaultButton(mine);
-    execInFront(box);
-    m_state.choice = box.clickedButton() == mine ? ListState::kMine : ListState::kHers;
+    m_state.choice = m_listQuestion->askWhichList();
 }
 
 void AppDelegate::stateChanged() {

@@ -5,6 +5,7 @@
 #include "Endpoints.h"
 #include "FeedSync.h"
 #include "ListActions.h"
+#include "ListQuestionBox.h"
 #include "ListState.h"
 #include "NoteController.h"
 #include "Settings.h"
@@ -55,6 +56,8 @@ public:
     Settings& settings() { return m_settings; }
     // Where "开机启动" writes; tests point it at a folder of their own.
     Autostart& autostart() { return m_autostart; }
+    // Who answers the launch question; tests answer it with a recorder.
+    void setListQuestion(ListQuestionUi& question) { m_listQuestion = &question; }
     const Endpoints& endpoints() const { return m_endpoints; }
     bool notePinned() const { return m_note.notePinned(); }
 
@@ -71,6 +74,8 @@ private:
     // The process's one network manager, declared before the feed client that uses it.
     QNetworkAccessManager m_network;
     UpdateAlerts m_updateAlerts;
+    ListQuestionBox m_listBox;
+    ListQuestionUi* m_listQuestion = &m_listBox;
     Updater m_updater{m_network, m_updateAlerts};
     ListState m_state;
     FeedSync m_sync;

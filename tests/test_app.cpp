@@ -5,11 +5,9 @@
 #include "StatusMenu.h"
 #include "Theme.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMessageBox>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -60,8 +58,6 @@ private slots:
 private:
     AppDelegate* makeDelegate() { return &h->app(); }
     QMenu* menuOf(AppDelegate&) { return h->menu(); }
-    // Answers the list dialog `delay` ms from now with the button at `index`.
-    void answerDialog(int index, const std::function<void(QMessageBox*)>& inspect = {});
 
     std::unique_ptr<AppHarness> h;
     TestHttpServer* server = nullptr;
@@ -81,16 +77,6 @@ void TestApp::cleanup() {
     h.reset();
 }
 
-void TestApp::answerDialog(int index, const std::function<void(QMessageBox*)>& inspect) {
-    QTimer::singleShot(50, [index, inspect] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        QVERIFY(box);
-        if (inspect)
-            inspect(box);
-        box->buttons()[index]->click();
-    });
-}
-
 // The steps happen in their order: tray and a menu for "mine" before the dialog asks, the
 // choice before the first fetch, then the panel, then the timers.
 void TestApp::launchSequence() {
@@ -99,21 +85,15 @@ void TestApp::launchSequence() {
     const auto panelShown = [&] { return delegate->note().panel() && delegate->note().panel()->isVisible(); };
     connect(&delegate->feedSync(), &FeedSync::fetchStarted, this, [&] { steps << (panelShown() ? "fetch, note shown" : "fetch"); });
     clock->onRequest = [&](const QString& request) { steps << request + (panelShown() ? ", note shown" : ""); };
-    answerDialog(1, [&](QMessageBox* box) {
+    h->question.answer = ListState::kHers;
+    h->question.onAsk = [&] {
         steps << "dialog";
-        QCOMPARE((QStringList{box->text(), box->informativeText()}),
-                 (QStringList{"显示哪份 To-do？", "之后点最上面那一行就能随时切换。"}));
-        QStringList buttons;
-        for (QAbstractButton* b : box->buttons())
-            buttons << b->text();
-        QCOMPARE(buttons, (QStringList{"阿蓁的 To-do", "晴川子的 To-do"}));
-        QVERIFY(!box->iconPixmap().isNull()); // the app's picture, as a native alert shows
         QVERIFY(delegate->statusItem().trayIcon());
         // Already built, for "mine", with no feed: the fallback title and the all-done line.
         QMenu* menu = menuOf(*delegate);
         QCOMPARE(menuItems(menu, Kind::Title).value(0)->text(), QStringLiteral("阿蓁的 To-do"));
         QCOMPARE(firstHeader(menu), QStringLiteral("（今天没有待办，全清啦 🎉）"));
-    });
+    };
     delegate->applicationDidFinishLaunching();
 
     QCOMPARE(steps, (QStringList{"dialog", "fetch", "every 30000, note shown", "once 4000, note shown",
@@ -131,7 +111,6 @@ void TestApp::timersRefreshAndCheck() {
     auto delegate = makeDelegate();
     QSignalSpy fetches(&delegate->feedSync(), &FeedSync::fetchStarted);
     QSignalSpy checks(delegate, &AppDelegate::updateCheckRequested);
-    answerDialog(0);
     delegate->applicationDidFinishLaunching();
     QCOMPARE(fetches.size(), 1);
     clock->advance(std::chrono::milliseconds(3999));
