@@ -7,6 +7,7 @@
 #include "ListActions.h"
 #include "ListQuestionBox.h"
 #include "ListState.h"
+#include "MenuController.h"
 #include "NoteController.h"
 #include "Settings.h"
 #include "StatusItem.h"
@@ -51,6 +52,7 @@ public:
     FeedSync& feedSync() { return m_sync; }
     ListActions& listActions() { return m_actions; }
     StatusItem& statusItem() { return m_statusItem; }
+    MenuController& menuController() { return m_menu; }
     NoteController& note() { return m_note; }
     Updater& updater() { return m_updater; }
     Settings& settings() { return m_settings; }
@@ -66,7 +68,6 @@ signals:
     void updateCheckRequested(bool manual);
 
 private:
-    void onMenuItem(MenuEntry::Action action, QAction* sender);
     // Every change of what the lists show, from the user or from a refresh, reaches both views.
     void stateChanged();
 
@@ -83,6 +84,7 @@ private:
     Settings m_settings;
     const Endpoints m_endpoints;
     StatusItem m_statusItem;
+    MenuController m_menu{m_statusItem, m_actions};
     NoteController m_note;
     Autostart m_autostart = Autostart::forThisUser();
 };

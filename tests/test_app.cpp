@@ -5,9 +5,6 @@
 #include "StatusMenu.h"
 #include "Theme.h"
 
-#include <QApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -31,10 +28,6 @@ QString firstHeader(QMenu* menu) {
     return headers.size() > 1 ? headers[1]->text() : QString(); // [0] is the version line
 }
 
-QJsonObject messageOf(const TestHttpServer::Request& request) {
-    return QJsonDocument::fromJson(request.body).object();
-}
-
 } // namespace
 
 class TestApp : public QObject {
@@ -47,10 +40,7 @@ private slots:
     void timersRefreshAndCheck();
     void menuWidgets();
     void failedRefreshReplacesTheList();
-    void tickThroughMenu();
-    void tickPendingSendsNothing();
     void startAtLoginFromTheMenu();
-    void leftClickOpensTheMenu();
     void trayIconAndFallback();
     void settings_data();
     void settings();
@@ -187,52 +177,6 @@ void TestApp::failedRefreshReplacesTheList() {
     QCOMPARE(menuItems(menu, Kind::Command).size(), 5);
 }
 
-// The menu's tick goes through the one write path: the panel shows it at once too.
-void TestApp::tickThroughMenu() {
-    auto delegate = makeDelegate();
-    delegate->listState().payload = decodePayload(feedJson()).payload;
-    delegate->rebuildMenu();
-    delegate->showNote();
-    const auto panelShowsDone = [&] { return delegate->note().rowView(2)->data().isDone; };
-    QVERIFY(panelShowsDone());
-    menuItems(menuOf(*delegate), Kind::Task)[1]->trigger(); // "b", shown done
-
-    QCOMPARE(delegate->listState().localDone.value(QStringLiteral("b"), true), false);
-    QTRY_COMPARE(taskItemTag(menuItems(menuOf(*delegate), Kind::Task)[1]), 0);
-    QVERIFY(!panelShowsDone());
-    QVERIFY(server->waitForRequests(1));
-    QCOMPARE(messageOf(server->requests[0]),
-             (QJsonObject{{"list", "mine"}, {"action", "undone"}, {"id", "b"}, {"ts", clock->secondsSinceEpoch()}}));
-
-    // Ticking the rebuilt menu flips it back.
-    menuItems(menuOf(*delegate), Kind::Task)[1]->trigger();
-    QCOMPARE(delegate->listState().localDone.value(QStringLiteral("b")), true);
-    QVERIFY(server->waitForRequests(2));
-    QCOMPARE(messageOf(server->requests[1]).value("action").toString(), QStringLiteral("done"));
-}
-
-// Ticking a pending task, or one without an id, sends nothing: the next message the relay
-// gets is the one sent after them.
-void TestApp::tickPendingSendsNothing() {
-    auto delegate = makeDelegate();
-    ListState& state = delegate->listState();
-    state.payload = decodePayload(feedJson()).payload;
-    state.pendingAdd[ListState::kMine] = {Row{"item", "new", QStringLiteral("pending-1"), false, {}, {}}};
-    state.pendingAdd[ListState::kHers] = {Row{"item", "no id", std::nullopt, false, {}, {}}};
-    delegate->rebuildMenu();
-    menuItems(menuOf(*delegate), Kind::Task).last()->trigger();
-    QCOMPARE(state.localDone.value(QStringLiteral("pending-1")), true);
-    QTRY_COMPARE(taskItemTag(menuItems(menuOf(*delegate), Kind::Task).last()), 1);
-    delegate->useHers();
-    menuItems(menuOf(*delegate), Kind::Task).last()->trigger(); // no id: nothing at all
-    QVERIFY(!state.localDone.contains(QString()));
-    delegate->useMine();
-    menuItems(menuOf(*delegate), Kind::Task).first()->trigger(); // "a": sent
-    QVERIFY(server->waitForRequests(1));
-    QCOMPARE(messageOf(server->requests[0]).value("id").toString(), QStringLiteral("a"));
-    QCOMPARE(server->requests.size(), 1);
-}
-
 // "开机启动" shows what the autostart file says after every choice, also when it could not be
 // written (Qt's own flip of the check mark must not stay).
 void TestApp::startAtLoginFromTheMenu() {
@@ -262,24 +206,6 @@ void TestApp::startAtLoginFromTheMenu() {
     item()->trigger(); // its folder cannot be made under a file
     QCoreApplication::processEvents();
     QVERIFY(!item()->isChecked());
-}
-
-// Linux trays report a left click as Trigger and open nothing themselves.
-void TestApp::leftClickOpensTheMenu() {
-    auto delegate = makeDelegate();
-    delegate->statusItem().create(trayIcon(ICON_B64()));
-    delegate->rebuildMenu();
-    QMenu* menu = menuOf(*delegate);
-    QVERIFY(!menu->isVisible());
-    emit delegate->statusItem().trayIcon()->activated(QSystemTrayIcon::Trigger);
-#ifdef Q_OS_MACOS
-    QVERIFY(!menu->isVisible());
-#else
-    QVERIFY(menu->isVisible());
-    menu->hide();
-#endif
-    emit delegate->statusItem().trayIcon()->activated(QSystemTrayIcon::DoubleClick);
-    QVERIFY(!menu->isVisible());
 }
 
 void TestApp::trayIconAndFallback() {
