@@ -1,14 +1,9 @@
 #include "AppDelegate.h"
 
-#include "AlertBox.h"
-#include "MenuStyle.h"
-#include "StatusMenu.h"
 #include "Theme.h"
 #include "Version.h"
 
 #include <QCoreApplication>
-#include <QMessageBox>
-#include <QPushButton>
 
 using namespace std::chrono_literals;
 
@@ -21,7 +16,12 @@ AppDelegate::AppDelegate(QSettings& store, Endpoints endpoints, Clock& clock, QO
     connect(&m_sync, &FeedSync::feedApplied, this, &AppDelegate::stateChanged);
     connect(&m_sync, &FeedSync::refreshFailed, this, &AppDelegate::stateChanged);
     connect(&m_actions, &ListActions::changed, this, &AppDelegate::stateChanged);
-    connect(&m_statusItem, &StatusItem::triggered, this, &AppDelegate::onMenuItem);
+    connect(&m_menu, &MenuController::refreshRequested, this, &AppDelegate::refreshAction);
+    connect(&m_menu, &MenuController::updateCheckRequested, this, &AppDelegate::checkUpdateAction);
+    connect(&m_menu, &MenuController::noteToggleRequested, this, &AppDelegate::toggleNoteAction);
+    connect(&m_menu, &MenuController::autostartToggleRequested, this,
+            &AppDelegate::toggleAutostartAction);
+    connect(&m_menu, &MenuController::quitRequested, this, &AppDelegate::quit);
     // The desktop's settings may have turned start-at-login off: the menu reads it as it opens.
     connect(&m_statusItem, &StatusItem::aboutToOpen, this, &AppDelegate::rebuildMenu);
     // Where no tray exists the panel is the way in: it offers the tray's menu.
@@ -30,7 +30,7 @@ AppDelegate::AppDelegate(QSettings& store, Endpoints endpoints, Clock& clock, QO
     connect(this, &AppDelegate::updateCheckRequested, &m_updater, &Updater::checkForUpdate);
     // The apply script waits for this process to end before it swaps the application.
     connect(&m_updater, &Updater::quitRequested, this, &AppDelegate::quit);
-    connect(&m_note, &NoteController::menuRequested, this, [this](const QPoint& at) { m_statusItem.menu()->popup(at); });
+    connect(&m_note, &NoteController::menuRequested, &m_menu, &MenuController::popup);
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
@@ -46,17 +46,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::chooseList() {
-    QMessageBox box;
-    setUpAlert(box, QStringLiteral("显示哪份 To-do？"), QStringLiteral("之后点最上面那一行就能随时切换。"));
-    // The app's own picture, as a native alert shows; a themed question mark would also send
-    // Qt searching every icon theme on disk, a fifth of the work before this first window.
-    box.setIconPixmap(trayIcon(ICON_B64()).pixmap(QSize(36, 36), 1.0));
-    // Same role for both keeps them in this order on every platform.
-    QPushButton* mine = box.addButton(QStringLiteral("阿蓁的 To-do"), QMessageBox::ActionRole);
-    box.addButton(QStringLiteral("晴川子的 To-do"), QMessageBox::ActionRole);
-    box.setDefaultButton(mine);
-    execInFront(box);
-    m_state.choice = box.clickedButton() == mine ? ListState::kMine : ListState::kHers;
+    m_state.choice = m_listQuestion->askWhichList();
 }
 
 void AppDelegate::stateChanged() {
@@ -69,42 +59,16 @@ void AppDelegate::rebuildMenu() {
         buildMenuEntries(m_state, m_sync.lastError(), APP_VERSION, m_autostart.isEnabled()));
 }
 
-void AppDelegate::onMenuItem(MenuEntry::Action action, QAction* sender) {
-    switch (action) {
-    case MenuEntry::Action::UseMine:
-        return useMine();
-    case MenuEntry::Action::UseHers:
-        return useHers();
-    case MenuEntry::Action::ToggleItem:
-        return toggleItem(sender);
-    case MenuEntry::Action::ToggleNote:
-        return toggleNoteAction();
-    case MenuEntry::Action::Refresh:
-        return refreshAction();
-    case MenuEntry::Action::CheckUpdate:
-        return checkUpdateAction();
-    case MenuEntry::Action::ToggleAutostart:
-        return toggleAutostartAction();
-    case MenuEntry::Action::Quit:
-        return quit();
-    case MenuEntry::Action::None:
-        return;
-    }
-}
-
 void AppDelegate::toggleItem(QAction* sender) {
-    const QVariant id = sender ? taskItemId(sender) : QVariant();
-    if (id.typeId() != QMetaType::QString)
-        return;
-    m_actions.toggle(id.toString(), taskItemTag(sender) != 0);
+    m_menu.toggleItem(sender);
 }
 
 void AppDelegate::useMine() {
-    m_actions.chooseList(ListState::kMine);
+    m_menu.useMine();
 }
 
 void AppDelegate::useHers() {
-    m_actions.chooseList(ListState::kHers);
+    m_menu.useHers();
 }
 
 void AppDelegate::refreshAction() {

@@ -5,7 +5,9 @@
 #include "Endpoints.h"
 #include "FeedSync.h"
 #include "ListActions.h"
+#include "ListQuestionBox.h"
 #include "ListState.h"
+#include "MenuController.h"
 #include "NoteController.h"
 #include "Settings.h"
 #include "StatusItem.h"
@@ -50,11 +52,14 @@ public:
     FeedSync& feedSync() { return m_sync; }
     ListActions& listActions() { return m_actions; }
     StatusItem& statusItem() { return m_statusItem; }
+    MenuController& menuController() { return m_menu; }
     NoteController& note() { return m_note; }
     Updater& updater() { return m_updater; }
     Settings& settings() { return m_settings; }
     // Where "开机启动" writes; tests point it at a folder of their own.
     Autostart& autostart() { return m_autostart; }
+    // Who answers the launch question; tests answer it with a recorder.
+    void setListQuestion(ListQuestionUi& question) { m_listQuestion = &question; }
     const Endpoints& endpoints() const { return m_endpoints; }
     bool notePinned() const { return m_note.notePinned(); }
 
@@ -63,7 +68,6 @@ signals:
     void updateCheckRequested(bool manual);
 
 private:
-    void onMenuItem(MenuEntry::Action action, QAction* sender);
     // Every change of what the lists show, from the user or from a refresh, reaches both views.
     void stateChanged();
 
@@ -71,6 +75,8 @@ private:
     // The process's one network manager, declared before the feed client that uses it.
     QNetworkAccessManager m_network;
     UpdateAlerts m_updateAlerts;
+    ListQuestionBox m_listBox;
+    ListQuestionUi* m_listQuestion = &m_listBox;
     Updater m_updater{m_network, m_updateAlerts};
     ListState m_state;
     FeedSync m_sync;
@@ -78,6 +84,7 @@ private:
     Settings m_settings;
     const Endpoints m_endpoints;
     StatusItem m_statusItem;
+    MenuController m_menu{m_statusItem, m_actions};
     NoteController m_note;
     Autostart m_autostart = Autostart::forThisUser();
 };

@@ -9,7 +9,6 @@
 bool UpdateAlerts::promptUpdate(const QString& title, const QString& text) {
     QMessageBox box;
     setUpAlert(box, title, text);
-    box.setIcon(QMessageBox::Information);
     // One role for both keeps them in this order on every platform.
     QPushButton* accept = box.addButton(update_text::kAcceptButton, QMessageBox::ActionRole);
     QPushButton* later = box.addButton(update_text::kLaterButton, QMessageBox::ActionRole);
@@ -22,7 +21,6 @@ bool UpdateAlerts::promptUpdate(const QString& title, const QString& text) {
 void UpdateAlerts::alert(const QString& title, const QString& text) {
     QMessageBox box;
     setUpAlert(box, title, text);
-    box.setIcon(QMessageBox::Information);
     QPushButton* ok = box.addButton(update_text::kOkButton, QMessageBox::AcceptRole);
     box.setEscapeButton(ok);
     execInFront(box);

@@ -5,7 +5,6 @@
 
 #include "Assets.h"
 
-#include <QCursor>
 #include <QPainter>
 #include <QSystemTrayIcon>
 
@@ -63,13 +62,7 @@ void StatusItem::create(const QIcon& icon) {
     m_tray = new QSystemTrayIcon(icon, this);
     m_tray->setToolTip(QStringLiteral("维洛清单"));
     m_tray->setContextMenu(m_menu);
-#ifndef Q_OS_MACOS
-    // Linux trays send a left click as Trigger and leave the menu closed: open it there too.
-    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger && m_menu && !m_menu->isVisible())
-            m_menu->popup(QCursor::pos());
-    });
-#endif
+    connect(m_tray, &QSystemTrayIcon::activated, this, &StatusItem::activated);
     showWhenTrayExists();
 }
 

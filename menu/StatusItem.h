@@ -5,19 +5,19 @@
 #include <QIcon>
 #include <QObject>
 #include <QPointer>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 class DrawnMenu;
 class QAction;
-class QSystemTrayIcon;
 
 // The tray icon from base64 PNG text, shown at 18 x 18 points; "📋" drawn in its place when
 // the text or the picture cannot be decoded.
 QIcon trayIcon(const QByteArray& iconBase64);
 
 // The tray icon and its menu. Shows the icon as soon as a tray host exists (at login the host
-// may start after the app), opens the menu on a left click where the tray does not, and keeps
-// one menu whose content follows the entries it is given.
+// may start after the app), keeps one menu whose content follows the entries it is given, and
+// reports clicks on the icon and on the menu's items (MenuController acts on them).
 class StatusItem : public QObject {
     Q_OBJECT
 
@@ -40,6 +40,8 @@ signals:
     // Whether the tray icon is shown: false at first where no tray host exists, true once one
     // appears.
     void trayShown(bool shown);
+    // The tray icon was clicked; a right click has opened the menu already.
+    void activated(QSystemTrayIcon::ActivationReason reason);
     // A menu item was chosen; `sender` is its QAction (a task's carries its id and tag).
     void triggered(MenuEntry::Action action, QAction* sender);
     // The menu is about to open: entries given now are shown in this very opening (for what

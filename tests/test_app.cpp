@@ -5,11 +5,6 @@
 #include "StatusMenu.h"
 #include "Theme.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QMessageBox>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -33,10 +28,6 @@ QString firstHeader(QMenu* menu) {
     return headers.size() > 1 ? headers[1]->text() : QString(); // [0] is the version line
 }
 
-QJsonObject messageOf(const TestHttpServer::Request& request) {
-    return QJsonDocument::fromJson(request.body).object();
-}
-
 } // namespace
 
 class TestApp : public QObject {
@@ -49,10 +40,7 @@ private slots:
     void timersRefreshAndCheck();
     void menuWidgets();
     void failedRefreshReplacesTheList();
-    void tickThroughMenu();
-    void tickPendingSendsNothing();
     void startAtLoginFromTheMenu();
-    void leftClickOpensTheMenu();
     void trayIconAndFallback();
     void settings_data();
     void settings();
@@ -60,8 +48,6 @@ private slots:
 private:
     AppDelegate* makeDelegate() { return &h->app(); }
     QMenu* menuOf(AppDelegate&) { return h->menu(); }
-    // Answers the list dialog `delay` ms from now with the button at `index`.
-    void answerDialog(int index, const std::function<void(QMessageBox*)>& inspect = {});
 
     std::unique_ptr<AppHarness> h;
     TestHttpServer* server = nullptr;
@@ -81,16 +67,6 @@ void TestApp::cleanup() {
     h.reset();
 }
 
-void TestApp::answerDialog(int index, const std::function<void(QMessageBox*)>& inspect) {
-    QTimer::singleShot(50, [index, inspect] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        QVERIFY(box);
-        if (inspect)
-            inspect(box);
-        box->buttons()[index]->click();
-    });
-}
-
 // The steps happen in their order: tray and a menu for "mine" before the dialog asks, the
 // choice before the first fetch, then the panel, then the timers.
 void TestApp::launchSequence() {
@@ -99,21 +75,15 @@ void TestApp::launchSequence() {
     const auto panelShown = [&] { return delegate->note().panel() && delegate->note().panel()->isVisible(); };
     connect(&delegate->feedSync(), &FeedSync::fetchStarted, this, [&] { steps << (panelShown() ? "fetch, note shown" : "fetch"); });
     clock->onRequest = [&](const QString& request) { steps << request + (panelShown() ? ", note shown" : ""); };
-    answerDialog(1, [&](QMessageBox* box) {
+    h->question.answer = ListState::kHers;
+    h->question.onAsk = [&] {
         steps << "dialog";
-        QCOMPARE((QStringList{box->text(), box->informativeText()}),
-                 (QStringList{"显示哪份 To-do？", "之后点最上面那一行就能随时切换。"}));
-        QStringList buttons;
-        for (QAbstractButton* b : box->buttons())
-            buttons << b->text();
-        QCOMPARE(buttons, (QStringList{"阿蓁的 To-do", "晴川子的 To-do"}));
-        QVERIFY(!box->iconPixmap().isNull()); // the app's picture, as a native alert shows
         QVERIFY(delegate->statusItem().trayIcon());
         // Already built, for "mine", with no feed: the fallback title and the all-done line.
         QMenu* menu = menuOf(*delegate);
         QCOMPARE(menuItems(menu, Kind::Title).value(0)->text(), QStringLiteral("阿蓁的 To-do"));
         QCOMPARE(firstHeader(menu), QStringLiteral("（今天没有待办，全清啦 🎉）"));
-    });
+    };
     delegate->applicationDidFinishLaunching();
 
     QCOMPARE(steps, (QStringList{"dialog", "fetch", "every 30000, note shown", "once 4000, note shown",
@@ -131,7 +101,6 @@ void TestApp::timersRefreshAndCheck() {
     auto delegate = makeDelegate();
     QSignalSpy fetches(&delegate->feedSync(), &FeedSync::fetchStarted);
     QSignalSpy checks(delegate, &AppDelegate::updateCheckRequested);
-    answerDialog(0);
     delegate->applicationDidFinishLaunching();
     QCOMPARE(fetches.size(), 1);
     clock->advance(std::chrono::milliseconds(3999));
@@ -208,52 +177,6 @@ void TestApp::failedRefreshReplacesTheList() {
     QCOMPARE(menuItems(menu, Kind::Command).size(), 5);
 }
 
-// The menu's tick goes through the one write path: the panel shows it at once too.
-void TestApp::tickThroughMenu() {
-    auto delegate = makeDelegate();
-    delegate->listState().payload = decodePayload(feedJson()).payload;
-    delegate->rebuildMenu();
-    delegate->showNote();
-    const auto panelShowsDone = [&] { return delegate->note().rows().view(2)->data().isDone; };
-    QVERIFY(panelShowsDone());
-    menuItems(menuOf(*delegate), Kind::Task)[1]->trigger(); // "b", shown done
-
-    QCOMPARE(delegate->listState().localDone.value(QStringLiteral("b"), true), false);
-    QTRY_COMPARE(taskItemTag(menuItems(menuOf(*delegate), Kind::Task)[1]), 0);
-    QVERIFY(!panelShowsDone());
-    QVERIFY(server->waitForRequests(1));
-    QCOMPARE(messageOf(server->requests[0]),
-             (QJsonObject{{"list", "mine"}, {"action", "undone"}, {"id", "b"}, {"ts", clock->secondsSinceEpoch()}}));
-
-    // Ticking the rebuilt menu flips it back.
-    menuItems(menuOf(*delegate), Kind::Task)[1]->trigger();
-    QCOMPARE(delegate->listState().localDone.value(QStringLiteral("b")), true);
-    QVERIFY(server->waitForRequests(2));
-    QCOMPARE(messageOf(server->requests[1]).value("action").toString(), QStringLiteral("done"));
-}
-
-// Ticking a pending task, or one without an id, sends nothing: the next message the relay
-// gets is the one sent after them.
-void TestApp::tickPendingSendsNothing() {
-    auto delegate = makeDelegate();
-    ListState& state = delegate->listState();
-    state.payload = decodePayload(feedJson()).payload;
-    state.pendingAdd[ListState::kMine] = {Row{"item", "new", QStringLiteral("pending-1"), false, {}, {}}};
-    state.pendingAdd[ListState::kHers] = {Row{"item", "no id", std::nullopt, false, {}, {}}};
-    delegate->rebuildMenu();
-    menuItems(menuOf(*delegate), Kind::Task).last()->trigger();
-    QCOMPARE(state.localDone.value(QStringLiteral("pending-1")), true);
-    QTRY_COMPARE(taskItemTag(menuItems(menuOf(*delegate), Kind::Task).last()), 1);
-    delegate->useHers();
-    menuItems(menuOf(*delegate), Kind::Task).last()->trigger(); // no id: nothing at all
-    QVERIFY(!state.localDone.contains(QString()));
-    delegate->useMine();
-    menuItems(menuOf(*delegate), Kind::Task).first()->trigger(); // "a": sent
-    QVERIFY(server->waitForRequests(1));
-    QCOMPARE(messageOf(server->requests[0]).value("id").toString(), QStringLiteral("a"));
-    QCOMPARE(server->requests.size(), 1);
-}
-
 // "开机启动" shows what the autostart file says after every choice, also when it could not be
 // written (Qt's own flip of the check mark must not stay).
 void TestApp::startAtLoginFromTheMenu() {
@@ -283,24 +206,6 @@ void TestApp::startAtLoginFromTheMenu() {
     item()->trigger(); // its folder cannot be made under a file
     QCoreApplication::processEvents();
     QVERIFY(!item()->isChecked());
-}
-
-// Linux trays report a left click as Trigger and open nothing themselves.
-void TestApp::leftClickOpensTheMenu() {
-    auto delegate = makeDelegate();
-    delegate->statusItem().create(trayIcon(ICON_B64()));
-    delegate->rebuildMenu();
-    QMenu* menu = menuOf(*delegate);
-    QVERIFY(!menu->isVisible());
-    emit delegate->statusItem().trayIcon()->activated(QSystemTrayIcon::Trigger);
-#ifdef Q_OS_MACOS
-    QVERIFY(!menu->isVisible());
-#else
-    QVERIFY(menu->isVisible());
-    menu->hide();
-#endif
-    emit delegate->statusItem().trayIcon()->activated(QSystemTrayIcon::DoubleClick);
-    QVERIFY(!menu->isVisible());
 }
 
 void TestApp::trayIconAndFallback() {

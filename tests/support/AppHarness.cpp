@@ -23,6 +23,7 @@ AppDelegate& AppHarness::app() {
         e.NTFY_TOPIC = QStringLiteral("velloa-test-topic-000000000000");
         e.NTFY_URL = server.url(QStringLiteral("/")) + e.NTFY_TOPIC;
         m_app = std::make_unique<AppDelegate>(store, e, clock);
+        m_app->setListQuestion(question);
         // Never the user's own autostart folder.
         m_app->autostart() = Autostart(Autostart::Kind::XdgAutostart, dir.filePath(QStringLiteral("autostart")),
                                        QStringLiteral("/opt/velloa"));

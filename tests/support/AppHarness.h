@@ -11,9 +11,23 @@
 class NoteRow;
 class QMenu;
 
+// Answers the launch question without a window, with `answer`, after running `onAsk` (where a
+// test looks at the app as the question is asked).
+struct ListQuestionRecorder : ListQuestionUi {
+    QString askWhichList() override {
+        if (onAsk)
+            onAsk();
+        return answer;
+    }
+
+    QString answer = ListState::kMine;
+    std::function<void()> onAsk;
+};
+
 // The app as the widget tests drive it: its settings in a temporary folder, a loopback server
 // as feed host and relay (every GET answered with `feed`, every POST with "{}"), and a clock
-// moved by hand. The controller is made on first use, so a test can store settings first.
+// moved by hand; the launch question is answered by `question`. The controller is made on
+// first use, so a test can store settings first.
 class AppHarness {
 public:
     AppHarness();
@@ -23,6 +37,7 @@ public:
     TestHttpServer server;
     ManualClock clock;
     QByteArray feed;
+    ListQuestionRecorder question;
 
     AppDelegate& app();
     void reset() { m_app.reset(); }
