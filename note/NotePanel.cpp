@@ -19,28 +19,28 @@ void ResizeHandle::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return;
     QWidget* panel = window();
-    startH = panel->height();
-    startMouseY = event->globalPosition().y();
-    startFrame = panel->geometry();
-    pressed = true;
+    m_startH = panel->height();
+    m_startMouseY = event->globalPosition().y();
+    m_startFrame = panel->geometry();
+    m_pressed = true;
 }
 
 void ResizeHandle::mouseMoveEvent(QMouseEvent* event) {
-    if (!pressed)
+    if (!m_pressed)
         return;
     QWidget* panel = window();
     // Screens here count y downwards: moving the pointer down makes dy positive.
-    const double dy = event->globalPosition().y() - startMouseY;
+    const double dy = event->globalPosition().y() - m_startMouseY;
     const QScreen* screen = panel->screen() ? panel->screen() : QGuiApplication::primaryScreen();
     const double maxH = screen ? screen->availableGeometry().height() : 1200;
-    const int h = int(std::lround(resizedHeight(startH, dy, maxH)));
-    panel->setGeometry(startFrame.x(), startFrame.y(), startFrame.width(), h);
+    const int h = int(std::lround(resizedHeight(m_startH, dy, maxH)));
+    panel->setGeometry(m_startFrame.x(), m_startFrame.y(), m_startFrame.width(), h);
 }
 
 void ResizeHandle::mouseReleaseEvent(QMouseEvent*) {
-    if (!pressed)
+    if (!m_pressed)
         return;
-    pressed = false;
+    m_pressed = false;
     emit resizeFinished(window()->height());
 }
 
@@ -55,6 +55,18 @@ NotePanel::NotePanel(double height, QWidget* parent)
     resize(int(NOTE_W), int(height));
 
     background = new NoteBackground(this);
+    makeButtonsAndField();
+    makeList();
+
+    connect(menuButton, &QAbstractButton::clicked, this, [this] {
+        emit menuRequested(menuButton->mapToGlobal(QPoint(0, menuButton->height())));
+    });
+    background->installEventFilter(this);
+    stack->installEventFilter(this);
+    layoutViews();
+}
+
+void NotePanel::makeButtonsAndField() {
     resizeHandle = new ResizeHandle(background);
     closeButton = new NoteButton(background);
     closeButton->setGlyph(NoteGlyph::XMark, [] {
@@ -83,7 +95,9 @@ NotePanel::NotePanel(double height, QWidget* parent)
     addButton->setGlyph(NoteGlyph::ArrowUpCircleFill, gold);
     addButton->setAccessibleName(QStringLiteral("添加"));
     addButton->setToolTip(QStringLiteral("添加任务"));
+}
 
+void NotePanel::makeList() {
     scroll = new QScrollArea(background);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setFocusPolicy(Qt::NoFocus); // the list inside takes the keyboard
@@ -105,13 +119,6 @@ NotePanel::NotePanel(double height, QWidget* parent)
     // setWidget turns the document's own background on; the card is the background.
     stack->setAutoFillBackground(false);
     scroll->viewport()->setAutoFillBackground(false);
-
-    connect(menuButton, &QAbstractButton::clicked, this, [this] {
-        emit menuRequested(menuButton->mapToGlobal(QPoint(0, menuButton->height())));
-    });
-    background->installEventFilter(this);
-    stack->installEventFilter(this);
-    layoutViews();
 }
 
 void NotePanel::setMenuButtonVisible(bool visible) {

@@ -26,10 +26,10 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-    double startH = 0;
-    double startMouseY = 0;
-    QRect startFrame;
-    bool pressed = false;
+    double m_startH = 0;
+    double m_startMouseY = 0;
+    QRect m_startFrame;
+    bool m_pressed = false;
 };
 
 // The floating note: a frameless, translucent tool window that does not take the keyboard when
@@ -78,6 +78,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The header band's buttons, the title and the add-task row; the scrolling row list.
+    void makeButtonsAndField();
+    void makeList();
     void layoutViews();
     bool m_placing = false;
 };
