@@ -67,9 +67,8 @@ QString wrappedTask(DrawnMenu* menu, Measured& next, const QString& text, const 
 
 void fill(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActionHandler& act);
 
-// Makes `action` show `entry`, whatever it showed before.
-void apply(DrawnMenu* menu, Measured& next, const Fonts& fonts, QAction* action,
-           const MenuEntry& entry, const MenuActionHandler& act) {
+// Clears what `action` may carry from the entry it showed before.
+void reset(QAction* action, const MenuEntry& entry) {
     action->setSeparator(entry.kind == MenuEntry::Kind::Separator);
     action->setProperty(MenuStyle::kKindProperty, QVariant());
     action->setProperty(MenuStyle::kUpdatedProperty, QVariant());
@@ -84,50 +83,68 @@ void apply(DrawnMenu* menu, Measured& next, const Fonts& fonts, QAction* action,
         delete action->menu();
         action->setMenu(nullptr);
     }
+}
 
+// The list's title, with its submenu (the lists to switch to and the commands).
+void applyTitle(DrawnMenu* menu, Measured& next, const Fonts& fonts, QAction* action,
+                const MenuEntry& entry, const MenuActionHandler& act) {
+    QString text = escaped(entry.text);
+    if (entry.updated) {
+        text += QStringLiteral("\u3000") + escaped(*entry.updated);
+        action->setProperty(MenuStyle::kUpdatedProperty, escaped(*entry.updated));
+    }
+    setDrawn(menu, next, action, text, MenuStyle::Title, fonts.title);
+    auto* sub = qobject_cast<DrawnMenu*>(action->menu());
+    if (!sub) {
+        sub = new DrawnMenu(menu);
+        sub->setStyle(sharedMenuStyle());
+        action->setMenu(sub);
+    }
+    fill(sub, entry.submenu, act);
+}
+
+void applyTask(DrawnMenu* menu, Measured& next, const Fonts& fonts, QAction* action,
+               const MenuEntry& entry) {
+    const QFont& font = entry.done ? fonts.taskDone : fonts.task;
+    setDrawn(menu, next, action, wrappedTask(menu, next, entry.text, fonts.task), MenuStyle::Task, font);
+    action->setIcon(checkboxIcon(entry.done));
+    action->setProperty(MenuStyle::kDoneProperty, entry.done);
+    action->setData(entry.id ? QVariant(*entry.id) : QVariant());
+    action->setProperty(kTagProperty, entry.done ? 1 : 0);
+}
+
+void applyCommand(QAction* action, const MenuEntry& entry) {
+    action->setText(escaped(entry.text));
+    action->setCheckable(entry.checkable);
+    action->setChecked(entry.checked);
+    if (!entry.key.isNull()) {
+        // Ctrl is Command on macOS: Qt maps it to the platform's menu modifier.
+        action->setShortcut(
+            QKeySequence(QKeyCombination(Qt::ControlModifier, Qt::Key(entry.key.toUpper().unicode()))));
+        action->setShortcutVisibleInContextMenu(true);
+    }
+}
+
+// Makes `action` show `entry`, whatever it showed before.
+void apply(DrawnMenu* menu, Measured& next, const Fonts& fonts, QAction* action,
+           const MenuEntry& entry, const MenuActionHandler& act) {
+    reset(action, entry);
     switch (entry.kind) {
     case MenuEntry::Kind::Separator:
         action->setText(QString());
         break;
-    case MenuEntry::Kind::Title: {
-        QString text = escaped(entry.text);
-        if (entry.updated) {
-            text += QStringLiteral("\u3000") + escaped(*entry.updated);
-            action->setProperty(MenuStyle::kUpdatedProperty, escaped(*entry.updated));
-        }
-        setDrawn(menu, next, action, text, MenuStyle::Title, fonts.title);
-        auto* sub = qobject_cast<DrawnMenu*>(action->menu());
-        if (!sub) {
-            sub = new DrawnMenu(menu);
-            sub->setStyle(sharedMenuStyle());
-            action->setMenu(sub);
-        }
-        fill(sub, entry.submenu, act);
+    case MenuEntry::Kind::Title:
+        applyTitle(menu, next, fonts, action, entry, act);
         break;
-    }
     case MenuEntry::Kind::Header:
         setDrawn(menu, next, action, escaped(entry.text), MenuStyle::Header, fonts.header);
         break;
-    case MenuEntry::Kind::Task: {
-        const QFont& font = entry.done ? fonts.taskDone : fonts.task;
-        setDrawn(menu, next, action, wrappedTask(menu, next, entry.text, fonts.task), MenuStyle::Task, font);
-        action->setIcon(checkboxIcon(entry.done));
-        action->setProperty(MenuStyle::kDoneProperty, entry.done);
-        action->setData(entry.id ? QVariant(*entry.id) : QVariant());
-        action->setProperty(kTagProperty, entry.done ? 1 : 0);
+    case MenuEntry::Kind::Task:
+        applyTask(menu, next, fonts, action, entry);
         break;
-    }
     case MenuEntry::Kind::Switch:
     case MenuEntry::Kind::Command:
-        action->setText(escaped(entry.text));
-        action->setCheckable(entry.checkable);
-        action->setChecked(entry.checked);
-        if (!entry.key.isNull()) {
-            // Ctrl is Command on macOS: Qt maps it to the platform's menu modifier.
-            action->setShortcut(QKeySequence(
-                QKeyCombination(Qt::ControlModifier, Qt::Key(entry.key.toUpper().unicode()))));
-            action->setShortcutVisibleInContextMenu(true);
-        }
+        applyCommand(action, entry);
         break;
     }
     action->setEnabled(entry.enabled);
