@@ -6,7 +6,7 @@
 #include <QPointer>
 
 class ListActions;
-class ListState;
+class ListStore;
 class NoteDragging;
 class NoteEditing;
 class NotePanel;
@@ -21,7 +21,7 @@ class NoteFocus : public QObject, public NoteListSource {
     Q_OBJECT
 
 public:
-    NoteFocus(NoteRows& rows, ListActions& actions, const ListState& state, NoteEditing& editing,
+    NoteFocus(NoteRows& rows, ListActions& actions, const ListStore& state, NoteEditing& editing,
               const NoteDragging& dragging, QObject* parent = nullptr);
 
     void attach(NotePanel* panel);
@@ -49,7 +49,7 @@ private:
 
     NoteRows& m_rows;
     ListActions& m_actions;
-    const ListState& m_state;
+    const ListStore& m_state;
     NoteEditing& m_editing;
     const NoteDragging& m_dragging;
     QPointer<NotePanel> m_panel;
