@@ -279,6 +279,8 @@ void TestUpdateFlow::install_data() {
     row("sha256 matches", "good.zip", "sha256", "=Velloa.app");
     row("sha256 differs", "good.zip", "wrong sha256", in + text::checksumMismatch());
     row("url not a URL: nothing", "good.zip", "bad url", "");
+    row("url not http(s): ftp", "good.zip", "ftp://127.0.0.1/v.zip", dl + text::insecureDownload());
+    row("url not http(s): file", "good.zip", "file:///tmp/v.zip", dl + text::insecureDownload());
     row("download: time-out", "", "time-out", dl + "Operation canceled");
     row("download: past the deadline", "", "drip", dl + "Operation canceled");
     row("download: over the size limit", "good.zip", "tiny download cap",
@@ -313,7 +315,9 @@ void TestUpdateFlow::install() {
     QString url = hubUrl("/releases/" + release);
     QJsonObject manifest{{"version", "2.14"}};
     const QByteArray body = readAll(hubData.filePath("releases/" + release));
-    if (tweak == "time-out" || tweak == "drip") {
+    if (tweak.contains("://")) {
+        url = tweak;
+    } else if (tweak == "time-out" || tweak == "drip") {
         const bool drip = tweak == "drip"; // a byte every 20 ms, under the time-out
         server->defaultAnswer = {200, QByteArray(100, 'P'), "application/zip", drip ? 0 : 60000};
         server->defaultAnswer.dripMs = 20;

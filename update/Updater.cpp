@@ -112,9 +112,10 @@ void Updater::fail(const QString& title, const QString& description, const Updat
 }
 
 void Updater::downloadAndInstall(const UpdateInfo& info) {
-    const QUrl url = webUrl(info.url);
-    if (url.isEmpty())
+    const QUrl url(info.url, QUrl::StrictMode);
+    if (!url.isValid())
         return;
+    // Also what is not http(s) at all: a download that cannot start must not end in silence.
     if (!downloadAllowed(url, info.manifestUrl))
         return fail(update_text::kDownloadFailedTitle, update_text::insecureDownload(), info);
 

@@ -62,8 +62,9 @@ public:
     // Offers `info`; on acceptance downloads and installs it. Where the running app cannot be
     // replaced, the offer says how to update by hand instead.
     void promptUpdate(const UpdateInfo& info);
-    // Starts the download of info.url and returns at once; a URL that cannot be read is
-    // ignored without a word.
+    // Starts the download of info.url and returns at once; a URL that does not parse is
+    // ignored without a word. One that parses but cannot be downloaded from (not http(s), or
+    // plain http where it is not allowed) ends in the failure alert.
     void downloadAndInstall(const UpdateInfo& info);
     // Installs the downloaded archive `zip`: ends in quitRequested() or in the failure alert.
     void installUpdate(const QString& zip, const UpdateInfo& info);
