@@ -48,7 +48,7 @@ public:
     // Time-outs without any data arriving, as Qt's transfer time-out counts them.
     Delay checkTimeout = kCheckTimeout;
     Delay downloadTimeout = kDownloadTimeout;
-    Delay downloadDeadline = kDownloadDeadline;
+    Delay downloadDeadline = kDownloadDeadline; // the download's time in all
     qint64 maxDownloadBytes = kMaxDownloadBytes;
     Unpacker unpacker; // its limits: maxBytes, maxEntries
 
