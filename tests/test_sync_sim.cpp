@@ -116,9 +116,9 @@ Figures TestSyncSim::run(quint64 seed, int ops) {
     FeedSync sync(state, network, clock);
     sync.dataUrl = proxy.url(QStringLiteral("/data.json"));
     sync.inboxUrl = proxy.url('/' + HubProcess::kTopic);
-    // The driver decides every delay; Qt's own time-outs (real seconds) must not end a request
-    // the proxy is still holding. test_faults covers them.
-    sync.fetchTimeout = sync.postTimeout = std::chrono::hours(1);
+    // The driver decides every delay; time-outs and deadlines (real seconds) must not end a
+    // request the proxy is still holding. test_transport covers them.
+    sync.fetchTimeout = sync.fetchDeadline = sync.postTimeout = sync.postDeadline = std::chrono::hours(1);
     ListActions actions(state, sync);
     Intent intent;
     // VELLOA_SIM_TRACE=1 prints every step, to follow a seed that fails.
