@@ -65,6 +65,49 @@ bool hex4(const char* p, const char* end, char16_t* unit) {
     return true;
 }
 
+// What a one-letter escape (`\n` and the like) stands for; 0 when `kind` names none.
+char16_t shortEscape(char kind) {
+    switch (kind) {
+    case '"':
+    case '\\':
+    case '/':
+        return char16_t(kind);
+    case 'b':
+        return u'\b';
+    case 'f':
+        return u'\f';
+    case 'n':
+        return u'\n';
+    case 'r':
+        return u'\r';
+    case 't':
+        return u'\t';
+    default:
+        return 0;
+    }
+}
+
+// The four hex digits of a `\u` escape at `p`, taken together with a `\u` escape of a low
+// surrogate right after a high one, handed to `put`. Returns where the text goes on, or null
+// when the digits are not four hex digits.
+template <typename Put> const char* unicodeEscape(const char* p, const char* stop, Put&& put) {
+    char16_t unit = 0;
+    char16_t low = 0;
+    if (!hex4(p, stop, &unit))
+        return nullptr;
+    p += 4;
+    if (QChar::isHighSurrogate(unit) && stop - p >= 6 && p[0] == '\\' && p[1] == 'u' &&
+        hex4(p + 2, stop, &low) && QChar::isLowSurrogate(low)) {
+        put(unit);
+        put(low);
+        return p + 6;
+    }
+    // Half a surrogate pair names no character; it reads as the replacement character rather
+    // than failing a whole feed over one symbol.
+    put(QChar::isSurrogate(unit) ? char16_t(QChar::ReplacementCharacter) : unit);
+    return p;
+}
+
 } // namespace
 
 JsonReader::JsonReader(QByteArrayView body) {
@@ -207,12 +250,7 @@ bool JsonReader::stringText(const char* start, std::string_view* text) {
 }
 
 bool JsonReader::unescape(std::string_view text, QString* out) {
-    const char* p = text.data();
-    const char* const stop = p + text.size();
-    const auto nextEscape = [&] {
-        return static_cast<const char*>(std::memchr(p, '\\', size_t(stop - p)));
-    };
-    const char* escape = nextEscape();
+    const auto* escape = static_cast<const char*>(std::memchr(text.data(), '\\', text.size()));
     if (!escape) {
         // The usual case. QString::fromUtf8 is the fast decoder, but it would drop a leading
         // U+FEFF; the bytes are valid UTF-8 already (the parser checked them).
@@ -228,64 +266,38 @@ bool JsonReader::unescape(std::string_view text, QString* out) {
         *out = QString(qsizetype(text.size()), Qt::Uninitialized);
         w = out->data();
     }
-    const auto put = [&](char16_t unit) {
-        if (w)
-            *w++ = QChar(unit);
-    };
-    for (;;) {
-        if (w)
-            w = utf8.appendToBuffer(w, QByteArrayView(p, (escape ? escape : stop) - p));
-        if (!escape)
-            break;
-        const char kind = escape + 1 < stop ? escape[1] : '\0';
-        p = escape + 2;
-        switch (kind) {
-        case '"':
-        case '\\':
-        case '/':
-            put(char16_t(kind));
-            break;
-        case 'b':
-            put(u'\b');
-            break;
-        case 'f':
-            put(u'\f');
-            break;
-        case 'n':
-            put(u'\n');
-            break;
-        case 'r':
-            put(u'\r');
-            break;
-        case 't':
-            put(u'\t');
-            break;
-        case 'u': {
-            char16_t unit = 0;
-            char16_t low = 0;
-            if (!hex4(p, stop, &unit))
-                return fail("invalid \\u escape", escape);
-            p += 4;
-            if (QChar::isHighSurrogate(unit) && stop - p >= 6 && p[0] == '\\' && p[1] == 'u' &&
-                hex4(p + 2, stop, &low) && QChar::isLowSurrogate(low)) {
-                put(unit);
-                put(low);
-                p += 6;
-            } else {
-                // Half a surrogate pair names no character; it reads as the replacement
-                // character rather than failing a whole feed over one symbol.
-                put(QChar::isSurrogate(unit) ? char16_t(QChar::ReplacementCharacter) : unit);
-            }
-            break;
-        }
-        default:
-            return fail("invalid escape in string", escape);
-        }
-        escape = nextEscape();
-    }
+    if (!resolveEscapes(text, escape, &w))
+        return false;
     if (out)
         out->truncate(w - out->constData());
     return true;
+}
+
+bool JsonReader::resolveEscapes(std::string_view text, const char* escape, QChar** w) {
+    const char* p = text.data();
+    const char* const stop = p + text.size();
+    const auto put = [w](char16_t unit) {
+        if (*w)
+            *(*w)++ = QChar(unit);
+    };
+    for (;;) {
+        if (*w)
+            *w = utf8.appendToBuffer(*w, QByteArrayView(p, (escape ? escape : stop) - p));
+        if (!escape)
+            return true;
+        const char kind = escape + 1 < stop ? escape[1] : '\0';
+        p = escape + 2;
+        if (const char16_t unit = shortEscape(kind)) {
+            put(unit);
+        } else if (kind == 'u') {
+            p = unicodeEscape(p, stop, put);
+            if (!p)
+                return fail("invalid \\u escape", escape);
+        } else {
+            return fail("invalid escape in string", escape);
+        }
+        escape = static_cast<const char*>(std::memchr(p, '\\', size_t(stop - p)));
+    }
 }
 
 bool JsonReader::string(Value& value, QString* out) {

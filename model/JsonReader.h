@@ -71,6 +71,9 @@ private:
     // The text of a string between its quotes, given the byte after the opening quote.
     bool stringText(const char* start, std::string_view* text);
     bool unescape(std::string_view text, QString* out);
+    // Writes `text` with its escapes resolved at `*w` and moves `*w` past it (only checks the
+    // escapes when `*w` is null); `escape` is the first backslash.
+    bool resolveEscapes(std::string_view text, const char* escape, QChar** w);
     // `scratch` holds the name when it had escapes to resolve.
     bool memberName(const char* start, QByteArray* scratch, std::string_view* name);
     bool isAtEnd();
