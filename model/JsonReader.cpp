@@ -113,7 +113,7 @@ template <typename Put> const char* unicodeEscape(const char* p, const char* sto
 JsonReader::JsonReader(QByteArrayView body) {
     if (body.startsWith("\xEF\xBB\xBF")) {
         body = body.sliced(3);
-        offset = 3;
+        m_offset = 3;
     }
     // On-Demand may read up to SIMDJSON_PADDING bytes past the text.
     thread_local std::unique_ptr<char[]> buffer;
@@ -126,14 +126,14 @@ JsonReader::JsonReader(QByteArrayView body) {
     if (size > 0) // an empty QByteArrayView may have no buffer at all
         std::memcpy(buffer.get(), body.data(), size);
     std::memset(buffer.get() + size, 0, simdjson::SIMDJSON_PADDING);
-    begin = buffer.get();
-    end = begin + size;
+    m_begin = buffer.get();
+    m_end = m_begin + size;
     // The parser's own depth bound only arms its debug checks; `kMaxDepth` is enforced here.
     thread_local simdjson::ondemand::parser parser;
     if (parser.max_depth() <= size_t(kMaxDepth))
-        parsed = parser.allocate(size, size_t(kMaxDepth) + 1);
-    if (!parsed)
-        parsed = parser.iterate(begin, size, capacity).get(document);
+        m_parsed = parser.allocate(size, size_t(kMaxDepth) + 1);
+    if (!m_parsed)
+        m_parsed = parser.iterate(m_begin, size, capacity).get(m_document);
 }
 
 QString JsonReader::typeName(Type type) {
@@ -160,13 +160,13 @@ bool JsonReader::fail(simdjson::error_code code) {
 }
 
 bool JsonReader::fail(const char* what, const char* at) {
-    fault = QStringLiteral("%1 at byte %2").arg(QLatin1String(what)).arg(at - begin + offset);
+    fault = QStringLiteral("%1 at byte %2").arg(QLatin1String(what)).arg(at - m_begin + m_offset);
     return false;
 }
 
 bool JsonReader::isAtEnd() {
     // After the top-level object the parser has no token left unless text follows it.
-    return document.current_location().error() == simdjson::OUT_OF_BOUNDS ||
+    return m_document.current_location().error() == simdjson::OUT_OF_BOUNDS ||
            fail(simdjson::TRAILING_CONTENT);
 }
 
@@ -235,7 +235,7 @@ bool JsonReader::stringText(const char* start, std::string_view* text) {
     // The parser's first pass has matched every quote, so the closing one is there: the first
     // quote not preceded by an odd number of backslashes.
     for (const char* p = start;;) {
-        const auto* quote = static_cast<const char*>(std::memchr(p, '"', size_t(end - p)));
+        const auto* quote = static_cast<const char*>(std::memchr(p, '"', size_t(m_end - p)));
         if (!quote)
             return fail(simdjson::UNCLOSED_STRING);
         const char* back = quote;
@@ -255,7 +255,7 @@ bool JsonReader::unescape(std::string_view text, QString* out) {
         // The usual case. QString::fromUtf8 is the fast decoder, but it would drop a leading
         // U+FEFF; the bytes are valid UTF-8 already (the parser checked them).
         if (out && text.starts_with("\xEF\xBB\xBF"))
-            *out = utf8.decode(QByteArrayView(text.data(), qsizetype(text.size())));
+            *out = m_utf8.decode(QByteArrayView(text.data(), qsizetype(text.size())));
         else if (out)
             *out = QString::fromUtf8(text.data(), qsizetype(text.size()));
         return true;
@@ -282,7 +282,7 @@ bool JsonReader::resolveEscapes(std::string_view text, const char* escape, QChar
     };
     for (;;) {
         if (*w)
-            *w = utf8.appendToBuffer(*w, QByteArrayView(p, (escape ? escape : stop) - p));
+            *w = m_utf8.appendToBuffer(*w, QByteArrayView(p, (escape ? escape : stop) - p));
         if (!escape)
             return true;
         const char kind = escape + 1 < stop ? escape[1] : '\0';
