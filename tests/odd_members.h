@@ -5,15 +5,15 @@
 // JSON (numbers of any size, lone surrogate escapes); a member it reads keeps its type rules
 // whatever the value; the text itself must be valid JSON everywhere.
 
+#include "Fixtures.h"
+
 #include <QtTest>
 
 namespace odd {
 
 // A feed with one task "a" in mine_rows; `rowExtra` goes into that row, `extra` into the top.
 inline QByteArray feed(const QByteArray& rowExtra, const QByteArray& extra = {}) {
-    return "{\"updated\":\"u\",\"mine_title\":\"M\",\"mine\":\"x\",\"mine_rows\":[{\"kind\":\"item\","
-           "\"text\":\"a\"" +
-           rowExtra + "}],\"hers_title\":\"H\",\"hers\":\"y\",\"hers_rows\":[]" + extra + "}";
+    return listFeed("{\"kind\":\"item\",\"text\":\"a\"" + rowExtra + "}", "u", extra);
 }
 
 // Nesting `levels` arrays deep, the outermost one included.
