@@ -111,11 +111,6 @@ void TestListState::localTickSetsToday() {
     QVERIFY(!items[1].row.doneAt);
     QCOMPARE(state.displayRows(false)[0], ListState::headerRow(QStringLiteral("其他")));
     QCOMPARE(items[1].sec, A);
-
-    state.toggleCollapse(A);
-    QCOMPARE(state.collapsedCats, QSet<QString>{A});
-    state.toggleCollapse(A);
-    QVERIFY(state.collapsedCats.isEmpty());
 }
 
 void TestListState::noFeedTitlesAndPendingIds() {
