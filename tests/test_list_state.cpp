@@ -7,23 +7,6 @@ Q_DECLARE_METATYPE(QList<Row>)
 namespace {
 
 const QString A = QStringLiteral("A"), B = QStringLiteral("B"), Z = QStringLiteral("Z");
-// The overlay entries still held: "done:ID", "text:ID", "add:LIST:TEXT", "order".
-QStringList overlayLeft(const ListState& state) {
-    QStringList left;
-    for (auto it = state.localDone.cbegin(); it != state.localDone.cend(); ++it)
-        left << "done:" + it.key();
-    for (auto it = state.localText.cbegin(); it != state.localText.cend(); ++it)
-        left << "text:" + it.key();
-    for (const QString& list : {ListState::kMine, ListState::kHers}) {
-        for (const Row& row : state.pendingAdd.value(list))
-            left << QStringLiteral("add:%1:%2").arg(list, row.text);
-    }
-    if (state.orderOverride.contains(ListState::kMine))
-        left << "order";
-    left.sort();
-    return left;
-}
-
 // "H:label" for a header, a task's text with "*" when it shows done.
 QStringList render(const ListState& state, bool honorCollapse) {
     QStringList out;
@@ -136,26 +119,26 @@ void TestListState::reconcile_data() {
 
     const QStringList all{"done:x", "done:y", "text:x", "text:y", "add:mine:add me", "add:mine:old done", "add:hers:hers only"};
     QTest::newRow("feed disagrees with everything")
-        << QList<Row>{task("x", "old"), task("y", "spaced", {}, true, kFixtureToday)} << QList<Row>{} << "mine" << all + QStringList{"order"};
+        << QList<Row>{task("x", "old"), task("y", "spaced", {}, true, kFixtureToday)} << QList<Row>{} << "mine" << all + QStringList{"order:mine"};
     QTest::newRow("feed agrees; absent done equals false; whitespace differs")
         << QList<Row>{task("x", "new", {}, true, "2020-01-01"), task("y", "spaced"), task("z", "add me"), task("w", "old done", {}, true, "2020-01-01")}
-        << QList<Row>{} << "mine" << QStringList{"text:y", "add:hers:hers only", "order"};
+        << QList<Row>{} << "mine" << QStringList{"text:y", "add:hers:hers only", "order:mine"};
     QTest::newRow("ids found in the other list count; texts only in their own list")
         << QList<Row>{task("h", "hers only")} << QList<Row>{task("x", "new", {}, true), task("y", " spaced", {}, false), task("q", "add me")}
-        << "mine" << QStringList{"add:mine:add me", "add:mine:old done", "add:hers:hers only", "order"};
+        << "mine" << QStringList{"add:mine:add me", "add:mine:old done", "add:hers:hers only", "order:mine"};
     QTest::newRow("order matches; done today counts, done earlier does not")
         << QList<Row>{header(A), task("2", "b", A, true, kFixtureToday), task("9", "old", A, true, "2026-12-05"), task("1", "a"), task("3", "c", A)}
         << QList<Row>{} << "mine" << all;
     QTest::newRow("order with a cat that differs from its sec stays")
-        << QList<Row>{task("2", "b", A), task("1", "a", A), task("3", "c", A)} << QList<Row>{} << "mine" << all + QStringList{"order"};
+        << QList<Row>{task("2", "b", A), task("1", "a", A), task("3", "c", A)} << QList<Row>{} << "mine" << all + QStringList{"order:mine"};
     // Items its tasks come before in their sections show the same with or without it.
     QTest::newRow("order followed by tasks it does not name ends")
         << QList<Row>{task("2", "b", A), task("1", "a"), task("3", "c", A), task("4", "d"), task("5", "e", A)}
         << QList<Row>{} << "mine" << all;
     QTest::newRow("order with a task it does not name before its own in a section stays")
-        << QList<Row>{task("2", "b", A), task("4", "d"), task("1", "a"), task("3", "c", A)} << QList<Row>{} << "mine" << all + QStringList{"order"};
+        << QList<Row>{task("2", "b", A), task("4", "d"), task("1", "a"), task("3", "c", A)} << QList<Row>{} << "mine" << all + QStringList{"order:mine"};
     QTest::newRow("order of the list not chosen is not examined")
-        << QList<Row>{task("2", "b", A), task("1", "a"), task("3", "c", A)} << QList<Row>{} << "hers" << all + QStringList{"order"};
+        << QList<Row>{task("2", "b", A), task("1", "a"), task("3", "c", A)} << QList<Row>{} << "hers" << all + QStringList{"order:mine"};
 }
 
 void TestListState::reconcile() {
@@ -173,7 +156,7 @@ void TestListState::reconcile() {
     for (const QString& list : {ListState::kMine, ListState::kHers})
         QVERIFY2(state.pendingAdd.contains(list), "a list key stays even when emptied");
     kept.sort();
-    QCOMPARE(overlayLeft(state), kept);
+    QCOMPARE(overlayKeys(state), kept);
     QCOMPARE(state.payload, std::optional<Payload>(feedOf(mine, hers)));
 }
 
@@ -279,7 +262,7 @@ void TestListState::settle() {
             QFAIL(qPrintable("unknown step " + step));
         }
     }
-    QCOMPARE(overlayLeft(state), kept);
+    QCOMPARE(overlayKeys(state), kept);
     QVERIFY2(!kept.isEmpty() || state.floors.isEmpty(), "an ended entry leaves no record behind");
 }
 

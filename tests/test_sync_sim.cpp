@@ -7,6 +7,7 @@
 // long simulation instead of the short CI table (with QTEST_FUNCTION_TIMEOUT raised); figures
 // go to stdout. docs/PERFORMANCE.md says what counts as what.
 #include "FeedSync.h"
+#include "Fixtures.h"
 #include "ListActions.h"
 #include "ManualClock.h"
 #include "SyncProxy.h"
@@ -33,7 +34,7 @@ struct Intent {
     QHash<QString, QSet<QString>> added;     // texts per list
     QHash<QString, QList<OrderEntry>> order; // per list
     QSet<QString> confirmed;                 // keys a feed has agreed with
-    // Keys ("done:ID", "text:ID", "add:TEXT", "order:LIST") whose last message was lost.
+    // Keys (as overlayKeys names them) whose last message was lost.
     QSet<QString> lost;
     // Messages per key sent and not yet at the hub (or lost), and the number (in the hub's
     // order) of the last one the hub took; `shown` is the number the shown feed includes.
@@ -70,7 +71,7 @@ QString keyOfPost(const QByteArray& body) {
     case inbox::Action::Edit:
         return "text:" + m.id;
     case inbox::Action::Add:
-        return "add:" + m.text;
+        return "add:" + m.list + ':' + m.text;
     case inbox::Action::Reorder:
         return "order:" + m.list;
     }
@@ -207,7 +208,7 @@ private:
         const QString text = QStringLiteral("sim-add-%1").arg(++m_made);
         m_intent.added[m_state.choice].insert(text);
         m_actions.add(text);
-        post("add:" + text);
+        post("add:" + m_state.choice + ':' + text);
     }
 
     // Drags one task to another place, into the section of the task it lands after.
@@ -239,23 +240,14 @@ private:
     }
 
     void countLeftovers() {
-        const auto left = [&](const QString& key) {
+        for (const QString& key : overlayKeys(m_state)) {
             if (m_intent.lost.contains(key)) {
                 ++m_f.leftLost;
             } else {
                 ++m_f.leftOther;
                 m_f.problems << "left in the overlay: " + key;
             }
-        };
-        for (auto it = m_state.localDone.cbegin(); it != m_state.localDone.cend(); ++it)
-            left("done:" + it.key());
-        for (auto it = m_state.localText.cbegin(); it != m_state.localText.cend(); ++it)
-            left("text:" + it.key());
-        for (auto it = m_state.pendingAdd.cbegin(); it != m_state.pendingAdd.cend(); ++it)
-            for (const Row& row : *it)
-                left("add:" + row.text);
-        for (auto it = m_state.orderOverride.cbegin(); it != m_state.orderOverride.cend(); ++it)
-            left("order:" + it.key());
+        }
     }
 
     // Waits until every request the app has sent is at the proxy, one at a time so that the
@@ -416,7 +408,8 @@ private:
         for (const Row& row : rules::rowsOf(*m_state.payload, m_state.choice))
             feedTexts.insert(row.text);
         for (const QString& text : m_intent.added.value(m_state.choice)) {
-            judge(at, "add:" + text, true, texts.contains(text), feedTexts.contains(text));
+            judge(at, "add:" + m_state.choice + ':' + text, true, texts.contains(text),
+                  feedTexts.contains(text));
             if (copies.value(text) > 1) {
                 ++m_f.doubled;
                 m_f.problems << QStringLiteral("%1: %2 shown twice").arg(at.when, text);

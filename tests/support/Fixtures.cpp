@@ -67,6 +67,22 @@ ListState stateWith(const QList<Row>& mine, const QStringList& overlay) {
     return state;
 }
 
+QStringList overlayKeys(const ListState& state) {
+    QStringList keys;
+    for (auto it = state.localDone.cbegin(); it != state.localDone.cend(); ++it)
+        keys << "done:" + it.key();
+    for (auto it = state.localText.cbegin(); it != state.localText.cend(); ++it)
+        keys << "text:" + it.key();
+    for (auto it = state.pendingAdd.cbegin(); it != state.pendingAdd.cend(); ++it) {
+        for (const Row& row : *it)
+            keys << "add:" + it.key() + ':' + row.text;
+    }
+    for (auto it = state.orderOverride.cbegin(); it != state.orderOverride.cend(); ++it)
+        keys << "order:" + it.key();
+    keys.sort();
+    return keys;
+}
+
 QByteArray rowsJson(const QList<Row>& rows) {
     QByteArray out;
     for (const Row& row : rows)

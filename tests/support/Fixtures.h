@@ -24,6 +24,9 @@ Payload feedOf(const QList<Row>& mine, const QList<Row>& hers = {});
 // shorthand: "done:ID", "undone:ID", "text:ID=V", "pending:ID=V" (an addition to "mine"),
 // "order:ID:SEC" (appended to mine's override), "collapse:LABEL", "nofeed" (no feed at all).
 ListState stateWith(const QList<Row>& mine, const QStringList& overlay = {});
+// The overlay entries a state still holds, sorted: "done:ID", "text:ID", "add:LIST:TEXT",
+// "order:LIST".
+QStringList overlayKeys(const ListState& state);
 
 // Rows as the feed's JSON, comma-separated.
 QByteArray rowsJson(const QList<Row>& rows);
