@@ -23,7 +23,7 @@
 namespace {
 
 struct Shown {
-    QString id, text, sec;
+    QString id, text;
     bool done;
 };
 
@@ -34,8 +34,7 @@ struct Intent {
     QHash<QString, QSet<QString>> added;     // texts per list
     QHash<QString, QList<OrderEntry>> order; // per list
     QSet<QString> confirmed;                 // keys a feed has agreed with
-    // Keys (as overlayKeys names them) whose last message was lost.
-    QSet<QString> lost;
+    QSet<QString> lost; // keys (as overlayKeys names them) whose last message was lost
     // Messages per key sent and not yet at the hub (or lost), and the number (in the hub's
     // order) of the last one the hub took; `shown` is the number the shown feed includes.
     QHash<QString, int> onTheWay;
@@ -48,16 +47,14 @@ struct Intent {
 
 struct Figures {
     int ops = 0, posts = 0, lost = 0, fetches = 0, flicker = 0, reverts = 0, overtaken = 0;
-    int divergent = 0, doubled = 0;
-    int leftLost = 0, leftOther = 0;
+    int divergent = 0, doubled = 0, leftLost = 0, leftOther = 0;
     QStringList problems;
 };
 
 // When a check runs: after a feed was applied (which may agree with what the user did), after
 // a user's step, or at the end, when everything shown must agree.
 struct Moment {
-    bool fromFeed;
-    bool atEnd;
+    bool fromFeed, atEnd;
     QString when;
 };
 
@@ -87,11 +84,15 @@ public:
     Figures run(int ops) {
         if (!start())
             return m_f;
+        // Requests reach the hub in the order they were sent, each after a random wait; answers
+        // come back in any order.
         while (m_f.ops < ops && m_f.problems.size() < 20) {
-            if (onTheWire() && chance(75))
-                networkStep();
-            else
+            if (!onTheWire() || !chance(75))
                 userStep();
+            else if (!m_proxy->waiting.isEmpty() && (m_proxy->answered.isEmpty() || chance(50)))
+                passOn(0);
+            else
+                deliver(pick(m_proxy->answered.size()));
         }
         quiesce();
         countLeftovers();
@@ -138,29 +139,17 @@ private:
         return m_state.payload.has_value();
     }
 
-    // Requests reach the hub in the order they were sent, each after a random wait; answers
-    // come back in any order.
-    void networkStep() {
-        if (!m_proxy->waiting.isEmpty() && (m_proxy->answered.isEmpty() || chance(50)))
-            passOn(0);
-        else
-            deliver(pick(m_proxy->answered.size()));
-    }
-
     void userStep() {
         ++m_f.ops;
         if (m_f.ops % 1000 == 0)
             qInfo("%d ops: %d fetches, %d posts (%d lost), flicker %d, other reverts %d, "
-                  "overtaken %d",
-                  m_f.ops, m_f.fetches, m_f.posts, m_f.lost, m_f.flicker, m_f.reverts,
-                  m_f.overtaken);
-        const QList<OrderEntry> order = shownOrder();
+                  "overtaken %d", m_f.ops, m_f.fetches, m_f.posts, m_f.lost, m_f.flicker,
+                  m_f.reverts, m_f.overtaken);
+        QList<OrderEntry> order;
+        shownRows(&order);
         const int kind = int(pick(100));
-        if (kind < 30 && !order.isEmpty()) {
-            if (!toggle(order))
-                return;
-        } else if (kind < 45 && !order.isEmpty()) {
-            if (!edit(order))
+        if (kind < 45 && !order.isEmpty()) { // tick or untick (below 30), or edit
+            if (!changeTask(order, kind >= 30))
                 return;
         } else if (kind < 55) {
             add();
@@ -177,30 +166,25 @@ private:
         check({false, false, QStringLiteral("op %1").arg(m_f.ops)});
     }
 
-    // Ticks or unticks a shown task; false for a pending one, which is left alone.
-    bool toggle(const QList<OrderEntry>& order) {
+    // Ticks or unticks a shown task, or edits its text; false for a pending one, left alone.
+    bool changeTask(const QList<OrderEntry>& order, bool editText) {
         const Shown s = shownRows()[order[pick(order.size())].id];
         if (rules::isPendingId(s.id))
             return false;
-        m_intent.done[s.id] = !s.done;
-        trace(QStringLiteral("toggle %1 to %2").arg(s.id).arg(!s.done));
-        m_intent.confirmed.remove("done:" + s.id);
-        m_actions.toggle(s.id, s.done);
-        post("done:" + s.id);
-        return true;
-    }
-
-    bool edit(const QList<OrderEntry>& order) {
-        const Shown s = shownRows()[order[pick(order.size())].id];
-        if (rules::isPendingId(s.id))
-            return false;
-        const QString text = QStringLiteral("sim-edit-%1").arg(++m_made);
-        for (QSet<QString>& added : m_intent.added)
-            added.remove(s.text);
-        m_intent.text[s.id] = text;
-        m_intent.confirmed.remove("text:" + s.id);
-        m_actions.edit(s.id, s.text, text);
-        post("text:" + s.id);
+        const QString key = (editText ? "text:" : "done:") + s.id;
+        if (editText) {
+            const QString text = QStringLiteral("sim-edit-%1").arg(++m_made);
+            for (QSet<QString>& added : m_intent.added)
+                added.remove(s.text);
+            m_intent.text[s.id] = text;
+            m_actions.edit(s.id, s.text, text);
+        } else {
+            m_intent.done[s.id] = !s.done;
+            trace(QStringLiteral("toggle %1 to %2").arg(s.id).arg(!s.done));
+            m_actions.toggle(s.id, s.done);
+        }
+        m_intent.confirmed.remove(key);
+        post(key);
         return true;
     }
 
@@ -325,39 +309,33 @@ private:
         }
     }
 
-    // The shown tasks with an id: by id, and in order with the section they show in.
-    QHash<QString, Shown> shownRows() const {
+    // The shown tasks with an id, by id, and (into `order`) in order with their sections.
+    QHash<QString, Shown> shownRows(QList<OrderEntry>* order = nullptr) const {
         QHash<QString, Shown> out;
         QString label;
         for (const Row& row : m_state.displayRows(false)) {
-            if (rules::isHeader(row))
+            if (rules::isHeader(row)) {
                 label = row.text;
-            else if (row.id)
-                out.insert(*row.id, {*row.id, row.text, label, m_state.effDone(row)});
+            } else if (row.id) {
+                out.insert(*row.id, {*row.id, row.text, m_state.effDone(row)});
+                if (order)
+                    order->append({*row.id, label});
+            }
         }
         return out;
-    }
-    QList<OrderEntry> shownOrder() const {
-        QList<OrderEntry> order;
-        QString label;
-        for (const Row& row : m_state.displayRows(false)) {
-            if (rules::isHeader(row))
-                label = row.text;
-            else if (row.id)
-                order.append({*row.id, label});
-        }
-        return order;
     }
 
     // Compares what is shown with what the user last did; a check after a feed notes where
     // the feed agrees.
     void check(const Moment& at) {
-        const QHash<QString, Shown> shown = shownRows();
+        QList<OrderEntry> shownOrder;
+        const QHash<QString, Shown> shown = shownRows(&shownOrder);
         // A feed reconciles the overlay of both lists, so agreement is noted for every task,
         // shown or not; only what is shown can look reverted.
         QHash<QString, Row> feedItems;
         if (at.fromFeed) {
-            for (const QList<Row>* rows : {&m_state.payload->mine_rows, &m_state.payload->hers_rows})
+            const Payload& feed = *m_state.payload;
+            for (const QList<Row>* rows : {&feed.mine_rows, &feed.hers_rows})
                 for (const Row& row : *rows)
                     if (rules::isItem(row) && row.id && !feedItems.contains(*row.id))
                         feedItems.insert(*row.id, row);
@@ -386,7 +364,7 @@ private:
                     wanted.append(e);
                 named.insert(e.id);
             }
-            for (const OrderEntry& e : shownOrder())
+            for (const OrderEntry& e : std::as_const(shownOrder))
                 if (named.contains(e.id))
                     now.append(e);
             judge(at, "order:" + m_state.choice, true, now == wanted,
