@@ -84,46 +84,56 @@ void HubConnection::serve() {
             serveLater(); // the other connections first
             return;
         }
-        HttpRequestParser::Status status = m_parser.next();
-        while (status == HttpRequestParser::Status::NeedMore && m_socket->bytesAvailable() > 0) {
-            m_parser.append(m_socket->read(kReadChunk));
-            status = m_parser.next();
-        }
-        if (status == HttpRequestParser::Status::Invalid) {
-            refuse(m_parser.errorStatus(), m_parser.errorReason());
+        const std::optional<HttpRequest> request = nextRequest();
+        if (!request || !respond(*request))
             return;
-        }
-        if (status == HttpRequestParser::Status::NeedMore) {
-            if (m_parser.wantsContinue()) {
-                m_socket->write(HttpResponse::continueLine());
-                m_parser.continueSent();
-            }
-            if (m_parser.midRequest() && m_requestStartMs < 0) {
-                m_requestStartMs = nowMs();
-                watch(m_requestStartMs + m_limits.requestDeadline.count());
-            }
-            return;
-        }
-        m_requestStartMs = -1;
-        const HttpRequest request = m_parser.take();
-        const bool headOnly = request.method == "HEAD", keepAlive = request.keepAlive;
-        const auto answer =
-            m_routes.handle(request, this, [this, headOnly, keepAlive](const HttpResponse& later) {
-                m_awaiting = false;
-                if (m_ended)
-                    return;
-                start(later, headOnly, keepAlive);
-                serve();
-            });
-        if (!answer) {
-            // Answers leave in request order, and a request after a message sees it applied:
-            // nothing further is read until this answer is in.
-            m_awaiting = true;
-            return;
-        }
-        start(*answer, headOnly, keepAlive);
         ++answered;
     }
+}
+
+std::optional<HttpRequest> HubConnection::nextRequest() {
+    HttpRequestParser::Status status = m_parser.next();
+    while (status == HttpRequestParser::Status::NeedMore && m_socket->bytesAvailable() > 0) {
+        m_parser.append(m_socket->read(kReadChunk));
+        status = m_parser.next();
+    }
+    if (status == HttpRequestParser::Status::Invalid) {
+        refuse(m_parser.errorStatus(), m_parser.errorReason());
+        return std::nullopt;
+    }
+    if (status == HttpRequestParser::Status::NeedMore) {
+        if (m_parser.wantsContinue()) {
+            m_socket->write(HttpResponse::continueLine());
+            m_parser.continueSent();
+        }
+        if (m_parser.midRequest() && m_requestStartMs < 0) {
+            m_requestStartMs = nowMs();
+            watch(m_requestStartMs + m_limits.requestDeadline.count());
+        }
+        return std::nullopt;
+    }
+    m_requestStartMs = -1;
+    return m_parser.take();
+}
+
+bool HubConnection::respond(const HttpRequest& request) {
+    const bool headOnly = request.method == "HEAD", keepAlive = request.keepAlive;
+    const auto answer =
+        m_routes.handle(request, this, [this, headOnly, keepAlive](const HttpResponse& later) {
+            m_awaiting = false;
+            if (m_ended)
+                return;
+            start(later, headOnly, keepAlive);
+            serve();
+        });
+    if (!answer) {
+        // Answers leave in request order, and a request after a message sees it applied:
+        // nothing further is read until this answer is in.
+        m_awaiting = true;
+        return false;
+    }
+    start(*answer, headOnly, keepAlive);
+    return true;
 }
 
 void HubConnection::start(const HttpResponse& response, bool headOnly, bool keepAlive) {

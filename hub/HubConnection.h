@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QTcpSocket>
 
+#include <optional>
+
 class HubRoutes;
 
 // One client connection: reads requests with HttpRequestParser, asks HubRoutes for each answer
@@ -44,6 +46,11 @@ private:
 
     void serve();
     void serveLater();
+    // The next request once it has arrived whole. Otherwise nothing: an invalid one has been
+    // refused, or the rest is awaited (with its deadline running from its first byte).
+    std::optional<HttpRequest> nextRequest();
+    // Asks the routes for the answer and starts it; false when it comes later.
+    bool respond(const HttpRequest& request);
     void start(const HttpResponse& response, bool headOnly, bool keepAlive);
     bool sendBody();
     void refuse(int status, const QByteArray& reason);

@@ -92,18 +92,18 @@ std::optional<HttpResponse> HubRoutes::post(const HttpRequest& request, QObject*
     if (!parsed.message)
         return HttpResponse::text(400, parsed.error.toUtf8());
     // The store reports a failure to the operator; the client learns only the outcome.
-    static const QByteArray notStored = "the message could not be stored; nothing was changed";
+    static const QByteArray kNotStored = "the message could not be stored; nothing was changed";
     QString error;
     const bool queued =
         m_store
             .submit(*parsed.message, &error, context,
                     [later](const QString& failure) {
                         later(failure.isEmpty() ? HttpResponse::text(200, "ok")
-                                                : HttpResponse::text(503, notStored));
+                                                : HttpResponse::text(503, kNotStored));
                     })
             .has_value();
     if (!queued)
-        return HttpResponse::text(503, notStored);
+        return HttpResponse::text(503, kNotStored);
     return std::nullopt;
 }
 

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <sys/resource.h>
 #ifdef __linux__
 #include <sys/prctl.h>
@@ -60,16 +61,16 @@ QString urlHost(const QHostAddress& address) {
     return address.toString();
 }
 
-} // namespace
+// The command line's options; their values are read once the parser has processed it.
+struct HubOptions {
+    QCommandLineOption port;
+    QCommandLineOption bind;
+    QCommandLineOption topic;
+    QCommandLineOption data;
+    QCommandLineOption delay;
+};
 
-int main(int argc, char* argv[]) {
-    disableCoreDumps();
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Velloa"));
-    QCoreApplication::setApplicationName(QStringLiteral("Velloa"));
-    QCoreApplication::setApplicationVersion(APP_VERSION);
-
-    QCommandLineParser parser;
+HubOptions describeOptions(QCommandLineParser& parser) {
     parser.setApplicationDescription(QStringLiteral(
         "Publishes the Velloa list feed at /data.json and applies the inbox messages posted to "
         "/TOPIC. Also serves DIR/version.json and the files in DIR/releases/."));
@@ -105,56 +106,119 @@ int main(int argc, char* argv[]) {
                        "the app's local overlay at work (default 0)."),
         QStringLiteral("SECONDS"), QStringLiteral("0"));
     parser.addOptions({port, bind, topic, data, delay});
-    parser.process(app);
-    if (!parser.positionalArguments().isEmpty())
-        return refuse(QStringLiteral("unexpected argument; see --help"));
+    return {port, bind, topic, data, delay};
+}
 
-    bool ok = false;
-    const uint portNumber = parser.value(port).toUInt(&ok);
-    if (!ok || portNumber > 65535)
-        return refuse(QStringLiteral("--port must be a number from 0 to 65535"));
-    const auto address = bindAddress(parser.value(bind));
-    if (!address)
-        return refuse(QStringLiteral("--bind must be an IP address or localhost"));
-    const QString given =
-        parser.isSet(topic) ? parser.value(topic) : qEnvironmentVariable("VELLOA_TOPIC");
+// What the command line asks for, checked.
+struct HubSettings {
+    uint port = 0;
+    QHostAddress address;
+    QString bindText; // as given, for messages
+    QString topic;
+    bool publicTopic = false;
+    QString dataDir;
+    double delaySeconds = 0;
+};
+
+// The topic given on the command line, else in the environment, else the built-in one; empty
+// when it is not of the topic form or is the public one on an address others can reach.
+QString checkedTopic(const QCommandLineParser& parser, const HubOptions& options,
+                     const QHostAddress& address, QString* error) {
+    const QString given = parser.isSet(options.topic) ? parser.value(options.topic)
+                                                      : qEnvironmentVariable("VELLOA_TOPIC");
     const QString topicName = given.isEmpty() ? kBuiltInTopic : given;
-    static const QRegularExpression topicForm(QStringLiteral("^[a-z0-9-]{29}$"));
-    if (!topicForm.match(topicName).hasMatch())
-        return refuse(QStringLiteral("--topic must be 29 lower-case letters, digits and hyphens"));
+    static const QRegularExpression kTopicForm(QStringLiteral("^[a-z0-9-]{29}$"));
+    if (!kTopicForm.match(topicName).hasMatch()) {
+        *error = QStringLiteral("--topic must be 29 lower-case letters, digits and hyphens");
+        return {};
+    }
     // The built-in topic is in the source for anyone to read: fine on this machine only.
-    const bool publicTopic = topicName == kBuiltInTopic;
-    if (publicTopic && !address->isLoopback())
-        return refuse(QStringLiteral("refusing to listen on %1 with the built-in inbox topic, "
-                                     "which is public: anyone could change the lists. Give a "
-                                     "topic of your own in VELLOA_TOPIC (or --topic)")
-                          .arg(parser.value(bind)));
-    const double delaySeconds = parser.value(delay).toDouble(&ok);
-    if (!ok || delaySeconds < 0 || delaySeconds > 86400)
-        return refuse(QStringLiteral("--apply-delay must be a number of seconds from 0 to 86400"));
+    if (topicName == kBuiltInTopic && !address.isLoopback()) {
+        *error = QStringLiteral("refusing to listen on %1 with the built-in inbox topic, which "
+                                "is public: anyone could change the lists. Give a topic of your "
+                                "own in VELLOA_TOPIC (or --topic)")
+                     .arg(parser.value(options.bind));
+        return {};
+    }
+    return topicName;
+}
 
+std::optional<HubSettings> readSettings(const QCommandLineParser& parser, const HubOptions& options,
+                                        QString* error) {
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = QStringLiteral("unexpected argument; see --help");
+        return std::nullopt;
+    }
+    HubSettings settings;
+    bool ok = false;
+    settings.port = parser.value(options.port).toUInt(&ok);
+    if (!ok || settings.port > 65535) {
+        *error = QStringLiteral("--port must be a number from 0 to 65535");
+        return std::nullopt;
+    }
+    settings.bindText = parser.value(options.bind);
+    const auto address = bindAddress(settings.bindText);
+    if (!address) {
+        *error = QStringLiteral("--bind must be an IP address or localhost");
+        return std::nullopt;
+    }
+    settings.address = *address;
+    settings.topic = checkedTopic(parser, options, *address, error);
+    if (settings.topic.isEmpty())
+        return std::nullopt;
+    settings.publicTopic = settings.topic == kBuiltInTopic;
+    settings.delaySeconds = parser.value(options.delay).toDouble(&ok);
+    if (!ok || settings.delaySeconds < 0 || settings.delaySeconds > 86400) {
+        *error = QStringLiteral("--apply-delay must be a number of seconds from 0 to 86400");
+        return std::nullopt;
+    }
+    settings.dataDir = parser.value(options.data);
+    return settings;
+}
+
+// Opens the store, listens and runs the event loop until the process is stopped.
+int run(const HubSettings& settings) {
     FeedStore store;
-    store.setApplyDelay(std::chrono::milliseconds(qint64(delaySeconds * 1000)));
+    store.setApplyDelay(std::chrono::milliseconds(qint64(settings.delaySeconds * 1000)));
     QString error;
-    if (!store.open(parser.value(data), &error))
+    if (!store.open(settings.dataDir, &error))
         return refuse(error);
 
-    HubRoutes routes(store, topicName, parser.value(data));
+    HubRoutes routes(store, settings.topic, settings.dataDir);
     HubLimits limits;
     limits.maxConnections = connectionCap(limits.maxConnections);
     HubServer server(routes, Clock::system(), limits);
-    if (!server.listen(*address, quint16(portNumber)))
+    if (!server.listen(settings.address, quint16(settings.port)))
         return refuse(QStringLiteral("cannot listen on %1:%2: %3")
-                          .arg(parser.value(bind))
-                          .arg(portNumber)
+                          .arg(settings.bindText)
+                          .arg(settings.port)
                           .arg(server.errorString()));
-    std::printf("velloa-hub listening on http://%s:%u/\n", qPrintable(urlHost(*address)),
+    std::printf("velloa-hub listening on http://%s:%u/\n", qPrintable(urlHost(settings.address)),
                 unsigned(server.port()));
     std::fflush(stdout);
-    if (publicTopic)
+    if (settings.publicTopic)
         std::fprintf(stderr,
                      "velloa-hub: taking messages at the built-in inbox topic, which is public; "
                      "set VELLOA_TOPIC to a topic of your own before anyone else can reach this "
                      "address\n");
-    return app.exec();
+    return QCoreApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    disableCoreDumps();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Velloa"));
+    QCoreApplication::setApplicationName(QStringLiteral("Velloa"));
+    QCoreApplication::setApplicationVersion(APP_VERSION);
+
+    QCommandLineParser parser;
+    const HubOptions options = describeOptions(parser);
+    parser.process(app);
+    QString error;
+    const std::optional<HubSettings> settings = readSettings(parser, options, &error);
+    if (!settings)
+        return refuse(error);
+    return run(*settings);
 }

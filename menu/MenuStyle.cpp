@@ -20,6 +20,48 @@ QColor grey(double white) {
     return QColor::fromRgbF(float(white), float(white), float(white), 1.0f);
 }
 
+// A task's check box, centred on the first line as laid out, fallback (CJK) glyphs included.
+void drawTaskBox(QPainter* painter, const QStyleOptionMenuItem* item, const QRect& area) {
+    const int side = 15;
+    const QString firstLine = item->text.section(QLatin1Char('\n'), 0, 0);
+    const double lineHeight = textBounds(item->font, firstLine).height();
+    const int y = area.top() + int(std::lround((lineHeight - side) / 2));
+    item->icon.paint(painter, QRect(item->rect.left() + MenuStyle::kPadX, y, side, side));
+}
+
+QColor textColour(int kind, const QAction* action, const QColor& label) {
+    if (kind == MenuStyle::Header)
+        return grey(0.62);
+    if (kind == MenuStyle::Task && action->property(MenuStyle::kDoneProperty).toBool())
+        return grey(0.5);
+    return label;
+}
+
+// The title, then the feed's time in a smaller, dimmer font after an ideographic space.
+void drawTitle(QPainter* painter, const QStyleOptionMenuItem* item, const QAction* action,
+               const QRect& area, const QColor& label) {
+    constexpr int kFlags = Qt::AlignLeft | Qt::AlignVCenter | MenuStyle::kTextFlags;
+    const QVariant updatedValue = action->property(MenuStyle::kUpdatedProperty);
+    const bool hasUpdated = updatedValue.isValid();
+    const QString updated = updatedValue.toString();
+    QString title = item->text;
+    if (hasUpdated)
+        title.chop(updated.size() + 1); // the text carries "title　updated" for sizing
+    const QRectF drawn = textBounds(item->font, title);
+    painter->drawText(area, kFlags, title);
+    if (!hasUpdated)
+        return;
+    QFont small = item->font;
+    small.setBold(false);
+    small.setPixelSize(11);
+    painter->setFont(small);
+    QColor secondary = label;
+    secondary.setAlphaF(0.55f);
+    painter->setPen(secondary);
+    const QRect rest = area.adjusted(int(std::ceil(drawn.width())), 0, 0, 0);
+    painter->drawText(rest, kFlags, QStringLiteral("\u3000") + updated);
+}
+
 } // namespace
 
 void DrawnMenu::keyPressEvent(QKeyEvent* event) {
@@ -65,46 +107,14 @@ void MenuStyle::drawControl(ControlElement element, const QStyleOption* option, 
     const QRect area(left, item->rect.top() + kPadY, item->rect.right() - left - kPadX,
                      item->rect.height() - 2 * kPadY);
 
-    if (kind == Task && !item->icon.isNull()) {
-        // Centred on the first line as laid out, fallback (CJK) glyphs included.
-        const int side = 15;
-        const double lineHeight = textBounds(item->font, item->text.section(QLatin1Char('\n'), 0, 0)).height();
-        const int y = area.top() + int(std::lround((lineHeight - side) / 2));
-        item->icon.paint(painter, QRect(item->rect.left() + kPadX, y, side, side));
-    }
-
-    QColor colour = label;
-    if (kind == Header)
-        colour = grey(0.62);
-    else if (kind == Task && action->property(kDoneProperty).toBool())
-        colour = grey(0.5);
+    if (kind == Task && !item->icon.isNull())
+        drawTaskBox(painter, item, area);
     painter->setFont(item->font);
-    painter->setPen(colour);
-
-    if (kind == Title) {
-        const QVariant updatedValue = action->property(kUpdatedProperty);
-        const bool hasUpdated = updatedValue.isValid();
-        const QString updated = updatedValue.toString();
-        QString title = item->text;
-        if (hasUpdated)
-            title.chop(updated.size() + 1); // the text carries "title　updated" for sizing
-        const QRectF drawn = textBounds(item->font, title);
-        painter->drawText(area, Qt::AlignLeft | Qt::AlignVCenter | kTextFlags, title);
-        if (hasUpdated) {
-            QFont small = item->font;
-            small.setBold(false);
-            small.setPixelSize(11);
-            painter->setFont(small);
-            QColor secondary = label;
-            secondary.setAlphaF(0.55f);
-            painter->setPen(secondary);
-            const QRect rest = area.adjusted(int(std::ceil(drawn.width())), 0, 0, 0);
-            painter->drawText(rest, Qt::AlignLeft | Qt::AlignVCenter | kTextFlags,
-                              QStringLiteral("\u3000") + updated);
-        }
-    } else {
+    painter->setPen(textColour(kind, action, label));
+    if (kind == Title)
+        drawTitle(painter, item, action, area, label);
+    else
         painter->drawText(area, Qt::AlignLeft | Qt::AlignTop | kTextFlags, item->text);
-    }
     painter->restore();
 }
 

@@ -65,12 +65,55 @@ bool hex4(const char* p, const char* end, char16_t* unit) {
     return true;
 }
 
+// What a one-letter escape (`\n` and the like) stands for; 0 when `kind` names none.
+char16_t shortEscape(char kind) {
+    switch (kind) {
+    case '"':
+    case '\\':
+    case '/':
+        return char16_t(kind);
+    case 'b':
+        return u'\b';
+    case 'f':
+        return u'\f';
+    case 'n':
+        return u'\n';
+    case 'r':
+        return u'\r';
+    case 't':
+        return u'\t';
+    default:
+        return 0;
+    }
+}
+
+// The four hex digits of a `\u` escape at `p`, taken together with a `\u` escape of a low
+// surrogate right after a high one, handed to `put`. Returns where the text goes on, or null
+// when the digits are not four hex digits.
+template <typename Put> const char* unicodeEscape(const char* p, const char* stop, Put&& put) {
+    char16_t unit = 0;
+    char16_t low = 0;
+    if (!hex4(p, stop, &unit))
+        return nullptr;
+    p += 4;
+    if (QChar::isHighSurrogate(unit) && stop - p >= 6 && p[0] == '\\' && p[1] == 'u' &&
+        hex4(p + 2, stop, &low) && QChar::isLowSurrogate(low)) {
+        put(unit);
+        put(low);
+        return p + 6;
+    }
+    // Half a surrogate pair names no character; it reads as the replacement character rather
+    // than failing a whole feed over one symbol.
+    put(QChar::isSurrogate(unit) ? char16_t(QChar::ReplacementCharacter) : unit);
+    return p;
+}
+
 } // namespace
 
 JsonReader::JsonReader(QByteArrayView body) {
     if (body.startsWith("\xEF\xBB\xBF")) {
         body = body.sliced(3);
-        offset = 3;
+        m_offset = 3;
     }
     // On-Demand may read up to SIMDJSON_PADDING bytes past the text.
     thread_local std::unique_ptr<char[]> buffer;
@@ -83,14 +126,14 @@ JsonReader::JsonReader(QByteArrayView body) {
     if (size > 0) // an empty QByteArrayView may have no buffer at all
         std::memcpy(buffer.get(), body.data(), size);
     std::memset(buffer.get() + size, 0, simdjson::SIMDJSON_PADDING);
-    begin = buffer.get();
-    end = begin + size;
+    m_begin = buffer.get();
+    m_end = m_begin + size;
     // The parser's own depth bound only arms its debug checks; `kMaxDepth` is enforced here.
     thread_local simdjson::ondemand::parser parser;
     if (parser.max_depth() <= size_t(kMaxDepth))
-        parsed = parser.allocate(size, size_t(kMaxDepth) + 1);
-    if (!parsed)
-        parsed = parser.iterate(begin, size, capacity).get(document);
+        m_parsed = parser.allocate(size, size_t(kMaxDepth) + 1);
+    if (!m_parsed)
+        m_parsed = parser.iterate(m_begin, size, capacity).get(m_document);
 }
 
 QString JsonReader::typeName(Type type) {
@@ -117,13 +160,13 @@ bool JsonReader::fail(simdjson::error_code code) {
 }
 
 bool JsonReader::fail(const char* what, const char* at) {
-    fault = QStringLiteral("%1 at byte %2").arg(QLatin1String(what)).arg(at - begin + offset);
+    fault = QStringLiteral("%1 at byte %2").arg(QLatin1String(what)).arg(at - m_begin + m_offset);
     return false;
 }
 
 bool JsonReader::isAtEnd() {
     // After the top-level object the parser has no token left unless text follows it.
-    return document.current_location().error() == simdjson::OUT_OF_BOUNDS ||
+    return m_document.current_location().error() == simdjson::OUT_OF_BOUNDS ||
            fail(simdjson::TRAILING_CONTENT);
 }
 
@@ -192,7 +235,7 @@ bool JsonReader::stringText(const char* start, std::string_view* text) {
     // The parser's first pass has matched every quote, so the closing one is there: the first
     // quote not preceded by an odd number of backslashes.
     for (const char* p = start;;) {
-        const auto* quote = static_cast<const char*>(std::memchr(p, '"', size_t(end - p)));
+        const auto* quote = static_cast<const char*>(std::memchr(p, '"', size_t(m_end - p)));
         if (!quote)
             return fail(simdjson::UNCLOSED_STRING);
         const char* back = quote;
@@ -207,17 +250,12 @@ bool JsonReader::stringText(const char* start, std::string_view* text) {
 }
 
 bool JsonReader::unescape(std::string_view text, QString* out) {
-    const char* p = text.data();
-    const char* const stop = p + text.size();
-    const auto nextEscape = [&] {
-        return static_cast<const char*>(std::memchr(p, '\\', size_t(stop - p)));
-    };
-    const char* escape = nextEscape();
+    const auto* escape = static_cast<const char*>(std::memchr(text.data(), '\\', text.size()));
     if (!escape) {
         // The usual case. QString::fromUtf8 is the fast decoder, but it would drop a leading
         // U+FEFF; the bytes are valid UTF-8 already (the parser checked them).
         if (out && text.starts_with("\xEF\xBB\xBF"))
-            *out = utf8.decode(QByteArrayView(text.data(), qsizetype(text.size())));
+            *out = m_utf8.decode(QByteArrayView(text.data(), qsizetype(text.size())));
         else if (out)
             *out = QString::fromUtf8(text.data(), qsizetype(text.size()));
         return true;
@@ -228,64 +266,38 @@ bool JsonReader::unescape(std::string_view text, QString* out) {
         *out = QString(qsizetype(text.size()), Qt::Uninitialized);
         w = out->data();
     }
-    const auto put = [&](char16_t unit) {
-        if (w)
-            *w++ = QChar(unit);
-    };
-    for (;;) {
-        if (w)
-            w = utf8.appendToBuffer(w, QByteArrayView(p, (escape ? escape : stop) - p));
-        if (!escape)
-            break;
-        const char kind = escape + 1 < stop ? escape[1] : '\0';
-        p = escape + 2;
-        switch (kind) {
-        case '"':
-        case '\\':
-        case '/':
-            put(char16_t(kind));
-            break;
-        case 'b':
-            put(u'\b');
-            break;
-        case 'f':
-            put(u'\f');
-            break;
-        case 'n':
-            put(u'\n');
-            break;
-        case 'r':
-            put(u'\r');
-            break;
-        case 't':
-            put(u'\t');
-            break;
-        case 'u': {
-            char16_t unit = 0;
-            char16_t low = 0;
-            if (!hex4(p, stop, &unit))
-                return fail("invalid \\u escape", escape);
-            p += 4;
-            if (QChar::isHighSurrogate(unit) && stop - p >= 6 && p[0] == '\\' && p[1] == 'u' &&
-                hex4(p + 2, stop, &low) && QChar::isLowSurrogate(low)) {
-                put(unit);
-                put(low);
-                p += 6;
-            } else {
-                // Half a surrogate pair names no character; it reads as the replacement
-                // character rather than failing a whole feed over one symbol.
-                put(QChar::isSurrogate(unit) ? char16_t(QChar::ReplacementCharacter) : unit);
-            }
-            break;
-        }
-        default:
-            return fail("invalid escape in string", escape);
-        }
-        escape = nextEscape();
-    }
+    if (!resolveEscapes(text, escape, &w))
+        return false;
     if (out)
         out->truncate(w - out->constData());
     return true;
+}
+
+bool JsonReader::resolveEscapes(std::string_view text, const char* escape, QChar** w) {
+    const char* p = text.data();
+    const char* const stop = p + text.size();
+    const auto put = [w](char16_t unit) {
+        if (*w)
+            *(*w)++ = QChar(unit);
+    };
+    for (;;) {
+        if (*w)
+            *w = m_utf8.appendToBuffer(*w, QByteArrayView(p, (escape ? escape : stop) - p));
+        if (!escape)
+            return true;
+        const char kind = escape + 1 < stop ? escape[1] : '\0';
+        p = escape + 2;
+        if (const char16_t unit = shortEscape(kind)) {
+            put(unit);
+        } else if (kind == 'u') {
+            p = unicodeEscape(p, stop, put);
+            if (!p)
+                return fail("invalid \\u escape", escape);
+        } else {
+            return fail("invalid escape in string", escape);
+        }
+        escape = static_cast<const char*>(std::memchr(p, '\\', size_t(stop - p)));
+    }
 }
 
 bool JsonReader::string(Value& value, QString* out) {

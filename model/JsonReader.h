@@ -71,33 +71,37 @@ private:
     // The text of a string between its quotes, given the byte after the opening quote.
     bool stringText(const char* start, std::string_view* text);
     bool unescape(std::string_view text, QString* out);
+    // Writes `text` with its escapes resolved at `*w` and moves `*w` past it (only checks the
+    // escapes when `*w` is null); `escape` is the first backslash.
+    bool resolveEscapes(std::string_view text, const char* escape, QChar** w);
     // `scratch` holds the name when it had escapes to resolve.
     bool memberName(const char* start, QByteArray* scratch, std::string_view* name);
     bool isAtEnd();
 
-    const char* begin = nullptr;
-    const char* end = nullptr;
-    qsizetype offset = 0; // bytes before `begin` in the caller's body (a skipped byte order mark)
-    simdjson::error_code parsed = simdjson::SUCCESS;
-    simdjson::ondemand::document document;
+    const char* m_begin = nullptr;
+    const char* m_end = nullptr;
+    // Bytes before `m_begin` in the caller's body (a skipped byte order mark).
+    qsizetype m_offset = 0;
+    simdjson::error_code m_parsed = simdjson::SUCCESS;
+    simdjson::ondemand::document m_document;
     // QString::fromUtf8 drops a byte order mark at the start of what it decodes; this decoder
     // keeps it, for the strings that need that.
-    QStringDecoder utf8{QStringConverter::Utf8, QStringConverter::Flag::Stateless |
-                                                    QStringConverter::Flag::ConvertInitialBom};
+    QStringDecoder m_utf8{QStringConverter::Utf8, QStringConverter::Flag::Stateless |
+                                                      QStringConverter::Flag::ConvertInitialBom};
 };
 
 template <typename Read> bool JsonReader::readTopObject(Read&& read) {
     Type top = Type::null;
     Object object;
-    auto code = parsed;
+    auto code = m_parsed;
     if (!code)
-        code = document.type().get(top);
+        code = m_document.type().get(top);
     if (!code && top != Type::object) {
         fault = QStringLiteral("expected object at top level, got ") + typeName(top);
         return false;
     }
     if (!code)
-        code = document.get_object().get(object);
+        code = m_document.get_object().get(object);
     if (code)
         return fail(code);
     return read(object) && isAtEnd();

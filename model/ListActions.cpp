@@ -1,26 +1,24 @@
 #include "ListActions.h"
 
-#include "FeedSync.h"
-
-ListActions::ListActions(ListState& state, FeedSync& sync, QObject* parent)
-    : QObject(parent), state(state), sync(sync) {}
+ListActions::ListActions(ListState& state, InboxPoster& poster, QObject* parent)
+    : QObject(parent), m_state(state), m_poster(poster) {}
 
 void ListActions::toggle(QString id, bool wasDone) {
     if (id.isEmpty())
         return;
-    state.localDone[id] = !wasDone;
+    m_state.localDone[id] = !wasDone;
     emit changed();
-    sync.postInbox(id, wasDone ? inbox::Action::Undone : inbox::Action::Done);
+    m_poster.postInbox(id, wasDone ? inbox::Action::Undone : inbox::Action::Done);
 }
 
 bool ListActions::edit(QString id, const QString& oldText, const QString& text) {
     const QString newText = text.trimmed();
     if (newText.isEmpty() || newText == oldText || id.isEmpty())
         return false;
-    state.localText[id] = newText;
+    m_state.localText[id] = newText;
     emit changed();
-    sync.postInboxEdit(id, newText);
-    sync.scheduleQuickRefresh();
+    m_poster.postInboxEdit(id, newText);
+    m_poster.scheduleQuickRefresh();
     return true;
 }
 
@@ -29,10 +27,10 @@ std::optional<QString> ListActions::add(const QString& text) {
     if (trimmed.isEmpty())
         return std::nullopt;
     const QString id = ListState::newPendingId();
-    state.addPending(Row{rules::kItem, trimmed, id, false, std::nullopt, std::nullopt});
+    m_state.addPending(Row{rules::kItem, trimmed, id, false, std::nullopt, std::nullopt});
     emit changed();
-    sync.postInboxAdd(trimmed, id);
-    sync.scheduleQuickRefresh();
+    m_poster.postInboxAdd(trimmed, id);
+    m_poster.scheduleQuickRefresh();
     return id;
 }
 
@@ -47,18 +45,18 @@ void ListActions::reorder(const QList<OrderEntry>& order) {
     }
     if (named.isEmpty())
         return; // nothing the feed could carry: no override, no message
-    state.orderOverride[state.choice] = named;
+    m_state.orderOverride[m_state.choice] = named;
     emit changed();
-    sync.postInboxReorder(message);
-    sync.scheduleQuickRefresh();
+    m_poster.postInboxReorder(message);
+    m_poster.scheduleQuickRefresh();
 }
 
 void ListActions::chooseList(const QString& list) {
-    state.choice = list == rules::kMine ? rules::kMine : rules::kHers;
+    m_state.choice = list == rules::kMine ? rules::kMine : rules::kHers;
     emit changed();
 }
 
 void ListActions::toggleCollapse(const QString& label) {
-    state.toggleCollapse(label);
+    m_state.toggleCollapse(label);
     emit changed();
 }

@@ -1,11 +1,10 @@
 #pragma once
 
+#include "InboxPoster.h"
 #include "ListState.h"
 
 #include <QObject>
 #include <optional>
-
-class FeedSync;
 
 // The one write path for user changes, shared by the tray menu and the note panel. Each
 // operation writes the local overlay (so the change shows at once), emits changed() for
@@ -15,7 +14,7 @@ class ListActions : public QObject {
     Q_OBJECT
 
 public:
-    ListActions(ListState& state, FeedSync& sync, QObject* parent = nullptr);
+    ListActions(ListState& state, InboxPoster& poster, QObject* parent = nullptr);
 
     // The arguments are taken by value: the views that call these are rebuilt by changed(),
     // and with them the strings a reference would point into.
@@ -41,6 +40,6 @@ signals:
     void changed();
 
 private:
-    ListState& state;
-    FeedSync& sync;
+    ListState& m_state;
+    InboxPoster& m_poster;
 };

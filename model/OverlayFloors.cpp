@@ -37,5 +37,5 @@ void OverlayFloors::forget(Kind kind, const QString& key) {
 }
 
 bool OverlayFloors::isEmpty() const {
-    return std::ranges::all_of(floors, [](const auto& map) { return map.isEmpty(); });
+    return std::ranges::all_of(m_floors, [](const auto& map) { return map.isEmpty(); });
 }

@@ -48,8 +48,8 @@ private:
         quint64 firstFetch = 0; // the first fetch started after the last answer
         QSet<QString> sameText; // Add only: see added()
     };
-    QHash<QString, Floor>& of(Kind kind) { return floors[std::size_t(kind)]; }
-    const QHash<QString, Floor>& of(Kind kind) const { return floors[std::size_t(kind)]; }
+    QHash<QString, Floor>& of(Kind kind) { return m_floors[std::size_t(kind)]; }
+    const QHash<QString, Floor>& of(Kind kind) const { return m_floors[std::size_t(kind)]; }
 
-    std::array<QHash<QString, Floor>, 4> floors;
+    std::array<QHash<QString, Floor>, 4> m_floors;
 };

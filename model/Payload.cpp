@@ -200,13 +200,13 @@ bool readPayload(JsonReader& json, JsonReader::Object& top, QByteArrayView extra
     if (!valid)
         return false;
     // In the members' documented order, so the reason names the first one that fails.
-    const Path top_{""};
-    if (requiredString(updated, top_, "updated", &payload->updated, error) &&
-        requiredString(mineTitle, top_, "mine_title", &payload->mine_title, error) &&
-        requiredString(mine, top_, "mine", &payload->mine, error) &&
+    const Path topLevel{""};
+    if (requiredString(updated, topLevel, "updated", &payload->updated, error) &&
+        requiredString(mineTitle, topLevel, "mine_title", &payload->mine_title, error) &&
+        requiredString(mine, topLevel, "mine", &payload->mine, error) &&
         rowsOf(mineRows, "mine_rows", &payload->mine_rows, error) &&
-        requiredString(hersTitle, top_, "hers_title", &payload->hers_title, error) &&
-        requiredString(hers, top_, "hers", &payload->hers, error))
+        requiredString(hersTitle, topLevel, "hers_title", &payload->hers_title, error) &&
+        requiredString(hers, topLevel, "hers", &payload->hers, error))
         rowsOf(hersRows, "hers_rows", &payload->hers_rows, error);
     return true;
 }

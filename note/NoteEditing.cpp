@@ -18,7 +18,8 @@ NoteEditing::NoteEditing(NoteRows& rows, ListActions& actions, QObject* parent)
 }
 
 void NoteEditing::attach(NotePanel* panel) {
-    m_panel = panel;
+    m_list = panel->stack;
+    m_input = panel->input;
 }
 
 void NoteEditing::beginFromKeyboard(NoteRow* row) {
@@ -28,7 +29,7 @@ void NoteEditing::beginFromKeyboard(NoteRow* row) {
 
 void NoteEditing::begin(NoteRow* row) {
     m_fromKeyboard = false;
-    if (!row || !m_panel || row->isHeader() || row->itemId().isEmpty())
+    if (!row || !m_list || row->isHeader() || row->itemId().isEmpty())
         return;
     if (m_row == row) {
         cancel();
@@ -61,8 +62,8 @@ void NoteEditing::begin(NoteRow* row) {
     });
     target->setEditField(field);
     field->show();
-    m_panel->activateWindow();
-    m_panel->raise();
+    target->window()->activateWindow();
+    target->window()->raise();
     field->setFocus(Qt::OtherFocusReason);
     field->selectAll();
 }
@@ -110,17 +111,17 @@ void NoteEditing::commit() {
 void NoteEditing::afterEnd(bool backToList) {
     emit finished();
     m_rows.syncViews(); // the row edited may have been scrolled away
-    if (backToList && m_panel)
-        m_panel->stack->setFocus(Qt::OtherFocusReason);
+    if (backToList && m_list)
+        m_list->setFocus(Qt::OtherFocusReason);
 }
 
 void NoteEditing::submitTask() {
-    if (!m_panel)
+    if (!m_input)
         return;
-    const QString text = m_panel->input->text().trimmed();
+    const QString text = m_input->text().trimmed();
     if (text.isEmpty())
         return;
-    m_panel->input->clear();
+    m_input->clear();
     m_actions.add(text);
 }
 

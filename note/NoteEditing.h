@@ -4,7 +4,9 @@
 #include <QObject>
 #include <QPointer>
 
+class FlippedView;
 class ListActions;
+class NoteField;
 class NotePanel;
 
 class NoteRows;
@@ -44,7 +46,10 @@ private:
 
     NoteRows& m_rows;
     ListActions& m_actions;
-    QPointer<NotePanel> m_panel;
+    // The panel's list and add field, each by itself: an editor losing the focus while the
+    // panel is being destroyed still ends its edit, when the panel is no NotePanel any more.
+    QPointer<FlippedView> m_list;
+    QPointer<NoteField> m_input;
     QPointer<NoteRow> m_row;
     bool m_fromKeyboard = false;
 };

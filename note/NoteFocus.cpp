@@ -26,12 +26,14 @@ NoteFocus::NoteFocus(NoteRows& rows, ListActions& actions, const ListStore& stat
     });
     connect(&rows, &NoteRows::rowsFlipped, this, [this](const QList<qsizetype>& flipped) {
         for (qsizetype i : flipped)
-            noteaccess::notifyStateChanged(m_panel->stack, i);
+            noteaccess::notifyStateChanged(m_list, i);
     });
 }
 
 void NoteFocus::attach(NotePanel* panel) {
-    m_panel = panel;
+    m_list = panel->stack;
+    m_scroll = panel->scroll;
+    m_input = panel->input;
     noteaccess::install();
     panel->stack->setSource(this);
     panel->stack->installEventFilter(this);
@@ -55,7 +57,7 @@ qsizetype NoteFocus::rowIndexOf(const QString& key) const {
 }
 
 bool NoteFocus::listHasFocus() const {
-    return m_panel && m_panel->stack->hasFocus();
+    return m_list && m_list->hasFocus();
 }
 
 void NoteFocus::activateRow(qsizetype i) {
@@ -69,9 +71,9 @@ void NoteFocus::activateRow(qsizetype i) {
 }
 
 bool NoteFocus::eventFilter(QObject* watched, QEvent* event) {
-    if (!m_panel)
+    if (!m_list || !m_input)
         return false;
-    if (watched == m_panel->stack) {
+    if (watched == m_list) {
         if (event->type() == QEvent::KeyPress)
             return keyPressed(static_cast<QKeyEvent*>(event));
         if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
@@ -80,9 +82,9 @@ bool NoteFocus::eventFilter(QObject* watched, QEvent* event) {
         return false;
     }
     // Shift+Tab from the add-task field goes to the list.
-    if (watched == m_panel->input && event->type() == QEvent::KeyPress &&
+    if (watched == m_input && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Backtab) {
-        m_panel->stack->setFocus(Qt::BacktabFocusReason);
+        m_list->setFocus(Qt::BacktabFocusReason);
         return true;
     }
     return false;
@@ -104,21 +106,21 @@ void NoteFocus::focusChanged(bool focusIn, Qt::FocusReason reason) {
     }
     showRing();
     if (focusIn)
-        noteaccess::notifyFocus(m_panel->stack, m_index);
+        noteaccess::notifyFocus(m_list, m_index);
 }
 
 void NoteFocus::setFocusedRow(qsizetype i) {
     m_index = i;
     m_key = i >= 0 ? m_rows.data(i).key() : QString();
-    if (i >= 0 && m_panel) {
+    if (i >= 0 && m_scroll) {
         const double half = m_rows.data(i).rowH / 2;
-        m_panel->scroll->ensureVisible(0, int(std::lround(m_rows.top(i) + half)), 0,
+        m_scroll->ensureVisible(0, int(std::lround(m_rows.top(i) + half)), 0,
                                        int(std::ceil(half)) + 2);
         m_rows.syncViews();
     }
     showRing();
     if (listHasFocus())
-        noteaccess::notifyFocus(m_panel->stack, i);
+        noteaccess::notifyFocus(m_list, i);
 }
 
 void NoteFocus::refocus() {
@@ -151,7 +153,7 @@ bool NoteFocus::keyPressed(QKeyEvent* event) {
     case Command::None:
         return false;
     case Command::Leave:
-        m_panel->input->setFocus(event->key() == Qt::Key_Tab ? Qt::TabFocusReason
+        m_input->setFocus(event->key() == Qt::Key_Tab ? Qt::TabFocusReason
                                                              : Qt::BacktabFocusReason);
         return true;
     case Command::Previous:

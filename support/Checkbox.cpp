@@ -10,8 +10,8 @@ void drawCheckbox(QPainter& painter, const QRectF& rect, bool done) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.translate(rect.topLeft());
-    painter.scale(rect.width() / CHECKBOX_SIZE, rect.height() / CHECKBOX_SIZE);
-    const QRectF r(0, 0, CHECKBOX_SIZE, CHECKBOX_SIZE);
+    painter.scale(rect.width() / kCheckboxSize, rect.height() / kCheckboxSize);
+    const QRectF r(0, 0, kCheckboxSize, kCheckboxSize);
 
     QPainterPath outline;
     outline.addRoundedRect(r.adjusted(1.5, 1.5, -1.5, -1.5), 3.5, 3.5);
@@ -31,7 +31,7 @@ void drawCheckbox(QPainter& painter, const QRectF& rect, bool done) {
 }
 
 QImage checkboxImage(bool done, double devicePixelRatio) {
-    const int side = qCeil(CHECKBOX_SIZE * devicePixelRatio);
+    const int side = qCeil(kCheckboxSize * devicePixelRatio);
     QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);

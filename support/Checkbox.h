@@ -7,7 +7,7 @@
 class QPainter;
 
 // Side of the checkbox in device-independent pixels.
-inline constexpr double CHECKBOX_SIZE = 15;
+inline constexpr double kCheckboxSize = 15;
 
 // Draws the checkbox scaled into `rect`: done is a green rounded square with a white tick,
 // not done a grey rounded outline.

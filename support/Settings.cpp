@@ -12,7 +12,7 @@ const QString kPos = QStringLiteral("notePos");
 } // namespace
 
 bool Settings::notePinned() const {
-    const QVariant v = store.value(kPinned);
+    const QVariant v = m_store.value(kPinned);
     if (v.typeId() == QMetaType::Bool)
         return v.toBool();
     if (v.typeId() == QMetaType::QString) {
@@ -24,7 +24,7 @@ bool Settings::notePinned() const {
 }
 
 double Settings::noteH() const {
-    const QVariant v = store.value(kHeight);
+    const QVariant v = m_store.value(kHeight);
     double value = 0;
     bool ok = false;
     switch (v.typeId()) {
@@ -49,20 +49,20 @@ double Settings::noteHeight() const {
 }
 
 std::optional<QString> Settings::notePos() const {
-    const QVariant v = store.value(kPos);
+    const QVariant v = m_store.value(kPos);
     if (v.typeId() != QMetaType::QString)
         return std::nullopt;
     return v.toString();
 }
 
 void Settings::setNotePinned(bool pinned) {
-    store.setValue(kPinned, pinned);
+    m_store.setValue(kPinned, pinned);
 }
 
 void Settings::setNoteH(double height) {
-    store.setValue(kHeight, height);
+    m_store.setValue(kHeight, height);
 }
 
 void Settings::setNotePos(const QString& pos) {
-    store.setValue(kPos, pos);
+    m_store.setValue(kPos, pos);
 }

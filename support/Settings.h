@@ -10,7 +10,7 @@ class QSettings;
 // as true or as 0, so every value is read strictly: one that cannot be read counts as absent.
 class Settings {
 public:
-    explicit Settings(QSettings& store) : store(store) {}
+    explicit Settings(QSettings& store) : m_store(store) {}
 
     bool notePinned() const;                // false when absent
     double noteH() const;                   // 0 when absent
@@ -22,5 +22,5 @@ public:
     void setNotePos(const QString& pos);
 
 private:
-    QSettings& store;
+    QSettings& m_store;
 };

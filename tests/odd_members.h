@@ -5,15 +5,15 @@
 // JSON (numbers of any size, lone surrogate escapes); a member it reads keeps its type rules
 // whatever the value; the text itself must be valid JSON everywhere.
 
+#include "Fixtures.h"
+
 #include <QtTest>
 
 namespace odd {
 
 // A feed with one task "a" in mine_rows; `rowExtra` goes into that row, `extra` into the top.
 inline QByteArray feed(const QByteArray& rowExtra, const QByteArray& extra = {}) {
-    return "{\"updated\":\"u\",\"mine_title\":\"M\",\"mine\":\"x\",\"mine_rows\":[{\"kind\":\"item\","
-           "\"text\":\"a\"" +
-           rowExtra + "}],\"hers_title\":\"H\",\"hers\":\"y\",\"hers_rows\":[]" + extra + "}";
+    return listFeed("{\"kind\":\"item\",\"text\":\"a\"" + rowExtra + "}", "u", extra);
 }
 
 // Nesting `levels` arrays deep, the outermost one included.
@@ -26,6 +26,8 @@ inline bool matches(const QString& got, const QString& reason) {
     return reason.endsWith(u'…') ? got.startsWith(reason.chopped(1)) : got == reason;
 }
 
+// Values at the top level the JSON test suite covers (test_feed_decode embeds each of its
+// texts there); these are the ones inside rows, or at the limits of the feed's own rules.
 // Columns: body, and reason: empty when the feed is accepted (then it holds the one task "a"),
 // otherwise the decoder's reason; "body: …" stands for any fault of the JSON text.
 inline void addRows() {
@@ -34,11 +36,8 @@ inline void addRows() {
     const QString accepted;
     const QString notJson = QStringLiteral("body: …");
 
-    QTest::newRow("integer above 64 bits") << feed({}, ",\"extra\":100000000000000000000") << accepted;
     QTest::newRow("integer below 64 bits in a row") << feed(",\"n\":-9223372036854775809") << accepted;
-    QTest::newRow("1e400 deep in an array") << feed({}, ",\"x\":[{\"y\":[1e400,-1e-400]}]") << accepted;
     QTest::newRow("lone surrogate escapes") << feed(",\"s\":\"\\ud800\"", ",\"t\":[\"x\\udc00\\ud800\"]") << accepted;
-    QTest::newRow("lone surrogate in a member name") << feed({}, ",\"\\ud800\":0") << accepted;
     QTest::newRow("nesting at the limit") << feed({}, ",\"deep\":" + nested(1023)) << accepted;
 
     QTest::newRow("done as 1") << feed(",\"done\":1") << "mine_rows[0].done: expected boolean, got number";
@@ -47,10 +46,7 @@ inline void addRows() {
     QTest::newRow("updated as a 65-bit integer") << feed({}).replace("\"updated\":\"u\"", "\"updated\":-9223372036854775809")
                                                  << "updated: expected string, got number";
 
-    QTest::newRow("number with a leading zero") << feed({}, ",\"x\":01") << notJson;
     QTest::newRow("number ending in a point") << feed(",\"x\":[1.]") << notJson;
-    QTest::newRow("misspelled literal") << feed({}, ",\"x\":{\"y\":tru}") << notJson;
-    QTest::newRow("unknown escape") << feed({}, ",\"x\":\"\\x41\"") << notJson;
     QTest::newRow("nesting one level too deep") << feed({}, ",\"deep\":" + nested(1024)) << notJson;
 }
 

@@ -1,3 +1,4 @@
+#include "Fixtures.h"
 #include "Payload.h"
 #include "RowJson.h"
 #include "odd_members.h"
@@ -8,22 +9,6 @@
 #include <QtTest>
 
 Q_DECLARE_METATYPE(Row)
-
-namespace {
-
-// The seven required members with empty values; `extra` is spliced in before the closing brace
-// and `rows` becomes mine_rows.
-QByteArray feed(const QByteArray& rows = "[]", const QByteArray& extra = {}) {
-    return "{\"updated\":\"u\",\"mine_title\":\"M\",\"mine\":\"x\",\"mine_rows\":" + rows +
-           ",\"hers_title\":\"H\",\"hers\":\"y\",\"hers_rows\":[]" + extra + "}";
-}
-
-// The minimal feed with one piece of its text replaced.
-QByteArray feedWith(const char* from, const char* to) {
-    return feed().replace(from, to);
-}
-
-} // namespace
 
 class TestFeedDecode : public QObject {
     Q_OBJECT
@@ -54,25 +39,22 @@ void TestFeedDecode::rejected_data() {
 
     QTest::newRow("empty body") << QByteArray() << notJson;
     QTest::newRow("top-level array") << QByteArray("[]") << "body: expected object at top level, got array";
-    QTest::newRow("trailing garbage") << feed() + "x" << notJson;
-    QTest::newRow("second object after the first") << feed() + "{}" << notJson;
-    QTest::newRow("invalid UTF-8 lead byte") << feed("[]", ",\"z\":\"\xff\"") << notJson;
-    QTest::newRow("overlong slash") << feed("[]", ",\"z\":\"\xc0\xaf\"") << notJson;
-    QTest::newRow("UTF-8 encoded surrogate") << feed("[]", ",\"z\":\"\xed\xa0\x80\"") << notJson;
-    QTest::newRow("raw tab in a read string") << feed("[{\"kind\":\"item\",\"text\":\"a\tb\"}]") << notJson;
-    QTest::newRow("unknown escape in a read string") << feed("[{\"kind\":\"item\",\"text\":\"a\\qb\"}]") << notJson;
-    QTest::newRow("misspelled done") << feed("[{\"kind\":\"item\",\"text\":\"a\",\"done\":ture}]") << notJson;
+    QTest::newRow("trailing garbage") << listFeed() + "x" << notJson;
+    QTest::newRow("second object after the first") << listFeed() + "{}" << notJson;
+    QTest::newRow("raw tab in a read string") << listFeed("{\"kind\":\"item\",\"text\":\"a\tb\"}") << notJson;
+    QTest::newRow("unknown escape in a read string") << listFeed("{\"kind\":\"item\",\"text\":\"a\\qb\"}") << notJson;
+    QTest::newRow("misspelled done") << listFeed("{\"kind\":\"item\",\"text\":\"a\",\"done\":ture}") << notJson;
     // All or nothing, and a broken text is reported as such even after a type error.
-    QTest::newRow("type error, then a bad number") << feed("[{\"kind\":\"item\",\"text\":\"a\",\"done\":1}]", ",\"z\":-") << notJson;
-    QTest::newRow("missing mine") << feedWith("\"mine\":\"x\",", "") << "mine: missing";
-    QTest::newRow("null mine") << feedWith("\"mine\":\"x\"", "\"mine\":null") << "mine: expected string, got null";
-    QTest::newRow("title as array") << feedWith("\"H\"", "[]") << "hers_title: expected string, got array";
-    QTest::newRow("rows null") << feedWith("\"hers_rows\":[]", "\"hers_rows\":null") << "hers_rows: expected array, got null";
-    QTest::newRow("row not object") << feed("[{\"kind\":\"header\",\"text\":\"A\"},\"x\"]") << "mine_rows[1]: expected object, got string";
-    QTest::newRow("row without kind") << feed("[{\"text\":\"a\"}]") << "mine_rows[0].kind: missing";
-    QTest::newRow("done as number in row 3") << feed("[" + row + "," + row + "," + row + ",{\"kind\":\"item\",\"text\":\"d\",\"done\":1}]") << "mine_rows[3].done: expected boolean, got number";
-    QTest::newRow("first bad row named") << feed("[{\"kind\":\"item\",\"text\":5},{\"text\":\"b\"}]") << "mine_rows[0].text: expected string, got number";
-    QTest::newRow("bad row in hers") << feedWith("\"hers_rows\":[]", "\"hers_rows\":[{\"kind\":1,\"text\":\"a\"}]") << "hers_rows[0].kind: expected string, got number";
+    QTest::newRow("type error, then a bad number") << listFeed("{\"kind\":\"item\",\"text\":\"a\",\"done\":1}", "u", ",\"z\":-") << notJson;
+    QTest::newRow("missing mine") << listFeed().replace("\"mine\":\"\",", "") << "mine: missing";
+    QTest::newRow("null mine") << listFeed().replace("\"mine\":\"\"", "\"mine\":null") << "mine: expected string, got null";
+    QTest::newRow("title as array") << listFeed().replace("\"Hers\"", "[]") << "hers_title: expected string, got array";
+    QTest::newRow("rows null") << listFeed().replace("\"hers_rows\":[]", "\"hers_rows\":null") << "hers_rows: expected array, got null";
+    QTest::newRow("row not object") << listFeed("{\"kind\":\"header\",\"text\":\"A\"},\"x\"") << "mine_rows[1]: expected object, got string";
+    QTest::newRow("row without kind") << listFeed("{\"text\":\"a\"}") << "mine_rows[0].kind: missing";
+    QTest::newRow("done as number in row 3") << listFeed(row + "," + row + "," + row + ",{\"kind\":\"item\",\"text\":\"d\",\"done\":1}") << "mine_rows[3].done: expected boolean, got number";
+    QTest::newRow("first bad row named") << listFeed("{\"kind\":\"item\",\"text\":5},{\"text\":\"b\"}") << "mine_rows[0].text: expected string, got number";
+    QTest::newRow("bad row in hers") << listFeed().replace("\"hers_rows\":[]", "\"hers_rows\":[{\"kind\":1,\"text\":\"a\"}]") << "hers_rows[0].kind: expected string, got number";
 }
 
 void TestFeedDecode::rejected() {
@@ -96,7 +78,7 @@ void TestFeedDecode::oddMembers() {
     const DecodeResult result = decodePayload(body);
     if (reason.isEmpty()) {
         QVERIFY2(result.payload, qPrintable(result.error));
-        QCOMPARE(result.payload->mine_rows, (QList<Row>{Row{"item", "a", {}, {}, {}, {}}}));
+        QCOMPARE(result.payload->mine_rows, QList<Row>{task({}, "a")});
     } else {
         QVERIFY(!result.payload);
         QVERIFY2(odd::matches(result.error, reason), qPrintable(result.error));
@@ -109,17 +91,17 @@ void TestFeedDecode::acceptedRow_data() {
 
     const std::optional<QString> none;
     QTest::newRow("minimal item") << QByteArray("{\"kind\":\"item\",\"text\":\"a\"}")
-                                  << Row{"item", "a", none, std::nullopt, none, none};
+                                  << task({}, "a");
     QTest::newRow("nulls read as absent") << QByteArray("{\"kind\":\"item\",\"text\":\"a\",\"id\":null,\"done\":null,\"doneAt\":null,\"cat\":null}")
-                                          << Row{"item", "a", none, std::nullopt, none, none};
+                                          << task({}, "a");
     QTest::newRow("unknown kind kept") << QByteArray("{\"kind\":\"note\",\"text\":\"n\"}")
                                        << Row{"note", "n", none, std::nullopt, none, none};
     QTest::newRow("snake case done_at ignored") << QByteArray("{\"kind\":\"item\",\"text\":\"a\",\"done_at\":\"2026-01-02\"}")
-                                                << Row{"item", "a", none, std::nullopt, none, none};
+                                                << task({}, "a");
     QTest::newRow("unlisted members of any type") << QByteArray("{\"kind\":\"item\",\"x\":[1,{\"y\":null}],\"text\":\"a\",\"n\":-1.5e300,\"big\":18446744073709551615,\"Done\":3}")
-                                                  << Row{"item", "a", none, std::nullopt, none, none};
+                                                  << task({}, "a");
     QTest::newRow("escaped member names") << QByteArray("{\"\\u006bind\":\"item\",\"te\\u0078t\":\"a\",\"\\u0069d\":\"x\"}")
-                                          << Row{"item", "a", "x", std::nullopt, none, none};
+                                          << task("x", "a");
     // Half a surrogate pair names no character: it reads as U+FFFD; a whole pair is kept.
     QTest::newRow("lone surrogates read as U+FFFD") << QByteArray("{\"kind\":\"item\",\"text\":\"a\\ud800b\\udc00\\ud83d\\ud83d\\ude00\",\"cat\":\"\\uDBFF\"}")
                                                     << Row{"item", u"a\uFFFDb\uFFFD\uFFFD\U0001F600"_qs, none, std::nullopt, none, u"\uFFFD"_qs};
@@ -130,7 +112,7 @@ void TestFeedDecode::acceptedRow_data() {
 void TestFeedDecode::acceptedRow() {
     QFETCH(QByteArray, row);
     QFETCH(Row, expected);
-    const DecodeResult result = decodePayload(feed("[" + row + "]"));
+    const DecodeResult result = decodePayload(listFeed(row));
     QVERIFY2(result.payload, qPrintable(result.error));
     QCOMPARE(result.payload->mine_rows.size(), 1);
     QCOMPARE(result.payload->mine_rows[0], expected);
@@ -145,8 +127,7 @@ void TestFeedDecode::wholeFeedFields() {
         "\"updated\":\"12-06 08:30\",\"mine_title\":\"\",\"mine\":\"\",\"hers_title\":\"Hers\","
         "\"hers\":\"whatever\",\"mine_rows\":[]}\r\n\t ");
     QVERIFY2(result.payload, qPrintable(result.error));
-    const Row h{"item", "h", std::nullopt, std::nullopt, std::nullopt, std::nullopt};
-    QCOMPARE(*result.payload, (Payload{"12-06 08:30", "", "", {}, "Hers", "whatever", {h}}));
+    QCOMPARE(*result.payload, (Payload{"12-06 08:30", "", "", {}, "Hers", "whatever", {task({}, "h")}}));
 }
 
 // Only the byte order mark that opens the document is skipped; one that opens a string is
@@ -198,8 +179,8 @@ void TestFeedDecode::duplicateMembersLastWins() {
     // The parser keeps the last of equal member names, at both levels; the first value is
     // not type-checked because it no longer exists after parsing.
     const DecodeResult result = decodePayload(
-        feed("[{\"kind\":\"item\",\"text\":\"first\",\"done\":1,\"text\":\"second\",\"done\":true}]",
-             ",\"mine_title\":\"again\""));
+        listFeed("{\"kind\":\"item\",\"text\":\"first\",\"done\":1,\"text\":\"second\",\"done\":true}", "u",
+                 ",\"mine_title\":\"again\""));
     QVERIFY2(result.payload, qPrintable(result.error));
     QCOMPARE(result.payload->mine_title, "again");
     QCOMPARE(result.payload->mine_rows[0].text, "second");
@@ -221,7 +202,7 @@ void TestFeedDecode::jsonTestSuite() {
     QVERIFY(file.open(QIODevice::ReadOnly));
     // Embedded as the value of a member the decoder does not know, so only the JSON text
     // rules decide: a y_ text must be accepted, an n_ text must fail the whole feed.
-    const QByteArray body = feed("[]", ",\"unlisted\":" + file.readAll());
+    const QByteArray body = listFeed({}, "u", ",\"unlisted\":" + file.readAll());
     const DecodeResult result = decodePayload(body);
     const QString name = QFileInfo(path).fileName();
     if (name.startsWith(QLatin1String("y_")))

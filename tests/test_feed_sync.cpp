@@ -5,7 +5,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -36,8 +35,6 @@ private slots:
     void cleanup();
     void failureTable_data();
     void failureTable();
-    void oversizedBodiesCutShort_data();
-    void oversizedBodiesCutShort();
     void reconcilesThroughHttp();
     void sameFeedIsReconciledNotRebuilt();
     void staleAnswersChangeNothing_data();
@@ -90,29 +87,30 @@ void TestFeedSync::waitHandled(int count) {
         QVERIFY(spy.wait(15000));
 }
 
+// What the feed client makes of each kind of answer; the wire faults themselves are
+// test_transport's.
 void TestFeedSync::failureTable_data() {
     QTest::addColumn<Answer>("answer");
-    QTest::addColumn<bool>("refused");
     QTest::addColumn<QString>("error");
 
-    QTest::newRow("good feed") << Answer{200, feedJson("New")} << false << QString();
-    QTest::newRow("feed with HTTP error status still decodes") << Answer{500, feedJson("New")} << false << QString();
-    QTest::newRow("not JSON") << Answer{200, "<html>oops</html>"} << false << "拉取失败";
-    QTest::newRow("404 with a text body") << Answer{404, "Not Found", "text/plain"} << false << "拉取失败";
+    QTest::newRow("good feed") << Answer{200, feedJson("New")} << QString();
+    QTest::newRow("feed with HTTP error status still decodes") << Answer{500, feedJson("New")} << QString();
+    QTest::newRow("404 with a text body") << Answer{404, "Not Found", "text/plain"} << "拉取失败";
     QByteArray huge = feedJson("Huge");
     huge.insert(huge.size() - 1, ",\"pad\":\"" + QByteArray(FeedSync::kMaxFeedBytes, 'x') + "\"");
-    QTest::newRow("valid but over 8 MiB") << Answer{200, huge} << false << "拉取失败";
+    QTest::newRow("valid but over 8 MiB") << Answer{200, huge} << "拉取失败";
     QByteArray full = feedJson("New");
     full.insert(full.size() - 1, ",\"pad\":\"" + QByteArray(FeedSync::kMaxFeedBytes - full.size() - 9, 'x') + "\"");
-    QTest::newRow("valid and exactly 8 MiB") << Answer{200, full} << false << QString();
-    QTest::newRow("server hangs up") << Answer{200, {}, {}, 0, true} << false << "Connection closed";
-    QTest::newRow("connection refused") << Answer{} << true << "Connection refused";
-    QTest::newRow("time-out") << Answer{200, feedJson("Late"), "application/json", 3000} << false << "Operation canceled";
+    QTest::newRow("valid and exactly 8 MiB") << Answer{200, full} << QString();
+    // No body and a transport error; then a part of one and a transport error.
+    QTest::newRow("time-out") << Answer{200, feedJson("Late"), "application/json", 3000} << "Operation canceled";
+    Answer drip{200, feedJson("Late")};
+    drip.dripMs = 20;
+    QTest::newRow("drip under the time-out, past the deadline") << drip << "Operation canceled";
 }
 
 void TestFeedSync::failureTable() {
     QFETCH(Answer, answer);
-    QFETCH(bool, refused);
     QFETCH(QString, error);
 
     const Payload before{"old", "Old", "", {task("a", "A")}, "H", "", {}};
@@ -126,11 +124,7 @@ void TestFeedSync::failureTable() {
     failed = 0;
     server->defaultAnswer = answer;
     sync->fetchTimeout = FeedSync::Delay(1000);
-    if (refused) {
-        TestHttpServer closed;
-        QVERIFY(closed.listen());
-        sync->dataUrl = closed.url(QStringLiteral("/data.json"));
-    } // `closed` is gone: its port refuses connections now
+    sync->fetchDeadline = answer.dripMs ? FeedSync::Delay(500) : FeedSync::kFetchDeadline;
     sync->refresh();
     waitHandled();
 
@@ -145,34 +139,6 @@ void TestFeedSync::failureTable() {
         QCOMPARE(state->payload, std::optional<Payload>(before));
         QCOMPARE(state->localDone.value(QStringLiteral("a")), true);
     }
-}
-
-// The cap bounds what the app takes in, not just what it decodes: it stops reading as soon as
-// the body passes 8 MiB, or before the body when the declared length is over the cap.
-void TestFeedSync::oversizedBodiesCutShort_data() {
-    QTest::addColumn<Answer>("answer");
-    Answer endless{200, {}, "application/json"};
-    endless.endless = true;
-    Answer declared{200, "{\"updated\":\"", "application/json"};
-    declared.contentLength = 50 * 1024 * 1024;
-    QTest::newRow("endless chunked body") << endless;
-    QTest::newRow("declared length over the cap") << declared;
-}
-
-void TestFeedSync::oversizedBodiesCutShort() {
-    QFETCH(Answer, answer);
-    server->defaultAnswer = answer;
-    sync->fetchTimeout = FeedSync::Delay(60000); // only the cap may end these fetches
-    qint64 taken = 0; // body bytes Qt has handed to the app's side of the reply
-    connect(sync.get(), &FeedSync::fetchStarted, this, [&] {
-        for (QNetworkReply* reply : network->findChildren<QNetworkReply*>())
-            connect(reply, &QNetworkReply::downloadProgress, this, [&](qint64 n) { taken = n; });
-    });
-    sync->refresh();
-    waitHandled();
-    QCOMPARE(sync->lastError(), std::optional<QString>(QStringLiteral("拉取失败")));
-    // Qt may have one more piece on its way when the read buffer fills.
-    QVERIFY2(taken <= FeedSync::kMaxFeedBytes + 2 * FeedSync::kReadBufferBytes, qPrintable(QString::number(taken)));
 }
 
 // The GET carries only Qt's own fields.

@@ -1,7 +1,7 @@
 // The real velloa-hub through crashes: what it acknowledged is applied exactly once, what it
 // cannot read it never overwrites.
+#include "Fixtures.h"
 #include "InboxMessage.h"
-#include "ListState.h"
 #include "hub_process.h"
 
 #include <QNetworkReply>
@@ -91,8 +91,7 @@ void TestHubDurability::delayedMessagesSurviveACrash() {
     app.choice = ListState::kHers;
     app.localDone = {{"m1", true}, {"m2", false}};
     app.localText = {{"m4", "改好的文字"}};
-    app.pendingAdd[ListState::kMine] = {
-        {"item", "等一会儿再加", ListState::newPendingId(), false, {}, {}}};
+    app.pendingAdd[ListState::kMine] = {task(ListState::newPendingId(), "等一会儿再加")};
     for (const auto& [id, cat] : order)
         app.orderOverride[ListState::kHers].append({id, cat});
     app.applyFeed(*feed);
@@ -103,12 +102,8 @@ void TestHubDurability::delayedMessagesSurviveACrash() {
 void TestHubDurability::refusesAFeedItCannotRead_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::newRow("not JSON") << QByteArray("{\"updated\": ");
-    QTest::newRow("done as a number")
-        << QByteArray(R"({"updated":"","mine_title":"","mine":"","hers_title":"","hers":"",)"
-                      R"("mine_rows":[{"kind":"item","text":"x","done":1}],"hers_rows":[]})");
-    QTest::newRow("hub_seq negative")
-        << QByteArray(R"({"updated":"","mine_title":"","mine":"","hers_title":"","hers":"",)"
-                      R"("mine_rows":[],"hers_rows":[],"hub_seq":-1})");
+    QTest::newRow("done as a number") << listFeed(R"({"kind":"item","text":"x","done":1})");
+    QTest::newRow("hub_seq negative") << listFeed({}, "u", R"(,"hub_seq":-1)");
 }
 
 void TestHubDurability::refusesAFeedItCannotRead() {

@@ -1,7 +1,7 @@
 // The hub's pure rules: applying a message to a feed, and writing the feed back.
 #include "FeedJson.h"
 #include "FeedOps.h"
-#include "ListState.h"
+#include "Fixtures.h"
 
 #include <QRandomGenerator>
 #include <algorithm>
@@ -10,16 +10,13 @@
 Q_DECLARE_METATYPE(QList<Row>)
 
 namespace {
-const QString kToday = QStringLiteral("2026-12-06");
+const QString& kToday = kFixtureToday;
 // Every kind of character a message can carry, and text that looks like the feed's own JSON.
 const QString kOdd =
     QStringLiteral("say \"hi\" \\ tab\tline\n\x07 🍅 𠀀 \"}, {\"kind\": ") + QChar(0);
 
 Row item(const QString& id, std::optional<QString> cat = {}, std::optional<QString> doneAt = {}) {
-    return {"item", "task " + id, id, doneAt.has_value(), doneAt, cat};
-}
-Row header(const QString& label) {
-    return {"header", label, {}, {}, {}, {}};
+    return task(id, "task " + id, cat, doneAt.has_value(), doneAt);
 }
 
 QList<Row> with(QList<Row> rows, qsizetype index, const Row& row) {
@@ -173,7 +170,6 @@ QStringList fixedRows(const QList<Row>& rows) {
 // Random lists and orders, the same ones on every run: the app's view with the override must
 // equal a fresh app's view of the feed the hub rewrote, and no row may be lost or doubled.
 void TestHubOps::reorderShowsWhatTheAppShowed() {
-    const FixedClock clock(QDateTime(QDate(2026, 12, 6), QTime(12, 0)));
     QRandomGenerator random(20261206);
     const QStringList orderIds{"a", "b", "c", "", "x"}, orderCats{"A", "B", "其他", "Z"};
     for (int round = 0; round < 4000; ++round) {
@@ -183,15 +179,15 @@ void TestHubOps::reorderShowsWhatTheAppShowed() {
             order.append({pick(random, orderIds), pick(random, orderCats)});
 
         ListState app;
-        app.clock = &clock;
-        app.payload = Payload{"u", "Mine", "", rows, "Hers", "", {}};
+        app.clock = &fixtureClock();
+        app.payload = feedOf(rows);
         for (const auto& [id, cat] : std::as_const(order))
             app.orderOverride[ListState::kMine].append({id, cat});
 
         ListState fresh;
-        fresh.clock = &clock;
+        fresh.clock = &fixtureClock();
         const QList<Row> rewritten = reorderRows(rows, order, kToday);
-        fresh.payload = Payload{"u", "Mine", "", rewritten, "Hers", "", {}};
+        fresh.payload = feedOf(rewritten);
 
         const QString where = QStringLiteral("round %1").arg(round);
         QVERIFY2(shown(fresh) == shown(app), qPrintable(where));
@@ -203,7 +199,7 @@ void TestHubOps::reorderShowsWhatTheAppShowed() {
         if (round % 2)
             later.append({"item", "later", "n", {}, {}, orderCats[(round / 2) % orderCats.size()]});
         ListState held = app;
-        held.payload = Payload{"u", "Mine", "", later, "Hers", "", {}};
+        held.payload = feedOf(later);
         const QStringList shownHeld = shown(held);
         held.applyFeed(*held.payload);
         const bool ended = !held.orderOverride.contains(ListState::kMine);

@@ -1,4 +1,4 @@
-#include "ListState.h"
+#include "Fixtures.h"
 
 #include <QtTest>
 
@@ -6,87 +6,7 @@ Q_DECLARE_METATYPE(QList<Row>)
 
 namespace {
 
-const FixedClock kClock(QDateTime(QDate(2026, 12, 6), QTime(23, 59)));
-const QString kTodayStr = QStringLiteral("2026-12-06");
 const QString A = QStringLiteral("A"), B = QStringLiteral("B"), Z = QStringLiteral("Z");
-
-Row header(const QString& text) {
-    return Row{QStringLiteral("header"), text, std::nullopt, std::nullopt, std::nullopt, std::nullopt};
-}
-
-Row item(const QString& id, const QString& text, std::optional<QString> cat = std::nullopt,
-         std::optional<bool> done = std::nullopt, std::optional<QString> doneAt = std::nullopt) {
-    return Row{QStringLiteral("item"), text, id.isNull() ? std::nullopt : std::optional<QString>(id), done, doneAt, cat};
-}
-
-Payload feedOf(const QList<Row>& mine, const QList<Row>& hers = {}) {
-    return Payload{"u", "Mine", "", mine, "Hers", "", hers};
-}
-
-// Overlay shorthand: "order:ID:SEC", "done:ID", "undone:ID", "text:ID=V", "pending:ID=V",
-// "collapse:LABEL", "nofeed".
-ListState stateFor(const QList<Row>& rows, const QStringList& overlay) {
-    ListState state;
-    state.clock = &kClock;
-    state.payload = feedOf(rows);
-    for (const QString& part : overlay) {
-        const QString kind = part.section(':', 0, 0), rest = part.section(':', 1);
-        const QString id = rest.section('=', 0, 0), value = rest.section('=', 1);
-        if (kind == "order")
-            state.orderOverride[ListState::kMine].append({rest.section(':', 0, 0), rest.section(':', 1)});
-        else if (kind == "done" || kind == "undone")
-            state.localDone[id] = kind == "done";
-        else if (kind == "text")
-            state.localText[id] = value;
-        else if (kind == "pending")
-            state.pendingAdd[ListState::kMine].append(item(id, value, std::nullopt, false));
-        else if (kind == "collapse")
-            state.collapsedCats.insert(rest);
-        else if (kind == "nofeed")
-            state.payload.reset();
-    }
-    return state;
-}
-
-// The overlay entries still held: "done:ID", "text:ID", "add:LIST:TEXT", "order".
-QStringList overlayLeft(const ListState& state) {
-    QStringList left;
-    for (auto it = state.localDone.cbegin(); it != state.localDone.cend(); ++it)
-        left << "done:" + it.key();
-    for (auto it = state.localText.cbegin(); it != state.localText.cend(); ++it)
-        left << "text:" + it.key();
-    for (const QString& list : {ListState::kMine, ListState::kHers}) {
-        for (const Row& row : state.pendingAdd.value(list))
-            left << QStringLiteral("add:%1:%2").arg(list, row.text);
-    }
-    if (state.orderOverride.contains(ListState::kMine))
-        left << "order";
-    left.sort();
-    return left;
-}
-
-// Feed shorthand, comma-separated: "#LABEL" a header; "ID" an open task, "ID*" done today,
-// "ID~" done earlier, then "=TEXT" (else the text is the id) and "@CAT".
-QList<Row> feedRows(const QString& shorthand) {
-    static const QRegularExpression token("^([^*~=@]*)([*~]?)(?:=([^@]*))?(?:@(.*))?$");
-    QList<Row> rows;
-    for (const QString& part : shorthand.split(',', Qt::SkipEmptyParts)) {
-        if (part.startsWith('#')) {
-            rows << header(part.mid(1));
-            continue;
-        }
-        const QRegularExpressionMatch m = token.match(part);
-        const QString flag = m.captured(2);
-        rows << item(m.captured(1), m.hasCaptured(3) ? m.captured(3) : m.captured(1),
-                     m.hasCaptured(4) ? std::optional(m.captured(4)) : std::nullopt,
-                     flag.isEmpty() ? std::nullopt : std::optional(true),
-                     flag == "*" ? std::optional(kTodayStr)
-                     : flag == "~" ? std::optional(QStringLiteral("2026-12-01"))
-                                   : std::nullopt);
-    }
-    return rows;
-}
-
 // "H:label" for a header, a task's text with "*" when it shows done.
 QStringList render(const ListState& state, bool honorCollapse) {
     QStringList out;
@@ -121,35 +41,35 @@ void TestListState::display_data() {
     QTest::newRow("no feed, one pending addition") << QList<Row>{} << QStringList{"nofeed", "pending:pending-1=new"}
                                                    << QStringList{other} << QStringList{"H:其他", "new"};
     QTest::newRow("repeated header, unknown and absent cat")
-        << QList<Row>{header(A), header(B), header(A), item("1", "a", A), item("2", "b", B), item("3", "z", Z), item("4", "none")}
+        << QList<Row>{header(A), header(B), header(A), task("1", "a", A), task("2", "b", B), task("3", "z", Z), task("4", "none")}
         << QStringList() << QStringList{A, B, other} << QStringList{"H:A", "a", "H:B", "b", "H:其他", "z", "none"};
-    QTest::newRow("feed header 其他 first") << QList<Row>{header(other), header(A), item("1", "a", A), item("2", "z", Z)}
+    QTest::newRow("feed header 其他 first") << QList<Row>{header(other), header(A), task("1", "a", A), task("2", "z", Z)}
                                           << QStringList() << QStringList{other, A} << QStringList{"H:其他", "z", "H:A", "a"};
     QTest::newRow("done today shown, done earlier or undated hidden")
-        << QList<Row>{item("y", "y", {}, true, "2026-12-05"), item("t", "t", {}, true, kTodayStr), item("n", "n", {}, true)}
+        << QList<Row>{task("y", "y", {}, true, "2026-12-05"), task("t", "t", {}, true, kFixtureToday), task("n", "n", {}, true)}
         << QStringList() << QStringList{other} << QStringList{"H:其他", "t*"};
     QTest::newRow("local tick beats any date, local untick beats today")
-        << QList<Row>{item("y", "y", {}, true, "2026-12-05"), item("t", "t", {}, true, kTodayStr)}
+        << QList<Row>{task("y", "y", {}, true, "2026-12-05"), task("t", "t", {}, true, kFixtureToday)}
         << QStringList{"done:y", "undone:t"} << QStringList{other} << QStringList{"H:其他", "y*", "t"};
     QTest::newRow("override moves across sections")
-        << QList<Row>{header(A), header(B), item("1", "a1", A), item("2", "a2", A), item("3", "b1", B)}
+        << QList<Row>{header(A), header(B), task("1", "a1", A), task("2", "a2", A), task("3", "b1", B)}
         << QStringList{"order:3:A", "order:1:B", "order:2:A"} << QStringList{A, B, other} << QStringList{"H:A", "b1", "a2", "H:B", "a1"};
     QTest::newRow("override sec no longer a label goes to default")
-        << QList<Row>{header(A), item("1", "a1", A), item("2", "a2", A)} << QStringList{"order:2:Gone", "order:1:A"}
+        << QList<Row>{header(A), task("1", "a1", A), task("2", "a2", A)} << QStringList{"order:2:Gone", "order:1:A"}
         << QStringList{A, other} << QStringList{"H:A", "a1", "H:其他", "a2"};
     QTest::newRow("unnamed items keep feed order after the named")
-        << QList<Row>{header(A), item("1", "a1", A), item("2", "a2", A), item("3", "a3", A), item("4", "a4", A)}
+        << QList<Row>{header(A), task("1", "a1", A), task("2", "a2", A), task("3", "a3", A), task("4", "a4", A)}
         << QStringList{"order:3:A", "order:unknown:A", "order:1:A"} << QStringList{A, other} << QStringList{"H:A", "a3", "a1", "a2", "a4"};
     // Three items without an id and two sharing one: none of them may vanish.
     QTest::newRow("override with shared keys keeps every task")
-        << QList<Row>{item(QString(), "n1"), item("d", "d1"), item(QString(), "n2"), item("d", "d2"), item(QString(), "n3"), item("u", "u")}
+        << QList<Row>{task(QString(), "n1"), task("d", "d1"), task(QString(), "n2"), task("d", "d2"), task(QString(), "n3"), task("u", "u")}
         << QStringList{"order:u:其他", "order:d:其他", "order::其他", "order:d:其他"} << QStringList{other}
         << QStringList{"H:其他", "u", "d1", "n1", "d2", "n2", "n3"};
     QTest::newRow("local text and tick, pending additions last")
-        << QList<Row>{header(A), item("1", "old", A)} << QStringList{"text:1=new", "done:1", "pending:pending-1=p1", "text:pending-1=p2"}
+        << QList<Row>{header(A), task("1", "old", A)} << QStringList{"text:1=new", "done:1", "pending:pending-1=p1", "text:pending-1=p2"}
         << QStringList{A, other} << QStringList{"H:A", "new*", "H:其他", "p2"};
     QTest::newRow("collapsed section keeps only its header")
-        << QList<Row>{header(A), item("1", "a", A), item("2", "b")} << QStringList{"collapse:A"}
+        << QList<Row>{header(A), task("1", "a", A), task("2", "b")} << QStringList{"collapse:A"}
         << QStringList{A, other} << QStringList{"H:A", "H:其他", "b"};
 }
 
@@ -158,7 +78,7 @@ void TestListState::display() {
     QFETCH(QStringList, overlay);
     QFETCH(QStringList, labels);
     QFETCH(QStringList, shown);
-    const ListState state = stateFor(rows, overlay);
+    const ListState state = stateWith(rows, overlay);
     QCOMPARE(state.sectionLabels(), labels);
     QCOMPARE(render(state, true), shown);
     // The menu ignores collapsing: it lists every task of the collapsed section too.
@@ -166,23 +86,18 @@ void TestListState::display() {
 }
 
 void TestListState::localTickSetsToday() {
-    ListState state = stateFor({item("y", "y", {}, true, "2026-12-01"), item("t", "t", A, true, kTodayStr)},
+    ListState state = stateWith({task("y", "y", {}, true, "2026-12-01"), task("t", "t", A, true, kFixtureToday)},
                                {"done:y", "undone:t"});
     const QList<OrderedItem> items = state.orderedItems();
-    QCOMPARE(items[0].row.doneAt, std::optional<QString>(kTodayStr));
+    QCOMPARE(items[0].row.doneAt, std::optional<QString>(kFixtureToday));
     QCOMPARE(items[1].row.done, std::optional<bool>(false));
     QVERIFY(!items[1].row.doneAt);
     QCOMPARE(state.displayRows(false)[0], ListState::headerRow(QStringLiteral("其他")));
     QCOMPARE(items[1].sec, A);
-
-    state.toggleCollapse(A);
-    QCOMPARE(state.collapsedCats, QSet<QString>{A});
-    state.toggleCollapse(A);
-    QVERIFY(state.collapsedCats.isEmpty());
 }
 
 void TestListState::noFeedTitlesAndPendingIds() {
-    ListState state = stateFor({}, {"nofeed", "pending:pending-1=mine only"});
+    ListState state = stateWith({}, {"nofeed", "pending:pending-1=mine only"});
     QCOMPARE(state.currentTitle(), QStringLiteral("阿蓁的 To-do"));
     state.choice = ListState::kHers;
     QCOMPARE(state.currentTitle(), QStringLiteral("晴川子的 To-do"));
@@ -204,26 +119,26 @@ void TestListState::reconcile_data() {
 
     const QStringList all{"done:x", "done:y", "text:x", "text:y", "add:mine:add me", "add:mine:old done", "add:hers:hers only"};
     QTest::newRow("feed disagrees with everything")
-        << QList<Row>{item("x", "old"), item("y", "spaced", {}, true, kTodayStr)} << QList<Row>{} << "mine" << all + QStringList{"order"};
+        << QList<Row>{task("x", "old"), task("y", "spaced", {}, true, kFixtureToday)} << QList<Row>{} << "mine" << all + QStringList{"order:mine"};
     QTest::newRow("feed agrees; absent done equals false; whitespace differs")
-        << QList<Row>{item("x", "new", {}, true, "2020-01-01"), item("y", "spaced"), item("z", "add me"), item("w", "old done", {}, true, "2020-01-01")}
-        << QList<Row>{} << "mine" << QStringList{"text:y", "add:hers:hers only", "order"};
+        << QList<Row>{task("x", "new", {}, true, "2020-01-01"), task("y", "spaced"), task("z", "add me"), task("w", "old done", {}, true, "2020-01-01")}
+        << QList<Row>{} << "mine" << QStringList{"text:y", "add:hers:hers only", "order:mine"};
     QTest::newRow("ids found in the other list count; texts only in their own list")
-        << QList<Row>{item("h", "hers only")} << QList<Row>{item("x", "new", {}, true), item("y", " spaced", {}, false), item("q", "add me")}
-        << "mine" << QStringList{"add:mine:add me", "add:mine:old done", "add:hers:hers only", "order"};
+        << QList<Row>{task("h", "hers only")} << QList<Row>{task("x", "new", {}, true), task("y", " spaced", {}, false), task("q", "add me")}
+        << "mine" << QStringList{"add:mine:add me", "add:mine:old done", "add:hers:hers only", "order:mine"};
     QTest::newRow("order matches; done today counts, done earlier does not")
-        << QList<Row>{header(A), item("2", "b", A, true, kTodayStr), item("9", "old", A, true, "2026-12-05"), item("1", "a"), item("3", "c", A)}
+        << QList<Row>{header(A), task("2", "b", A, true, kFixtureToday), task("9", "old", A, true, "2026-12-05"), task("1", "a"), task("3", "c", A)}
         << QList<Row>{} << "mine" << all;
     QTest::newRow("order with a cat that differs from its sec stays")
-        << QList<Row>{item("2", "b", A), item("1", "a", A), item("3", "c", A)} << QList<Row>{} << "mine" << all + QStringList{"order"};
+        << QList<Row>{task("2", "b", A), task("1", "a", A), task("3", "c", A)} << QList<Row>{} << "mine" << all + QStringList{"order:mine"};
     // Items its tasks come before in their sections show the same with or without it.
     QTest::newRow("order followed by tasks it does not name ends")
-        << QList<Row>{item("2", "b", A), item("1", "a"), item("3", "c", A), item("4", "d"), item("5", "e", A)}
+        << QList<Row>{task("2", "b", A), task("1", "a"), task("3", "c", A), task("4", "d"), task("5", "e", A)}
         << QList<Row>{} << "mine" << all;
     QTest::newRow("order with a task it does not name before its own in a section stays")
-        << QList<Row>{item("2", "b", A), item("4", "d"), item("1", "a"), item("3", "c", A)} << QList<Row>{} << "mine" << all + QStringList{"order"};
+        << QList<Row>{task("2", "b", A), task("4", "d"), task("1", "a"), task("3", "c", A)} << QList<Row>{} << "mine" << all + QStringList{"order:mine"};
     QTest::newRow("order of the list not chosen is not examined")
-        << QList<Row>{item("2", "b", A), item("1", "a"), item("3", "c", A)} << QList<Row>{} << "hers" << all + QStringList{"order"};
+        << QList<Row>{task("2", "b", A), task("1", "a"), task("3", "c", A)} << QList<Row>{} << "hers" << all + QStringList{"order:mine"};
 }
 
 void TestListState::reconcile() {
@@ -232,16 +147,16 @@ void TestListState::reconcile() {
     QFETCH(QString, choice);
     QFETCH(QStringList, kept);
 
-    ListState state = stateFor({}, {"done:x", "undone:y", "text:x=new", "text:y= spaced", "pending:pending-1=add me",
+    ListState state = stateWith({}, {"done:x", "undone:y", "text:x=new", "text:y= spaced", "pending:pending-1=add me",
                                     "pending:pending-2=old done", "order:2:A", "order:1:", "order:3:A"});
-    state.pendingAdd[ListState::kHers] = {item("pending-3", "hers only")};
+    state.pendingAdd[ListState::kHers] = {task("pending-3", "hers only")};
     state.choice = choice;
     state.applyFeed(feedOf(mine, hers));
 
     for (const QString& list : {ListState::kMine, ListState::kHers})
         QVERIFY2(state.pendingAdd.contains(list), "a list key stays even when emptied");
     kept.sort();
-    QCOMPARE(overlayLeft(state), kept);
+    QCOMPARE(overlayKeys(state), kept);
     QCOMPARE(state.payload, std::optional<Payload>(feedOf(mine, hers)));
 }
 
@@ -313,7 +228,7 @@ void TestListState::settle() {
     using Kind = OverlayFloors::Kind;
     const QHash<QString, Kind> kinds{{"done", Kind::Done}, {"text", Kind::Text}, {"add", Kind::Add}, {"order", Kind::Order}};
 
-    ListState state = stateFor(feedRows(initial), {});
+    ListState state = stateWith(rowsFrom(initial), {});
     quint64 started = 0;
     for (qsizetype i = 0; i < steps.size(); ++i) {
         const QString& step = steps[i];
@@ -326,7 +241,7 @@ void TestListState::settle() {
             state.localText[id] = value;
             state.floors.sent({Kind::Text, id});
         } else if (verb == "add") {
-            state.addPending(item(id, value, std::nullopt, false));
+            state.addPending(task(id, value, std::nullopt, false));
             state.floors.sent({Kind::Add, id});
         } else if (verb == "order") {
             QList<OrderEntry> order;
@@ -339,7 +254,7 @@ void TestListState::settle() {
         } else if (verb == "fetch") {
             ++started;
         } else if (verb == "feed") {
-            state.applyFeed(feedOf(feedRows(rest.section(' ', 1))), rest.section(' ', 0, 0).toULongLong());
+            state.applyFeed(feedOf(rowsFrom(rest.section(' ', 1))), rest.section(' ', 0, 0).toULongLong());
         } else if (verb == "shows") {
             QVERIFY2(render(state, false).join(' ') == rest,
                      qPrintable(QStringLiteral("step %1: %2").arg(i).arg(render(state, false).join(' '))));
@@ -347,7 +262,7 @@ void TestListState::settle() {
             QFAIL(qPrintable("unknown step " + step));
         }
     }
-    QCOMPARE(overlayLeft(state), kept);
+    QCOMPARE(overlayKeys(state), kept);
     QVERIFY2(!kept.isEmpty() || state.floors.isEmpty(), "an ended entry leaves no record behind");
 }
 

@@ -1,6 +1,7 @@
 // The update check, download and installation end to end against a real velloa-hub (its
-// version.json and releases/) and, for what a hub never does (time-outs, hang-ups), the
-// loopback test server. The user's answers come from a recorder.
+// version.json and releases/) and, for what a hub never does (a time-out, a drip), the loopback
+// test server. The user's answers come from a recorder. The wire faults themselves are
+// test_transport's; here those two show what the updater makes of a transport failure.
 #include "ApplyScript.h"
 #include "TestHttpServer.h"
 #include "UpdateTexts.h"
@@ -171,9 +172,7 @@ void TestUpdateFlow::check_data() {
         };
         const QString failure = manual ? failed : QString();
         row("UPDATE_URL not a URL", "not a URL", {});
-        row("connection refused", "refused", failure);
         row("time-out", "time-out", failure);
-        row("server hangs up", "hang-up", failure);
         row("no version.json: hub's 404 page", "", failure);
         row("HTML with status 200", "<html>oops</html>", failure);
         row("over 1 MiB", R"({"version":"9","url":"u","notes":")" + QString(1 << 20, 'x') + "\"}",
@@ -192,13 +191,8 @@ void TestUpdateFlow::check() {
     QSignalSpy handled(updater.get(), &Updater::checkHandled);
     if (answer == "not a URL") {
         updater->updateUrl = QStringLiteral("velloa version");
-    } else if (answer == "refused") {
-        TestHttpServer closed;
-        QVERIFY(closed.listen());
-        updater->updateUrl = closed.url("/version.json");
-    } else if (answer == "time-out" || answer == "hang-up") {
-        const bool hangUp = answer == "hang-up";
-        server->defaultAnswer = {200, "{}", "application/json", hangUp ? 0 : 60000, hangUp};
+    } else if (answer == "time-out") {
+        server->defaultAnswer = {200, "{}", "application/json", 60000};
         updater->updateUrl = server->url("/version.json");
         updater->checkTimeout = 200ms;
     } else if (answer == "unreplaceable") {
@@ -285,9 +279,10 @@ void TestUpdateFlow::install_data() {
     row("sha256 matches", "good.zip", "sha256", "=Velloa.app");
     row("sha256 differs", "good.zip", "wrong sha256", in + text::checksumMismatch());
     row("url not a URL: nothing", "good.zip", "bad url", "");
-    row("download: connection refused", "", "refused", dl + "Connection refused");
+    row("url not http(s): ftp", "good.zip", "ftp://127.0.0.1/v.zip", dl + text::insecureDownload());
+    row("url not http(s): file", "good.zip", "file:///tmp/v.zip", dl + text::insecureDownload());
     row("download: time-out", "", "time-out", dl + "Operation canceled");
-    row("download: server hangs up", "", "hang-up", dl + "Connection closed");
+    row("download: past the deadline", "", "drip", dl + "Operation canceled");
     row("download: over the size limit", "good.zip", "tiny download cap",
         dl + text::downloadTooLarge(100));
     row("no such release: hub's 404 page", "missing.zip", "", unzip1);
@@ -320,15 +315,15 @@ void TestUpdateFlow::install() {
     QString url = hubUrl("/releases/" + release);
     QJsonObject manifest{{"version", "2.14"}};
     const QByteArray body = readAll(hubData.filePath("releases/" + release));
-    if (tweak == "refused") {
-        TestHttpServer closed;
-        QVERIFY(closed.listen());
-        url = closed.url("/v.zip");
-    } else if (tweak == "time-out" || tweak == "hang-up") {
-        const bool hangUp = tweak == "hang-up";
-        server->defaultAnswer = {200, "PK", "application/zip", hangUp ? 0 : 60000, hangUp};
+    if (tweak.contains("://")) {
+        url = tweak;
+    } else if (tweak == "time-out" || tweak == "drip") {
+        const bool drip = tweak == "drip"; // a byte every 20 ms, under the time-out
+        server->defaultAnswer = {200, QByteArray(100, 'P'), "application/zip", drip ? 0 : 60000};
+        server->defaultAnswer.dripMs = 20;
         url = server->url("/v.zip");
-        updater->downloadTimeout = 200ms;
+        updater->downloadTimeout = drip ? 2s : 200ms;
+        updater->downloadDeadline = drip ? 300ms : Updater::kDownloadDeadline;
     } else if (tweak == "bad url") {
         url = QStringLiteral("http://127.0.0.1:port/v.zip");
     } else if (tweak.endsWith("sha256")) {

@@ -115,9 +115,7 @@ QByteArray appScript(const QByteArray& tag) {
 QList<ArchiveEntry> releaseEntries(const QByteArray& tag, const QByteArray& bundle) {
     return {
         ArchiveEntry::dir(bundle + '/'),
-        ArchiveEntry::file(
-            bundle + "/velloa",
-            "#!/bin/bash\nprintf '%s %s' '" + tag + "' \"$0\" > \"$VELLOA_TEST_MARKER\"\n", 0755),
+        ArchiveEntry::file(bundle + "/velloa", appScript(tag), 0755),
         ArchiveEntry::dir(bundle + "/resources/"),
         ArchiveEntry::file(bundle + "/resources/notes.txt", tag + " resources\n"),
     };

@@ -140,46 +140,58 @@ bool Unpacker::unpack(const QString& archivePath, const QString& folder) {
             return fail(QString::fromLocal8Bit(archiveError(in.get())));
         if (++entries > maxEntries)
             return fail(QStringLiteral("more than %1 entries").arg(maxEntries));
-        const char* rawName = archive_entry_pathname(entry);
-        const QByteArray name = rawName ? QByteArray(rawName) : QByteArray();
-        QByteArray linkTarget;
-        const Kind kind = kindOf(entry, &linkTarget);
-        if (!entryStaysInside(name, kind, linkTarget, files))
-            return fail(QStringLiteral("refused entry ") + QString::fromLocal8Bit(name));
-        // No set-id or sticky bits from a download, and the owner can always read, write and
-        // remove what was unpacked (the work folder is deleted later, the old app replaced).
-        const mode_t perm = archive_entry_perm(entry) & 0777;
-        archive_entry_set_perm(entry, perm | (kind == Kind::Directory ? 0700 : 0600));
-        if (kind == Kind::File && archive_entry_size_is_set(entry) &&
-            archive_entry_size(entry) > maxBytes - written)
-            return fail(QStringLiteral("more than %1 bytes").arg(maxBytes));
-        if (archive_write_header(out.get(), entry) < ARCHIVE_WARN)
-            return fail(QString::fromLocal8Bit(archiveError(out.get())));
-        if (kind == Kind::File) {
-            // The declared size may lie: the bytes actually written are what counts.
-            for (;;) {
-                const void* block = nullptr;
-                size_t size = 0;
-                la_int64_t offset = 0;
-                const int read = archive_read_data_block(in.get(), &block, &size, &offset);
-                if (read == ARCHIVE_EOF)
-                    break;
-                if (read < ARCHIVE_WARN)
-                    return fail(QString::fromLocal8Bit(archiveError(in.get())));
-                written += qint64(size);
-                if (written > maxBytes)
-                    return fail(QStringLiteral("more than %1 bytes").arg(maxBytes));
-                if (archive_write_data_block(out.get(), block, size, offset) < ARCHIVE_WARN)
-                    return fail(QString::fromLocal8Bit(archiveError(out.get())));
-            }
-            files.insert(normalisedPath(name));
-        }
-        if (archive_write_finish_entry(out.get()) < ARCHIVE_WARN)
-            return fail(QString::fromLocal8Bit(archiveError(out.get())));
+        if (!unpackEntry(in.get(), out.get(), entry, &files, &written))
+            return false;
     }
     if (entries == 0)
         return fail(QStringLiteral("empty archive"));
     if (archive_write_close(out.get()) < ARCHIVE_WARN)
         return fail(QString::fromLocal8Bit(archiveError(out.get())));
     return true;
+}
+
+bool Unpacker::unpackEntry(archive* in, archive* out, archive_entry* entry, QSet<QByteArray>* files,
+                           qint64* written) {
+    const char* rawName = archive_entry_pathname(entry);
+    const QByteArray name = rawName ? QByteArray(rawName) : QByteArray();
+    QByteArray linkTarget;
+    const Kind kind = kindOf(entry, &linkTarget);
+    if (!entryStaysInside(name, kind, linkTarget, *files))
+        return fail(QStringLiteral("refused entry ") + QString::fromLocal8Bit(name));
+    // No set-id or sticky bits from a download, and the owner can always read, write and
+    // remove what was unpacked (the work folder is deleted later, the old app replaced).
+    const mode_t perm = archive_entry_perm(entry) & 0777;
+    archive_entry_set_perm(entry, perm | (kind == Kind::Directory ? 0700 : 0600));
+    if (kind == Kind::File && archive_entry_size_is_set(entry) &&
+        archive_entry_size(entry) > maxBytes - *written)
+        return fail(QStringLiteral("more than %1 bytes").arg(maxBytes));
+    if (archive_write_header(out, entry) < ARCHIVE_WARN)
+        return fail(QString::fromLocal8Bit(archiveError(out)));
+    if (kind == Kind::File) {
+        if (!copyData(in, out, written))
+            return false;
+        files->insert(normalisedPath(name));
+    }
+    if (archive_write_finish_entry(out) < ARCHIVE_WARN)
+        return fail(QString::fromLocal8Bit(archiveError(out)));
+    return true;
+}
+
+// The declared size may lie: the bytes actually written are what counts.
+bool Unpacker::copyData(archive* in, archive* out, qint64* written) {
+    for (;;) {
+        const void* block = nullptr;
+        size_t size = 0;
+        la_int64_t offset = 0;
+        const int read = archive_read_data_block(in, &block, &size, &offset);
+        if (read == ARCHIVE_EOF)
+            return true;
+        if (read < ARCHIVE_WARN)
+            return fail(QString::fromLocal8Bit(archiveError(in)));
+        *written += qint64(size);
+        if (*written > maxBytes)
+            return fail(QStringLiteral("more than %1 bytes").arg(maxBytes));
+        if (archive_write_data_block(out, block, size, offset) < ARCHIVE_WARN)
+            return fail(QString::fromLocal8Bit(archiveError(out)));
+    }
 }

@@ -4,6 +4,9 @@
 #include <QSet>
 #include <QString>
 
+struct archive;
+struct archive_entry;
+
 // Unpacks a release zip into a folder without ever writing outside it. libarchive's secure
 // extraction refuses ".." and absolute names and never writes through a symbolic link; on top
 // of that every entry is checked here before anything is written (see entryStaysInside), and
@@ -40,6 +43,11 @@ public:
 
 private:
     bool fail(const QString& reason);
+    // Checks one entry and writes it; `files` and `written` carry over from entry to entry.
+    bool unpackEntry(archive* in, archive* out, archive_entry* entry, QSet<QByteArray>* files,
+                     qint64* written);
+    // Copies a file entry's content, counting it into `written`.
+    bool copyData(archive* in, archive* out, qint64* written);
 
     QString m_reason;
 };

@@ -1,13 +1,12 @@
 #include "Updater.h"
 
 #include "ApplyScript.h"
+#include "Transport.h"
 #include "UpdateTexts.h"
 #include "VersionCompare.h"
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QProcess>
 #include <QSaveFile>
@@ -15,16 +14,6 @@
 #include <memory>
 
 namespace {
-
-// Qt reports an HTTP error status as a reply error too, but the server did answer and its
-// body counts: only failures to get an answer at all are transport errors.
-bool isTransportError(QNetworkReply::NetworkError code) {
-    const int c = int(code);
-    const bool fromStatus = (c >= 200 && c < 300) ||
-                            c == QNetworkReply::ProtocolInvalidOperationError ||
-                            (c >= 400 && c < 500);
-    return code != QNetworkReply::NoError && !fromStatus;
-}
 
 QUrl webUrl(const QString& text) {
     const QUrl url(text, QUrl::StrictMode);
@@ -47,12 +36,19 @@ QByteArray sha256Of(const QString& path) {
     return hash.result().toHex();
 }
 
-// What a download has seen so far; shared by the reply's handlers.
-struct Download {
-    QFile file;
-    qint64 received = 0;
-    QString problem; // set once the download is given up
-};
+// Why a finished download cannot be installed; empty when it can.
+QString downloadProblem(const net::Result& result, QFile& file, qint64 maxBytes) {
+    if (result.oversized)
+        return update_text::downloadTooLarge(maxBytes);
+    if (!result.sinkError.isEmpty())
+        return update_text::cannotSaveDownload(result.sinkError);
+    if (!file.flush())
+        return update_text::cannotSaveDownload(file.errorString());
+    if (result.transportError)
+        return result.transportError->isEmpty() ? update_text::kNetworkProblem
+                                                : *result.transportError;
+    return {};
+}
 
 } // namespace
 
@@ -65,121 +61,90 @@ bool downloadAllowed(const QUrl& archive, const QUrl& manifest) {
 }
 
 Updater::Updater(QNetworkAccessManager& network, UpdateUi& ui, QObject* parent)
-    : QObject(parent), network(network), ui(ui) {}
+    : QObject(parent), m_network(network), m_ui(ui) {}
 
 void Updater::checkForUpdate(bool manual) {
     const QUrl url = webUrl(updateUrl);
     if (url.isEmpty())
         return;
     // No cache is attached to the network manager, so the GET always reaches the server.
-    QNetworkRequest request(url);
-    request.setTransferTimeout(int(checkTimeout.count()));
-    QNetworkReply* reply = network.get(request);
-    // The whole manifest waits in the reply until it has arrived; one byte over the limit is
-    // enough to know it is too big.
-    reply->setReadBufferSize(kMaxManifestBytes + 1);
-    auto oversized = std::make_shared<bool>(false);
-    connect(reply, &QNetworkReply::downloadProgress, reply,
-            [reply, oversized](qint64 received, qint64) {
-                if (received > kMaxManifestBytes && !*oversized) {
-                    *oversized = true;
-                    reply->abort();
-                }
-            });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, manual, oversized] {
-        reply->deleteLater();
-        handleManifest(reply, manual, *oversized);
-    });
+    net::send(m_network,
+              {.http = QNetworkRequest(url),
+               .limits = {.maxBytes = kMaxManifestBytes,
+                          .idleTimeout = checkTimeout,
+                          .deadline = kCheckDeadline}},
+              this, [this, manual](const net::Result& result) { handleManifest(result, manual); });
 }
 
-void Updater::handleManifest(QNetworkReply* reply, bool manual, bool oversized) {
-    const QByteArray body = oversized || !reply->isOpen() ? QByteArray() : reply->readAll();
-    std::optional<UpdateInfo> info = decodeUpdateInfo(body);
+void Updater::handleManifest(const net::Result& result, bool manual) {
+    // A failure leaves no body to read, whatever part of one had arrived; one over the limit
+    // comes back empty.
+    std::optional<UpdateInfo> info =
+        decodeUpdateInfo(result.transportError ? QByteArray() : result.body);
     if (!info) {
         if (manual)
-            ui.alert(update_text::kCheckFailedTitle, update_text::kCheckFailedText);
+            m_ui.alert(update_text::kCheckFailedTitle, update_text::kCheckFailedText);
     } else if (isNewer(info->version, appVersion)) {
         // Once per run, whoever asked: declining only closes the offer.
         if (!m_updatePrompted) {
             m_updatePrompted = true;
-            info->manifestUrl = reply->url();
+            info->manifestUrl = result.url;
             promptUpdate(*info);
         }
     } else if (manual) {
-        ui.alert(update_text::kUpToDateTitle, update_text::upToDateText(appVersion));
+        m_ui.alert(update_text::kUpToDateTitle, update_text::upToDateText(appVersion));
     }
     emit checkHandled();
 }
 
 void Updater::promptUpdate(const UpdateInfo& info) {
     if (!location.replaceable()) {
-        ui.alert(update_text::offerTitle(info), update_text::manualOfferText(info, appVersion));
+        m_ui.alert(update_text::offerTitle(info), update_text::manualOfferText(info, appVersion));
         return;
     }
-    if (ui.promptUpdate(update_text::offerTitle(info), update_text::offerText(info, appVersion)))
+    if (m_ui.promptUpdate(update_text::offerTitle(info), update_text::offerText(info, appVersion)))
         downloadAndInstall(info);
 }
 
 void Updater::fail(const QString& title, const QString& description, const UpdateInfo& info) {
-    ui.alert(title, update_text::failureText(description, info.url));
+    m_ui.alert(title, update_text::failureText(description, info.url));
     emit updateFailed();
 }
 
 void Updater::downloadAndInstall(const UpdateInfo& info) {
-    const QUrl url = webUrl(info.url);
-    if (url.isEmpty())
+    const QUrl url(info.url, QUrl::StrictMode);
+    if (!url.isValid())
         return;
+    // Also what is not http(s) at all: a download that cannot start must not end in silence.
     if (!downloadAllowed(url, info.manifestUrl))
         return fail(update_text::kDownloadFailedTitle, update_text::insecureDownload(), info);
 
-    auto download = std::make_shared<Download>();
-    download->file.setFileName(tempDir + QStringLiteral("/velloa-dl-") + newUuid() +
-                               QStringLiteral(".zip"));
-    if (!download->file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+    auto file = std::make_shared<QFile>(tempDir + QStringLiteral("/velloa-dl-") + newUuid() +
+                                        QStringLiteral(".zip"));
+    if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly))
         return fail(update_text::kDownloadFailedTitle,
-                    update_text::cannotSaveDownload(download->file.errorString()), info);
+                    update_text::cannotSaveDownload(file->errorString()), info);
 
     QNetworkRequest request(url);
-    request.setTransferTimeout(int(downloadTimeout.count()));
     // Never from https down to http; a plain-http download stays on its own host.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          url.scheme() == QLatin1String("https")
                              ? QNetworkRequest::NoLessSafeRedirectPolicy
                              : QNetworkRequest::SameOriginRedirectPolicy);
-    QNetworkReply* reply = network.get(request);
-    // Straight to disk as it arrives: a release is never held in memory. Without a limit the
-    // network thread would read ahead into the reply's buffer as fast as the link allows.
-    reply->setReadBufferSize(kDownloadBufferBytes);
-    const auto save = [this, reply, download] {
-        if (!download->problem.isEmpty())
-            return;
-        const QByteArray chunk = reply->readAll();
-        if (download->received + chunk.size() > maxDownloadBytes)
-            download->problem = update_text::downloadTooLarge(maxDownloadBytes);
-        else if (download->file.write(chunk) != chunk.size())
-            download->problem = update_text::cannotSaveDownload(download->file.errorString());
-        download->received += chunk.size();
-        if (!download->problem.isEmpty())
-            reply->abort();
-    };
-    connect(reply, &QNetworkReply::readyRead, this, save);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, download, info, save] {
-        reply->deleteLater();
-        if (reply->isOpen())
-            save();
-        if (!download->file.flush() && download->problem.isEmpty())
-            download->problem = update_text::cannotSaveDownload(download->file.errorString());
-        download->file.close();
-        if (download->problem.isEmpty() && isTransportError(reply->error())) {
-            const QString error = reply->errorString();
-            download->problem = error.isEmpty() ? update_text::kNetworkProblem : error;
-        }
-        if (!download->problem.isEmpty()) {
-            download->file.remove();
-            return fail(update_text::kDownloadFailedTitle, download->problem, info);
-        }
-        installUpdate(download->file.fileName(), info);
-    });
+    // Straight to disk as it arrives: a release is never held in memory.
+    const net::Limits limits{.maxBytes = maxDownloadBytes,
+                             .idleTimeout = downloadTimeout,
+                             .deadline = downloadDeadline,
+                             .readBufferBytes = kDownloadBufferBytes};
+    net::send(m_network, {.http = request, .limits = limits, .sink = file.get()}, this,
+              [this, file, info](const net::Result& result) {
+                  const QString problem = downloadProblem(result, *file, maxDownloadBytes);
+                  file->close();
+                  if (problem.isEmpty())
+                      return installUpdate(file->fileName(), info);
+                  file->remove();
+                  fail(update_text::kDownloadFailedTitle, problem, info);
+              });
 }
 
 void Updater::installUpdate(const QString& zip, const UpdateInfo& info) {

@@ -12,7 +12,9 @@
 #include <chrono>
 
 class QNetworkAccessManager;
-class QNetworkReply;
+namespace net {
+struct Result;
+}
 
 // The self-updater: reads the version manifest, offers a newer release once per run, downloads
 // the release zip, unpacks it safely into a fresh work folder, writes and starts the apply
@@ -26,6 +28,9 @@ public:
 
     static constexpr Delay kCheckTimeout{20000};
     static constexpr Delay kDownloadTimeout{180000};
+    // However the bytes trickle in, a check ends after this and a download after that.
+    static constexpr Delay kCheckDeadline{120000};
+    static constexpr Delay kDownloadDeadline{30 * 60 * 1000};
     static constexpr qint64 kMaxManifestBytes = 1024 * 1024;
     static constexpr qint64 kMaxDownloadBytes = qint64(512) * 1024 * 1024;
     static constexpr qint64 kDownloadBufferBytes = 1024 * 1024;
@@ -43,6 +48,7 @@ public:
     // Time-outs without any data arriving, as Qt's transfer time-out counts them.
     Delay checkTimeout = kCheckTimeout;
     Delay downloadTimeout = kDownloadTimeout;
+    Delay downloadDeadline = kDownloadDeadline; // the download's time in all
     qint64 maxDownloadBytes = kMaxDownloadBytes;
     Unpacker unpacker; // its limits: maxBytes, maxEntries
 
@@ -56,8 +62,9 @@ public:
     // Offers `info`; on acceptance downloads and installs it. Where the running app cannot be
     // replaced, the offer says how to update by hand instead.
     void promptUpdate(const UpdateInfo& info);
-    // Starts the download of info.url and returns at once; a URL that cannot be read is
-    // ignored without a word.
+    // Starts the download of info.url and returns at once; a URL that does not parse is
+    // ignored without a word. One that parses but cannot be downloaded from (not http(s), or
+    // plain http where it is not allowed) ends in the failure alert.
     void downloadAndInstall(const UpdateInfo& info);
     // Installs the downloaded archive `zip`: ends in quitRequested() or in the failure alert.
     void installUpdate(const QString& zip, const UpdateInfo& info);
@@ -71,11 +78,11 @@ signals:
     void quitRequested();
 
 private:
-    void handleManifest(QNetworkReply* reply, bool manual, bool oversized);
+    void handleManifest(const net::Result& result, bool manual);
     void fail(const QString& title, const QString& description, const UpdateInfo& info);
 
-    QNetworkAccessManager& network;
-    UpdateUi& ui;
+    QNetworkAccessManager& m_network;
+    UpdateUi& m_ui;
     bool m_updatePrompted = false;
 };
 

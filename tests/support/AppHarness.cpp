@@ -60,11 +60,6 @@ QList<QJsonObject> AppHarness::posted(const QString& action) const {
     return out;
 }
 
-QByteArray listFeed(const QByteArray& mineRows, const QByteArray& updated) {
-    return R"({"updated":")" + updated + R"(","mine_title":"Mine","mine":"","mine_rows":[)" + mineRows +
-           R"(],"hers_title":"Hers","hers":"","hers_rows":[]})";
-}
-
 QList<QAction*> menuItems(QMenu* menu, MenuEntry::Kind kind) {
     QList<QAction*> out;
     for (QAction* action : menu->actions()) {

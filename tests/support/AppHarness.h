@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AppDelegate.h"
+#include "Fixtures.h"
 #include "ManualClock.h"
 #include "TestHttpServer.h"
 
@@ -52,16 +53,6 @@ public:
 private:
     std::unique_ptr<AppDelegate> m_app;
 };
-
-// A feed document with `mineRows` (JSON objects, comma-separated) as the "mine" list and an
-// empty "hers" list.
-QByteArray listFeed(const QByteArray& mineRows, const QByteArray& updated = "u");
-// Header A with tasks a1 "第一" and a2 "第二"; header B with task b1 "第三".
-inline constexpr char kTwoSections[] = R"({"kind":"header","text":"A"},
-    {"kind":"item","id":"a1","text":"第一","cat":"A"},
-    {"kind":"item","id":"a2","text":"第二","cat":"A"},
-    {"kind":"header","text":"B"},
-    {"kind":"item","id":"b1","text":"第三","cat":"B"})";
 
 // The menu's items of one kind, in order.
 QList<QAction*> menuItems(QMenu* menu, MenuEntry::Kind kind);

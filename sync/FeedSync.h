@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "InboxMessage.h"
+#include "InboxPoster.h"
 #include "ListState.h"
 
 #include <QJsonObject>
@@ -9,12 +10,14 @@
 #include <optional>
 
 class QNetworkAccessManager;
-class QNetworkReply;
+namespace net {
+struct Result;
+}
 
 // Fetches the list feed, hands each good one to the list state for reconciliation, and posts
-// inbox messages to the relay. It knows no view: it says what happened through its signals.
-// One instance per process, on the main thread.
-class FeedSync : public QObject {
+// inbox messages to the relay, both through the one transport (net/). It knows no view: it says
+// what happened through its signals. One instance per process, on the main thread.
+class FeedSync : public QObject, public InboxPoster {
     Q_OBJECT
 
 public:
@@ -22,14 +25,15 @@ public:
 
     // A feed body over this is not taken in: reading stops as soon as it is passed.
     static constexpr qsizetype kMaxFeedBytes = 8 * 1024 * 1024;
-    // What Qt's network thread may hold for us unread before it stops reading the socket.
-    static constexpr qint64 kReadBufferBytes = 256 * 1024;
     // A fetch is given up when no byte has come for this long...
     static constexpr Delay kFetchTimeout{30000};
     // ...and when it has not finished this long after it was sent: a server dripping a byte
     // now and then must not hold a fetch open for good.
     static constexpr Delay kFetchDeadline{120000};
     static constexpr Delay kPostTimeout{20000};
+    // The relay's answer is never used; it is read up to this and dropped.
+    static constexpr qsizetype kMaxAnswerBytes = 64 * 1024;
+    static constexpr Delay kPostDeadline{60000};
 
     FeedSync(ListState& state, QNetworkAccessManager& network, Clock& clock,
              QObject* parent = nullptr);
@@ -39,23 +43,24 @@ public:
     Delay fetchTimeout = kFetchTimeout;
     Delay fetchDeadline = kFetchDeadline;
     Delay postTimeout = kPostTimeout;
+    Delay postDeadline = kPostDeadline;
 
     // The text of the last refresh failure; nothing after a success.
     const std::optional<QString>& lastError() const { return m_lastError; }
 
     void refresh();
     // Three more refreshes, 4, 12 and 30 s from now (never merged with earlier ones).
-    void scheduleQuickRefresh();
+    void scheduleQuickRefresh() override;
 
     // Sends `message`. When it is `about` an overlay entry, the list state's floors learn that
     // it went out and, once the relay answers (or the post fails), that it was answered.
     void postJSON(const QJsonObject& message,
                   const std::optional<OverlayFloors::Entry>& about = std::nullopt);
-    void postInbox(const QString& id, inbox::Action action); // Done or Undone
-    void postInboxEdit(const QString& id, const QString& text);
+    void postInbox(const QString& id, inbox::Action action) override; // Done or Undone
+    void postInboxEdit(const QString& id, const QString& text) override;
     // `pendingId`: the added row waiting in the overlay for the feed to carry the task.
-    void postInboxAdd(const QString& text, const QString& pendingId = {});
-    void postInboxReorder(const QList<inbox::OrderItem>& order);
+    void postInboxAdd(const QString& text, const QString& pendingId = {}) override;
+    void postInboxReorder(const QList<inbox::OrderItem>& order) override;
 
 signals:
     // A fetch of the feed has been sent.
@@ -68,12 +73,11 @@ signals:
     void answerHandled();
 
 private:
-    void handleReply(QNetworkReply* reply, quint64 sequence, const QByteArray& body,
-                     bool oversized);
+    void handleReply(quint64 sequence, const net::Result& result);
 
-    ListState& state;
-    QNetworkAccessManager& network;
-    Clock& clock;
+    ListState& m_state;
+    QNetworkAccessManager& m_network;
+    Clock& m_clock;
     std::optional<QString> m_lastError;
     // The last feed applied and the bytes it came from (the rows are shared with the list
     // state's copy, not held twice).
@@ -82,6 +86,6 @@ private:
         Payload payload;
     };
     std::optional<Shown> m_shown;
-    quint64 nextSequence = 1;
-    quint64 appliedSequence = 0;
+    quint64 m_nextSequence = 1;
+    quint64 m_appliedSequence = 0;
 };

@@ -1,0 +1,133 @@
+#include "FeedSync.h"
+
+#include "Transport.h"
+
+#include <QNetworkRequest>
+#include <QUrl>
+
+namespace {
+
+const QString kFetchFailed = QStringLiteral("拉取失败");
+
+} // namespace
+
+FeedSync::FeedSync(ListState& state, QNetworkAccessManager& network, Clock& clock, QObject* parent)
+    : QObject(parent), m_state(state), m_network(network), m_clock(clock) {}
+
+void FeedSync::refresh() {
+    const QUrl url(dataUrl, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty())
+        return;
+    // No cache is attached to the network manager, so the GET always goes to the server;
+    // forcing AlwaysNetwork would only add no-cache header fields.
+    const quint64 sequence = m_nextSequence++;
+    net::send(m_network,
+              {.http = QNetworkRequest(url),
+               .limits = {.maxBytes = kMaxFeedBytes,
+                          .idleTimeout = fetchTimeout,
+                          .deadline = fetchDeadline}},
+              this, [this, sequence](const net::Result& result) { handleReply(sequence, result); });
+    emit fetchStarted();
+}
+
+void FeedSync::handleReply(quint64 sequence, const net::Result& result) {
+    // Several fetches can be in flight. An answer to a request started before the one whose
+    // feed is shown would turn back the clock (a tick the feed already confirmed would flip
+    // back), so it is dropped without a trace, not even in lastError.
+    if (sequence < m_appliedSequence) {
+        emit answerHandled();
+        return;
+    }
+    // A body over the cap comes back empty and without a transport error (the abort was ours),
+    // so it counts as one that does not decode.
+    const QByteArray& body = result.body;
+    if (body.isEmpty() && result.transportError) {
+        m_lastError = *result.transportError;
+    } else {
+        // The bytes of the feed shown decode to the feed shown: it is reconciled once more
+        // (the overlay may have changed since) but not decoded and built again. An idle app
+        // fetches the same document every 30 s; decoding 10,000 tasks anew each time cost tens
+        // of milliseconds and left the replaced copy's memory scattered through the heap.
+        const bool same = m_shown && body == m_shown->body;
+        std::optional<Payload> payload = same ? m_shown->payload : decodePayload(body).payload;
+        if (!payload) {
+            m_lastError = result.transportError.value_or(kFetchFailed);
+        } else {
+            m_appliedSequence = sequence;
+            m_lastError.reset();
+            if (!same)
+                m_shown = Shown{QByteArray(body.constData(), body.size()), *payload};
+            m_state.applyFeed(std::move(*payload), sequence);
+        }
+    }
+    if (m_lastError)
+        emit refreshFailed(*m_lastError);
+    else
+        emit feedApplied();
+    emit answerHandled();
+}
+
+void FeedSync::scheduleQuickRefresh() {
+    using namespace std::chrono_literals;
+    for (const Delay delay : {Delay(4s), Delay(12s), Delay(30s)})
+        m_clock.schedule(delay, this, [this] { refresh(); });
+}
+
+void FeedSync::postJSON(const QJsonObject& message,
+                        const std::optional<OverlayFloors::Entry>& about) {
+    const QUrl url(inboxUrl, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty())
+        return;
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    // Fire and forget: the answer is never used. Only its arrival counts: a failure too, as the
+    // message may have arrived all the same.
+    std::function<void(net::Result)> answered;
+    if (about) {
+        m_state.floors.sent(*about);
+        answered = [this, entry = *about](const net::Result&) {
+            m_state.floors.answered(entry, m_nextSequence);
+        };
+    }
+    net::send(m_network,
+              {.http = request,
+               .limits = {.maxBytes = kMaxAnswerBytes,
+                          .idleTimeout = postTimeout,
+                          .deadline = postDeadline},
+               .postBody = inbox::serialize(message)},
+              this, std::move(answered));
+}
+
+void FeedSync::postInbox(const QString& id, inbox::Action action) {
+    if (rules::isPendingId(id))
+        return;
+    postJSON(inbox::toggle(m_state.choice, id, action == inbox::Action::Done,
+                           m_clock.secondsSinceEpoch()),
+             OverlayFloors::Entry{OverlayFloors::Kind::Done, id});
+}
+
+void FeedSync::postInboxEdit(const QString& id, const QString& text) {
+    if (rules::isPendingId(id))
+        return;
+    postJSON(inbox::edit(m_state.choice, id, text, m_clock.secondsSinceEpoch()),
+             OverlayFloors::Entry{OverlayFloors::Kind::Text, id});
+}
+
+void FeedSync::postInboxAdd(const QString& text, const QString& pendingId) {
+    std::optional<OverlayFloors::Entry> about;
+    if (!pendingId.isEmpty())
+        about = OverlayFloors::Entry{OverlayFloors::Kind::Add, pendingId};
+    postJSON(inbox::add(m_state.choice, text, m_clock.secondsSinceEpoch()), about);
+}
+
+void FeedSync::postInboxReorder(const QList<inbox::OrderItem>& order) {
+    QList<inbox::OrderItem> named;
+    for (const inbox::OrderItem& item : order) {
+        if (!item.id.isEmpty() && !rules::isPendingId(item.id))
+            named.append(item);
+    }
+    if (named.isEmpty())
+        return;
+    postJSON(inbox::reorder(m_state.choice, named, m_clock.secondsSinceEpoch()),
+             OverlayFloors::Entry{OverlayFloors::Kind::Order, m_state.choice});
+}
