@@ -8,9 +8,8 @@
 using namespace std::chrono_literals;
 
 AppDelegate::AppDelegate(QSettings& store, Endpoints endpoints, Clock& clock, QObject* parent)
-    : QObject(parent), m_clock(clock), m_sync(m_state, m_network, clock), m_actions(m_state, m_sync),
-      m_settings(store), m_endpoints(std::move(endpoints)), m_note(m_state, m_actions, m_settings, m_clock) {
-    m_state.clock = &m_clock;
+    : QObject(parent), m_clock(clock), m_sync(m_store, m_network, clock), m_actions(m_store, m_sync),
+      m_settings(store), m_endpoints(std::move(endpoints)), m_note(m_store, m_actions, m_settings, m_clock) {
     m_sync.dataUrl = m_endpoints.DATA_URL;
     m_sync.inboxUrl = m_endpoints.NTFY_URL;
     connect(&m_sync, &FeedSync::feedApplied, this, &AppDelegate::stateChanged);
@@ -46,7 +45,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::chooseList() {
-    m_state.choice = m_listQuestion->askWhichList();
+    m_actions.chooseList(m_listQuestion->askWhichList());
 }
 
 void AppDelegate::stateChanged() {
@@ -56,7 +55,7 @@ void AppDelegate::stateChanged() {
 
 void AppDelegate::rebuildMenu() {
     m_statusItem.setEntries(
-        buildMenuEntries(m_state, m_sync.lastError(), APP_VERSION, m_autostart.isEnabled()));
+        buildMenuEntries(m_store, m_sync.lastError(), APP_VERSION, m_autostart.isEnabled()));
 }
 
 void AppDelegate::toggleItem(QAction* sender) {

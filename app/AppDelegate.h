@@ -6,7 +6,7 @@
 #include "FeedSync.h"
 #include "ListActions.h"
 #include "ListQuestionBox.h"
-#include "ListState.h"
+#include "ListStore.h"
 #include "MenuController.h"
 #include "NoteController.h"
 #include "Settings.h"
@@ -48,7 +48,7 @@ public:
     void refresh();
     void scheduleQuickRefresh();
 
-    ListState& listState() { return m_state; }
+    ListStore& listStore() { return m_store; }
     FeedSync& feedSync() { return m_sync; }
     ListActions& listActions() { return m_actions; }
     StatusItem& statusItem() { return m_statusItem; }
@@ -78,7 +78,7 @@ private:
     ListQuestionBox m_listBox;
     ListQuestionUi* m_listQuestion = &m_listBox;
     Updater m_updater{m_network, m_updateAlerts};
-    ListState m_state;
+    ListStore m_store{m_clock};
     FeedSync m_sync;
     ListActions m_actions;
     Settings m_settings;

@@ -1,7 +1,7 @@
 #include "ListQuestionBox.h"
 
 #include "AlertBox.h"
-#include "ListState.h"
+#include "ListStore.h"
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -15,5 +15,5 @@ QString ListQuestionBox::askWhichList() {
     box.addButton(QStringLiteral("晴川子的 To-do"), QMessageBox::ActionRole);
     box.setDefaultButton(mine);
     execInFront(box);
-    return box.clickedButton() == mine ? ListState::kMine : ListState::kHers;
+    return box.clickedButton() == mine ? ListStore::kMine : ListStore::kHers;
 }

@@ -10,15 +10,14 @@
 
 namespace {
 
-ListState stateWith(int tasks) {
-    ListState state;
-    state.clock = &kBenchClock;
-    state.payload = syntheticFeed(tasks);
+ListStore stateWith(int tasks) {
+    ListStore state(kBenchClock);
+    state.applyFeed(syntheticFeed(tasks));
     return state;
 }
 
 void BM_MenuEntries(benchmark::State& bm) {
-    const ListState state = stateWith(int(bm.range(0)));
+    const ListStore state = stateWith(int(bm.range(0)));
     for (auto _ : bm)
         benchmark::DoNotOptimize(buildMenuEntries(state, std::nullopt, APP_VERSION));
 }
@@ -27,7 +26,7 @@ BENCHMARK(BM_MenuEntries)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 // The first build of a menu: every item made and measured, and the layout Qt computes when
 // the menu opens.
 void BM_MenuFirstBuild(benchmark::State& bm) {
-    const ListState state = stateWith(int(bm.range(0)));
+    const ListStore state = stateWith(int(bm.range(0)));
     for (auto _ : bm) {
         DrawnMenu menu;
         menu.setStyle(sharedMenuStyle());
@@ -41,7 +40,7 @@ BENCHMARK(BM_MenuFirstBuild)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecon
 // to date. With `open` set, also the layout Qt computes when the menu opens next (Qt measures
 // every item's text again then, whatever changed).
 void BM_MenuRebuildAfterTick(benchmark::State& bm) {
-    ListState state = stateWith(int(bm.range(0)));
+    ListStore state = stateWith(int(bm.range(0)));
     const bool open = bm.range(1) != 0;
     DrawnMenu menu;
     menu.setStyle(sharedMenuStyle());
@@ -50,7 +49,7 @@ void BM_MenuRebuildAfterTick(benchmark::State& bm) {
     bool done = false;
     for (auto _ : bm) {
         done = !done;
-        state.localDone[QStringLiteral("id-1")] = done;
+        state.setDone(QStringLiteral("id-1"), done);
         fillStatusMenu(&menu, buildMenuEntries(state, std::nullopt, APP_VERSION), {});
         if (open)
             benchmark::DoNotOptimize(menu.sizeHint());

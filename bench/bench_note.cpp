@@ -39,15 +39,14 @@ struct Fixture {
     QSettings store{dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat};
     Settings settings{store};
     QNetworkAccessManager network;
-    ListState state;
+    ListStore state{kBenchClock};
     FeedSync sync{state, network, const_cast<FixedClock&>(kBenchClock)};
     ListActions actions{state, sync};
     TickClock ticks;
     NoteController note{state, actions, settings, ticks};
 
     explicit Fixture(int tasks) {
-        state.clock = &kBenchClock;
-        state.payload = syntheticFeed(tasks);
+        state.applyFeed(syntheticFeed(tasks));
     }
 };
 
@@ -59,7 +58,7 @@ void BM_RefreshNoteAfterTick(benchmark::State& bm) {
     bool done = false;
     for (auto _ : bm) {
         done = !done;
-        f.state.localDone[QStringLiteral("id-1")] = done;
+        f.state.setDone(QStringLiteral("id-1"), done);
         f.note.refreshNote();
     }
     bm.counters["rows"] = double(f.note.rows().count());
@@ -113,7 +112,7 @@ void BM_ChangeRebuildsMenuAndPanel(benchmark::State& bm) {
     QTemporaryDir dir;
     QSettings store(dir.filePath(QStringLiteral("s.ini")), QSettings::IniFormat);
     AppDelegate app(store, Endpoints{}, const_cast<FixedClock&>(kBenchClock));
-    app.listState().payload = syntheticFeed(int(bm.range(0)));
+    app.listStore().applyFeed(syntheticFeed(int(bm.range(0))));
     app.rebuildMenu();
     app.showNote();
     QCoreApplication::processEvents();

@@ -50,11 +50,11 @@ void MenuController::toggleItem(const QAction* sender) {
 }
 
 void MenuController::useMine() {
-    m_actions.chooseList(ListState::kMine);
+    m_actions.chooseList(ListStore::kMine);
 }
 
 void MenuController::useHers() {
-    m_actions.chooseList(ListState::kHers);
+    m_actions.chooseList(ListStore::kHers);
 }
 
 void MenuController::popup(const QPoint& at) {

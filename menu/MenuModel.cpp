@@ -45,24 +45,24 @@ bool MenuEntry::operator==(const MenuEntry& o) const {
     return std::equal(submenu.cbegin(), submenu.cend(), o.submenu.cbegin());
 }
 
-QList<MenuEntry> buildMenuEntries(const ListState& state, const std::optional<QString>& lastError,
+QList<MenuEntry> buildMenuEntries(const ListStore& state, const std::optional<QString>& lastError,
                                   const QString& appVersion, bool startsAtLogin) {
     QList<MenuEntry> menu;
 
     MenuEntry title;
     title.kind = MenuEntry::Kind::Title;
     title.text = state.currentTitle();
-    if (state.payload)
-        title.updated = state.payload->updated;
+    if (state.payload())
+        title.updated = state.payload()->updated;
     title.submenu = {
-        switcher(QStringLiteral("阿蓁 TODO"), MenuEntry::Action::UseMine, state.choice == ListState::kMine),
-        switcher(QStringLiteral("晴川子 TODO"), MenuEntry::Action::UseHers, state.choice == ListState::kHers),
+        switcher(QStringLiteral("阿蓁 TODO"), MenuEntry::Action::UseMine, state.choice() == ListStore::kMine),
+        switcher(QStringLiteral("晴川子 TODO"), MenuEntry::Action::UseHers, state.choice() == ListStore::kHers),
     };
     menu.append(title);
     menu.append(header(QStringLiteral("维洛清单 v") + appVersion));
     menu.append(separator());
 
-    const QList<Row> rows = state.displayRows(false);
+    const QList<Row>& rows = state.displayRows(false);
     if (lastError) {
         menu.append(header(QStringLiteral("⚠️ ") + *lastError));
     } else if (rows.isEmpty()) {

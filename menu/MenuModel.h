@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ListState.h"
+#include "ListStore.h"
 
 #include <QList>
 #include <QString>
@@ -33,7 +33,7 @@ struct MenuEntry {
 };
 
 // `startsAtLogin`: whether "开机启动" is shown checked (read from the autostart file).
-QList<MenuEntry> buildMenuEntries(const ListState& state, const std::optional<QString>& lastError,
+QList<MenuEntry> buildMenuEntries(const ListStore& state, const std::optional<QString>& lastError,
                                   const QString& appVersion, bool startsAtLogin = false);
 
 // The list part of the menu (between its first two separators) as plain text lines: headers

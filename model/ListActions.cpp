@@ -1,12 +1,12 @@
 #include "ListActions.h"
 
-ListActions::ListActions(ListState& state, InboxPoster& poster, QObject* parent)
-    : QObject(parent), m_state(state), m_poster(poster) {}
+ListActions::ListActions(ListStore& store, InboxPoster& poster, QObject* parent)
+    : QObject(parent), m_store(store), m_poster(poster) {}
 
 void ListActions::toggle(QString id, bool wasDone) {
     if (id.isEmpty())
         return;
-    m_state.localDone[id] = !wasDone;
+    m_store.setDone(id, !wasDone);
     emit changed();
     m_poster.postInbox(id, wasDone ? inbox::Action::Undone : inbox::Action::Done);
 }
@@ -15,7 +15,7 @@ bool ListActions::edit(QString id, const QString& oldText, const QString& text) 
     const QString newText = text.trimmed();
     if (newText.isEmpty() || newText == oldText || id.isEmpty())
         return false;
-    m_state.localText[id] = newText;
+    m_store.setText(id, newText);
     emit changed();
     m_poster.postInboxEdit(id, newText);
     m_poster.scheduleQuickRefresh();
@@ -26,8 +26,8 @@ std::optional<QString> ListActions::add(const QString& text) {
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty())
         return std::nullopt;
-    const QString id = ListState::newPendingId();
-    m_state.addPending(Row{rules::kItem, trimmed, id, false, std::nullopt, std::nullopt});
+    const QString id = ListStore::newPendingId();
+    m_store.addPending(Row{rules::kItem, trimmed, id, false, std::nullopt, std::nullopt});
     emit changed();
     m_poster.postInboxAdd(trimmed, id);
     m_poster.scheduleQuickRefresh();
@@ -45,18 +45,18 @@ void ListActions::reorder(const QList<OrderEntry>& order) {
     }
     if (named.isEmpty())
         return; // nothing the feed could carry: no override, no message
-    m_state.orderOverride[m_state.choice] = named;
+    m_store.setOrder(std::move(named));
     emit changed();
     m_poster.postInboxReorder(message);
     m_poster.scheduleQuickRefresh();
 }
 
 void ListActions::chooseList(const QString& list) {
-    m_state.choice = list == rules::kMine ? rules::kMine : rules::kHers;
+    m_store.choose(list);
     emit changed();
 }
 
 void ListActions::toggleCollapse(const QString& label) {
-    m_state.toggleCollapse(label);
+    m_store.toggleCollapse(label);
     emit changed();
 }

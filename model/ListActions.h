@@ -1,7 +1,7 @@
 #pragma once
 
 #include "InboxPoster.h"
-#include "ListState.h"
+#include "ListStore.h"
 
 #include <QObject>
 #include <optional>
@@ -14,7 +14,7 @@ class ListActions : public QObject {
     Q_OBJECT
 
 public:
-    ListActions(ListState& state, InboxPoster& poster, QObject* parent = nullptr);
+    ListActions(ListStore& store, InboxPoster& poster, QObject* parent = nullptr);
 
     // The arguments are taken by value: the views that call these are rebuilt by changed(),
     // and with them the strings a reference would point into.
@@ -40,6 +40,6 @@ signals:
     void changed();
 
 private:
-    ListState& m_state;
+    ListStore& m_store;
     InboxPoster& m_poster;
 };

@@ -9,13 +9,13 @@ QString countLine(qsizetype n, qsizetype k) {
     return QStringLiteral("%1 项 · 已完成 %2").arg(n).arg(k);
 }
 
-NoteContent buildNoteContent(const ListState& state, const TaskTextHeight& textHeight) {
+NoteContent buildNoteContent(const ListStore& state, const TaskTextHeight& textHeight) {
     NoteContent content;
     content.title = state.currentTitle();
-    if (state.payload)
-        content.updated = state.payload->updated;
+    if (state.payload())
+        content.updated = state.payload()->updated;
 
-    const QList<Row> rows = state.displayRows(true);
+    const QList<Row>& rows = state.displayRows(true);
     // Counted by the label the item carries: an item shown under "其他" because its own label
     // has no header is not counted there, only items whose label is "其他" itself.
     QHash<QString, std::pair<qsizetype, qsizetype>> counts;
@@ -35,7 +35,7 @@ NoteContent buildNoteContent(const ListState& state, const TaskTextHeight& textH
             data.label = stripSymbols(row.text);
             const auto [n, k] = counts.value(row.text);
             data.subText = countLine(n, k);
-            data.collapsed = state.collapsedCats.contains(row.text);
+            data.collapsed = state.collapsedCats().contains(row.text);
             data.rowH = NOTE_ROW_H_CAT;
             data.rowGap = 7;
         } else {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ListState.h"
+#include "ListStore.h"
 
 #include <QList>
 #include <QString>
@@ -49,4 +49,4 @@ using TaskTextHeight = std::function<double(const QString& text)>;
 // The panel's title and one row per display row of the chosen list (collapsed sections keep
 // only their header). Counts come from every ordered item, so a collapsed section still
 // counts all its tasks.
-NoteContent buildNoteContent(const ListState& state, const TaskTextHeight& textHeight);
+NoteContent buildNoteContent(const ListStore& state, const TaskTextHeight& textHeight);

@@ -5,7 +5,7 @@
 #include "NoteRow.h"
 #include "NoteViews.h"
 
-NoteController::NoteController(ListState& state, ListActions& actions, Settings& settings,
+NoteController::NoteController(ListStore& state, ListActions& actions, Settings& settings,
                                Clock& clock, QObject* parent)
     : QObject(parent), m_state(state), m_actions(actions), m_editing(m_rows, actions),
       m_dragging(m_rows, actions, state, clock),

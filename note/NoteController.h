@@ -10,7 +10,7 @@
 
 class Clock;
 class ListActions;
-class ListState;
+class ListStore;
 class NotePanel;
 class Settings;
 
@@ -23,7 +23,7 @@ class NoteController : public QObject {
     Q_OBJECT
 
 public:
-    NoteController(ListState& state, ListActions& actions, Settings& settings, Clock& clock,
+    NoteController(ListStore& state, ListActions& actions, Settings& settings, Clock& clock,
                    QObject* parent = nullptr);
 
     void buildNote();
@@ -52,7 +52,7 @@ private:
     void connectRow(NoteRow* view);
     void gestureFinished();
 
-    ListState& m_state;
+    ListStore& m_state;
     ListActions& m_actions;
     NoteRows m_rows;
     NoteEditing m_editing;

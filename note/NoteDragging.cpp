@@ -10,7 +10,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 
-NoteDragging::NoteDragging(NoteRows& rows, ListActions& actions, const ListState& state,
+NoteDragging::NoteDragging(NoteRows& rows, ListActions& actions, const ListStore& state,
                            Clock& clock, QObject* parent)
     : QObject(parent), m_rows(rows), m_actions(actions), m_state(state), m_clock(clock) {
     // Rows scrolled or glided into view during a drag are drawn under the dragged one.

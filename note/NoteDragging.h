@@ -7,7 +7,7 @@
 
 class Clock;
 class ListActions;
-class ListState;
+class ListStore;
 
 class NoteRows;
 class QScrollArea;
@@ -21,7 +21,7 @@ class NoteDragging : public QObject {
     Q_OBJECT
 
 public:
-    NoteDragging(NoteRows& rows, ListActions& actions, const ListState& state, Clock& clock,
+    NoteDragging(NoteRows& rows, ListActions& actions, const ListStore& state, Clock& clock,
                  QObject* parent = nullptr);
 
     void attach(QScrollArea* scroll);
@@ -50,7 +50,7 @@ private:
 
     NoteRows& m_rows;
     ListActions& m_actions;
-    const ListState& m_state;
+    const ListStore& m_state;
     Clock& m_clock;
     QPointer<QScrollArea> m_scroll;
     QPointer<NoteRow> m_row;

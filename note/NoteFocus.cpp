@@ -1,7 +1,7 @@
 #include "NoteFocus.h"
 
 #include "ListActions.h"
-#include "ListState.h"
+#include "ListStore.h"
 #include "NoteDrag.h"
 #include "NoteDragging.h"
 #include "NoteEditing.h"
@@ -15,7 +15,7 @@
 #include <QKeyEvent>
 #include <QScrollArea>
 
-NoteFocus::NoteFocus(NoteRows& rows, ListActions& actions, const ListState& state,
+NoteFocus::NoteFocus(NoteRows& rows, ListActions& actions, const ListStore& state,
                      NoteEditing& editing, const NoteDragging& dragging, QObject* parent)
     : QObject(parent), m_rows(rows), m_actions(actions), m_state(state), m_editing(editing),
       m_dragging(dragging) {

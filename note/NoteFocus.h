@@ -7,7 +7,7 @@
 
 class FlippedView;
 class ListActions;
-class ListState;
+class ListStore;
 class NoteDragging;
 class NoteEditing;
 class NoteField;
@@ -24,7 +24,7 @@ class NoteFocus : public QObject, public NoteListSource {
     Q_OBJECT
 
 public:
-    NoteFocus(NoteRows& rows, ListActions& actions, const ListState& state, NoteEditing& editing,
+    NoteFocus(NoteRows& rows, ListActions& actions, const ListStore& state, NoteEditing& editing,
               const NoteDragging& dragging, QObject* parent = nullptr);
 
     void attach(NotePanel* panel);
@@ -52,7 +52,7 @@ private:
 
     NoteRows& m_rows;
     ListActions& m_actions;
-    const ListState& m_state;
+    const ListStore& m_state;
     NoteEditing& m_editing;
     const NoteDragging& m_dragging;
     // The panel's list, its scroll area and the add field, held each by itself: while the

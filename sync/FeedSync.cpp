@@ -11,8 +11,8 @@ const QString kFetchFailed = QStringLiteral("拉取失败");
 
 } // namespace
 
-FeedSync::FeedSync(ListState& state, QNetworkAccessManager& network, Clock& clock, QObject* parent)
-    : QObject(parent), m_state(state), m_network(network), m_clock(clock) {}
+FeedSync::FeedSync(ListStore& store, QNetworkAccessManager& network, Clock& clock, QObject* parent)
+    : QObject(parent), m_store(store), m_network(network), m_clock(clock) {}
 
 void FeedSync::refresh() {
     const QUrl url(dataUrl, QUrl::StrictMode);
@@ -57,7 +57,7 @@ void FeedSync::handleReply(quint64 sequence, const net::Result& result) {
             m_lastError.reset();
             if (!same)
                 m_shown = Shown{QByteArray(body.constData(), body.size()), *payload};
-            m_state.applyFeed(std::move(*payload), sequence);
+            m_store.applyFeed(std::move(*payload), sequence);
         }
     }
     if (m_lastError)
@@ -84,9 +84,9 @@ void FeedSync::postJSON(const QJsonObject& message,
     // message may have arrived all the same.
     std::function<void(net::Result)> answered;
     if (about) {
-        m_state.floors.sent(*about);
+        m_store.postSent(*about);
         answered = [this, entry = *about](const net::Result&) {
-            m_state.floors.answered(entry, m_nextSequence);
+            m_store.postAnswered(entry, m_nextSequence);
         };
     }
     net::send(m_network,
@@ -101,7 +101,7 @@ void FeedSync::postJSON(const QJsonObject& message,
 void FeedSync::postInbox(const QString& id, inbox::Action action) {
     if (rules::isPendingId(id))
         return;
-    postJSON(inbox::toggle(m_state.choice, id, action == inbox::Action::Done,
+    postJSON(inbox::toggle(m_store.choice(), id, action == inbox::Action::Done,
                            m_clock.secondsSinceEpoch()),
              OverlayFloors::Entry{OverlayFloors::Kind::Done, id});
 }
@@ -109,7 +109,7 @@ void FeedSync::postInbox(const QString& id, inbox::Action action) {
 void FeedSync::postInboxEdit(const QString& id, const QString& text) {
     if (rules::isPendingId(id))
         return;
-    postJSON(inbox::edit(m_state.choice, id, text, m_clock.secondsSinceEpoch()),
+    postJSON(inbox::edit(m_store.choice(), id, text, m_clock.secondsSinceEpoch()),
              OverlayFloors::Entry{OverlayFloors::Kind::Text, id});
 }
 
@@ -117,7 +117,7 @@ void FeedSync::postInboxAdd(const QString& text, const QString& pendingId) {
     std::optional<OverlayFloors::Entry> about;
     if (!pendingId.isEmpty())
         about = OverlayFloors::Entry{OverlayFloors::Kind::Add, pendingId};
-    postJSON(inbox::add(m_state.choice, text, m_clock.secondsSinceEpoch()), about);
+    postJSON(inbox::add(m_store.choice(), text, m_clock.secondsSinceEpoch()), about);
 }
 
 void FeedSync::postInboxReorder(const QList<inbox::OrderItem>& order) {
@@ -128,6 +128,6 @@ void FeedSync::postInboxReorder(const QList<inbox::OrderItem>& order) {
     }
     if (named.isEmpty())
         return;
-    postJSON(inbox::reorder(m_state.choice, named, m_clock.secondsSinceEpoch()),
-             OverlayFloors::Entry{OverlayFloors::Kind::Order, m_state.choice});
+    postJSON(inbox::reorder(m_store.choice(), named, m_clock.secondsSinceEpoch()),
+             OverlayFloors::Entry{OverlayFloors::Kind::Order, m_store.choice()});
 }

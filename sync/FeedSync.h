@@ -3,7 +3,7 @@
 #include "Clock.h"
 #include "InboxMessage.h"
 #include "InboxPoster.h"
-#include "ListState.h"
+#include "ListStore.h"
 
 #include <QJsonObject>
 #include <QObject>
@@ -35,7 +35,7 @@ public:
     static constexpr qsizetype kMaxAnswerBytes = 64 * 1024;
     static constexpr Delay kPostDeadline{60000};
 
-    FeedSync(ListState& state, QNetworkAccessManager& network, Clock& clock,
+    FeedSync(ListStore& store, QNetworkAccessManager& network, Clock& clock,
              QObject* parent = nullptr);
 
     QString dataUrl;
@@ -75,7 +75,7 @@ signals:
 private:
     void handleReply(quint64 sequence, const net::Result& result);
 
-    ListState& m_state;
+    ListStore& m_store;
     QNetworkAccessManager& m_network;
     Clock& m_clock;
     std::optional<QString> m_lastError;

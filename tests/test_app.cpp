@@ -75,7 +75,7 @@ void TestApp::launchSequence() {
     const auto panelShown = [&] { return delegate->note().panel() && delegate->note().panel()->isVisible(); };
     connect(&delegate->feedSync(), &FeedSync::fetchStarted, this, [&] { steps << (panelShown() ? "fetch, note shown" : "fetch"); });
     clock->onRequest = [&](const QString& request) { steps << request + (panelShown() ? ", note shown" : ""); };
-    h->question.answer = ListState::kHers;
+    h->question.answer = ListStore::kHers;
     h->question.onAsk = [&] {
         steps << "dialog";
         QVERIFY(delegate->statusItem().trayIcon());
@@ -88,7 +88,7 @@ void TestApp::launchSequence() {
 
     QCOMPARE(steps, (QStringList{"dialog", "fetch", "every 30000, note shown", "once 4000, note shown",
                                  "every 21600000, note shown"}));
-    QCOMPARE(delegate->listState().choice, ListState::kHers);
+    QCOMPARE(delegate->listStore().choice(), ListStore::kHers);
     QVERIFY(!delegate->statusItem().trayIcon()->icon().isNull());
     QCOMPARE(menuItems(menuOf(*delegate), Kind::Title).value(0)->text(), QStringLiteral("晴川子的 To-do"));
     QVERIFY(server->waitForRequests(1));
@@ -119,11 +119,10 @@ void TestApp::timersRefreshAndCheck() {
 
 void TestApp::menuWidgets() {
     auto delegate = makeDelegate();
-    ListState& state = delegate->listState();
-    state.payload = decodePayload(feedJson()).payload;
-    state.pendingAdd[ListState::kMine] = {
-        Row{"item", QString(40, QChar(0x5B57)), QStringLiteral("pending-1"), false, {}, {}}};
-    state.collapsedCats.insert(QStringLiteral("S")); // the menu still lists it
+    ListStore& state = delegate->listStore();
+    state.applyFeed(*decodePayload(feedJson()).payload);
+    state.addPending(Row{"item", QString(40, QChar(0x5B57)), QStringLiteral("pending-1"), false, {}, {}});
+    state.toggleCollapse(QStringLiteral("S")); // the menu still lists it
     delegate->rebuildMenu();
     QMenu* menu = menuOf(*delegate);
 
@@ -165,7 +164,7 @@ void TestApp::menuWidgets() {
 
 void TestApp::failedRefreshReplacesTheList() {
     auto delegate = makeDelegate();
-    delegate->listState().payload = decodePayload(feedJson()).payload;
+    delegate->listStore().applyFeed(*decodePayload(feedJson()).payload);
     server->handler = [](const TestHttpServer::Request&) { return TestHttpServer::Answer{200, {}, {}, 0, true}; };
     QSignalSpy failed(&delegate->feedSync(), &FeedSync::refreshFailed);
     delegate->refresh();

@@ -22,7 +22,7 @@ void TestEndToEnd::changesTravelAndOverlayMelts() {
     HubProcess hub(dir.filePath(QStringLiteral("hub")));
     QVERIFY2(hub.start(), hub.output().constData());
     QNetworkAccessManager network;
-    ListState state;
+    ListStore state;
     FeedSync sync(state, network, Clock::system());
     ListActions actions(state, sync);
     const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(hub.port());
@@ -46,7 +46,7 @@ void TestEndToEnd::changesTravelAndOverlayMelts() {
             out << row.kind + '|' + row.text + (state.effDone(row) ? "|x" : "");
         return out;
     };
-    QVERIFY(refreshUntil([&] { return state.payload.has_value(); }));
+    QVERIFY(refreshUntil([&] { return state.payload().has_value(); }));
     QList<Row> open;
     for (const OrderedItem& item : state.orderedItems()) {
         if (!state.effDone(item.row) && item.row.id)
@@ -59,8 +59,8 @@ void TestEndToEnd::changesTravelAndOverlayMelts() {
     QVERIFY(actions.add(QStringLiteral("端到端 新任务")));
     const QStringList changed = shown();
     QVERIFY(refreshUntil([&] {
-        return state.localDone.isEmpty() && state.localText.isEmpty() &&
-               state.pendingAdd.value(ListState::kMine).isEmpty();
+        return state.localDone().isEmpty() && state.localText().isEmpty() &&
+               state.pendingAdd().value(ListStore::kMine).isEmpty();
     }));
     QCOMPARE(shown(), changed);
 
@@ -72,7 +72,7 @@ void TestEndToEnd::changesTravelAndOverlayMelts() {
     }
     actions.reorder(order);
     const QStringList reordered = shown();
-    QVERIFY(refreshUntil([&] { return !state.orderOverride.contains(ListState::kMine); }));
+    QVERIFY(refreshUntil([&] { return !state.orderOverride().contains(ListStore::kMine); }));
     QCOMPARE(shown(), reordered);
 }
 

@@ -49,7 +49,7 @@ private:
 
     std::unique_ptr<TestHttpServer> server;
     std::unique_ptr<QNetworkAccessManager> network;
-    std::unique_ptr<ListState> state;
+    std::unique_ptr<ListStore> state;
     std::unique_ptr<FeedSync> sync;
     ManualClock clock{QDateTime::fromSecsSinceEpoch(1765000000)};
     int applied = 0;
@@ -60,9 +60,8 @@ void TestFeedSync::init() {
     server = std::make_unique<TestHttpServer>();
     QVERIFY(server->listen());
     network = std::make_unique<QNetworkAccessManager>();
-    state = std::make_unique<ListState>();
+    state = std::make_unique<ListStore>(clock);
     clock.setNow(QDateTime::fromSecsSinceEpoch(1765000000));
-    state->clock = &clock;
     sync = std::make_unique<FeedSync>(*state, *network, clock);
     sync->dataUrl = server->url(QStringLiteral("/data.json"));
     sync->inboxUrl = server->url(QStringLiteral("/velloa-test-topic-000000000000"));
@@ -114,8 +113,8 @@ void TestFeedSync::failureTable() {
     QFETCH(QString, error);
 
     const Payload before{"old", "Old", "", {task("a", "A")}, "H", "", {}};
-    state->payload = before;
-    state->localDone[QStringLiteral("a")] = true;
+    state->applyFeed(before);
+    state->setDone(QStringLiteral("a"), true);
     // An earlier failure, so that a success has to clear it.
     server->defaultAnswer = Answer{200, "junk"};
     sync->refresh();
@@ -133,21 +132,21 @@ void TestFeedSync::failureTable() {
         QCOMPARE(applied, 1);
         QVERIFY(!sync->lastError());
         QCOMPARE(state->currentTitle(), QStringLiteral("New"));
-        QVERIFY2(state->localDone.contains(QStringLiteral("a")), "the new feed does not name a");
+        QVERIFY2(state->localDone().contains(QStringLiteral("a")), "the new feed does not name a");
     } else {
         QCOMPARE(sync->lastError().value_or(QString()), error);
-        QCOMPARE(state->payload, std::optional<Payload>(before));
-        QCOMPARE(state->localDone.value(QStringLiteral("a")), true);
+        QCOMPARE(state->payload(), std::optional<Payload>(before));
+        QCOMPARE(state->localDone().value(QStringLiteral("a")), true);
     }
 }
 
 // The GET carries only Qt's own fields.
 void TestFeedSync::reconcilesThroughHttp() {
-    state->localDone = {{"a", true}};
+    state->setDone(QStringLiteral("a"), true);
     server->defaultAnswer = Answer{200, feedJson("T", R"([{"kind":"item","id":"a","text":"A","done":true,"doneAt":"2026-12-06"}])")};
     sync->refresh();
     waitHandled();
-    QVERIFY(state->localDone.isEmpty());
+    QVERIFY(state->localDone().isEmpty());
     QCOMPARE(applied, 1);
 
     const TestHttpServer::Request& request = server->requests.value(0);
@@ -164,13 +163,13 @@ void TestFeedSync::sameFeedIsReconciledNotRebuilt() {
     server->defaultAnswer = Answer{200, feedJson("T", R"([{"kind":"item","id":"a","text":"A"}])")};
     sync->refresh();
     waitHandled();
-    const Row* rows = state->payload->mine_rows.constData();
-    state->localDone = {{"a", false}};
+    const Row* rows = state->payload()->mine_rows.constData();
+    state->setDone(QStringLiteral("a"), false);
     sync->refresh();
     waitHandled();
-    QVERIFY(state->localDone.isEmpty());
+    QVERIFY(state->localDone().isEmpty());
     QCOMPARE(applied, 2);
-    QCOMPARE(state->payload->mine_rows.constData(), rows);
+    QCOMPARE(state->payload()->mine_rows.constData(), rows);
 
     server->defaultAnswer = Answer{200, "junk", "text/plain"};
     sync->refresh();
@@ -193,7 +192,7 @@ void TestFeedSync::staleAnswersChangeNothing_data() {
 
 void TestFeedSync::staleAnswersChangeNothing() {
     QFETCH(Answer, older);
-    state->localDone[QStringLiteral("a")] = true;
+    state->setDone(QStringLiteral("a"), true);
     int seen = 0;
     server->handler = [&](const TestHttpServer::Request&) {
         return seen++ == 0 ? older : Answer{200, feedJson("New", R"([{"kind":"item","id":"a","text":"A","done":true,"doneAt":"2026-12-06"}])")};
@@ -204,14 +203,14 @@ void TestFeedSync::staleAnswersChangeNothing() {
     waitHandled(2);
     QCOMPARE(state->currentTitle(), QStringLiteral("New"));
     QVERIFY(!sync->lastError());
-    QVERIFY2(!state->localDone.contains(QStringLiteral("a")), "the newer feed confirmed the tick");
+    QVERIFY2(!state->localDone().contains(QStringLiteral("a")), "the newer feed confirmed the tick");
     QCOMPARE(applied + failed, 1); // the stale answer does not even reach the views
 }
 
 void TestFeedSync::messagesOnTheWire() {
-    state->choice = ListState::kHers;
+    state->choose(ListStore::kHers);
     sync->postInbox(QStringLiteral("a1"), inbox::Action::Undone);
-    state->choice = ListState::kMine;
+    state->choose(ListStore::kMine);
     sync->postInbox(QStringLiteral("a1"), inbox::Action::Done);
     sync->postInboxEdit(QStringLiteral("a1"), QStringLiteral("新 \"文本\""));
     sync->postInboxAdd(QStringLiteral("买菜"));
@@ -239,7 +238,7 @@ void TestFeedSync::messagesOnTheWire() {
 }
 
 void TestFeedSync::relayDownOrSlowChangesNothing() {
-    state->localDone[QStringLiteral("a")] = true;
+    state->setDone(QStringLiteral("a"), true);
     server->defaultAnswer = Answer{500, "down", "text/plain", 600};
     sync->postTimeout = FeedSync::Delay(200);
     QSignalSpy finished(network.get(), &QNetworkAccessManager::finished);
@@ -248,7 +247,7 @@ void TestFeedSync::relayDownOrSlowChangesNothing() {
     sync->postInbox(QStringLiteral("a"), inbox::Action::Done);
     QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 15000); // one timed out, one refused
     QCOMPARE(server->requests.size(), 1);
-    QCOMPARE(state->localDone.value(QStringLiteral("a")), true);
+    QCOMPARE(state->localDone().value(QStringLiteral("a")), true);
     QVERIFY(!sync->lastError());
     QCOMPARE(applied + failed, 0);
 }
@@ -266,7 +265,7 @@ void TestFeedSync::unansweredPostsKeepTheirEntry() {
         else if (request.body.contains("\"done\""))
             answerDone = reply; // the other post is never answered: it times out
     };
-    state->localDone[QStringLiteral("a")] = true;
+    state->setDone(QStringLiteral("a"), true);
     sync->postTimeout = FeedSync::Delay(300);
     sync->postInbox(QStringLiteral("a"), inbox::Action::Undone);
     sync->postTimeout = FeedSync::kPostTimeout;
@@ -276,15 +275,15 @@ void TestFeedSync::unansweredPostsKeepTheirEntry() {
     waitHandled();
     QVERIFY(answerDone);
     QCOMPARE(applied, 1);
-    QVERIFY2(state->localDone.contains(QStringLiteral("a")), "a post about it is unanswered");
+    QVERIFY2(state->localDone().contains(QStringLiteral("a")), "a post about it is unanswered");
 
     answerDone(Answer{500, "down", "text/plain"});
-    QTRY_VERIFY_WITH_TIMEOUT(state->floors.settles(Kind::Done, QStringLiteral("a"), 2), 15000);
-    QVERIFY2(!state->floors.settles(Kind::Done, QStringLiteral("a"), 1),
+    QTRY_VERIFY_WITH_TIMEOUT(state->floors().settles(Kind::Done, QStringLiteral("a"), 2), 15000);
+    QVERIFY2(!state->floors().settles(Kind::Done, QStringLiteral("a"), 1),
              "a fetch started before the answers cannot end it");
     sync->refresh();
     waitHandled();
-    QVERIFY(!state->localDone.contains(QStringLiteral("a")));
+    QVERIFY(!state->localDone().contains(QStringLiteral("a")));
     QVERIFY(!sync->lastError());
 }
 

@@ -87,16 +87,21 @@ void TestHubDurability::delayedMessagesSurviveACrash() {
     const auto feed = decodePayload(getPath(restarted.port(), "/data.json").body).payload;
     QVERIFY(feed);
     QCOMPARE(std::ranges::count(feed->mine_rows, QString("等一会儿再加"), &Row::text), 1);
-    ListState app;
-    app.choice = ListState::kHers;
-    app.localDone = {{"m1", true}, {"m2", false}};
-    app.localText = {{"m4", "改好的文字"}};
-    app.pendingAdd[ListState::kMine] = {task(ListState::newPendingId(), "等一会儿再加")};
+    ListStore app;
+    app.choose(ListStore::kHers);
+    app.setDone(QStringLiteral("m1"), true);
+    app.setDone(QStringLiteral("m2"), false);
+    app.setText(QStringLiteral("m4"), QStringLiteral("改好的文字"));
+    QList<OrderEntry> hersOrder;
     for (const auto& [id, cat] : order)
-        app.orderOverride[ListState::kHers].append({id, cat});
+        hersOrder.append({id, cat});
+    app.setOrder(hersOrder);
+    app.choose(ListStore::kMine);
+    app.addPending(task(ListStore::newPendingId(), "等一会儿再加"));
+    app.choose(ListStore::kHers); // an order ends only while its list is shown
     app.applyFeed(*feed);
-    QVERIFY(app.localDone.isEmpty() && app.localText.isEmpty() && app.orderOverride.isEmpty());
-    QVERIFY(app.pendingAdd.value(ListState::kMine).isEmpty());
+    QVERIFY(app.localDone().isEmpty() && app.localText().isEmpty() && app.orderOverride().isEmpty());
+    QVERIFY(app.pendingAdd().value(ListStore::kMine).isEmpty());
 }
 
 void TestHubDurability::refusesAFeedItCannotRead_data() {

@@ -144,7 +144,7 @@ QList<Row> randomRows(QRandomGenerator& random) {
 }
 
 // What a list shows: each task with its section, and the header-and-task rows.
-QStringList shown(const ListState& state) {
+QStringList shown(const ListStore& state) {
     QStringList out;
     for (const OrderedItem& item : state.orderedItems())
         out << item.row.id.value_or("-") + '/' + item.row.text + '/' + item.sec;
@@ -178,16 +178,20 @@ void TestHubOps::reorderShowsWhatTheAppShowed() {
         for (int i = 0, n = random.bounded(8); i < n; ++i)
             order.append({pick(random, orderIds), pick(random, orderCats)});
 
-        ListState app;
-        app.clock = &fixtureClock();
-        app.payload = feedOf(rows);
+        ListStore app(fixtureClock());
+        app.applyFeed(feedOf(rows));
+        QList<OrderEntry> dropped;
         for (const auto& [id, cat] : std::as_const(order))
-            app.orderOverride[ListState::kMine].append({id, cat});
+            dropped.append({id, cat});
+        if (!dropped.isEmpty())
+            app.setOrder(dropped);
+        // The reorder message is out: a feed may not end the override before its answer.
+        const OverlayFloors::Entry message{OverlayFloors::Kind::Order, ListStore::kMine};
+        app.postSent(message);
 
-        ListState fresh;
-        fresh.clock = &fixtureClock();
+        ListStore fresh(fixtureClock());
         const QList<Row> rewritten = reorderRows(rows, order, kToday);
-        fresh.payload = feedOf(rewritten);
+        fresh.applyFeed(feedOf(rewritten));
 
         const QString where = QStringLiteral("round %1").arg(round);
         QVERIFY2(shown(fresh) == shown(app), qPrintable(where));
@@ -198,11 +202,12 @@ void TestHubOps::reorderShowsWhatTheAppShowed() {
         QList<Row> later = rewritten;
         if (round % 2)
             later.append({"item", "later", "n", {}, {}, orderCats[(round / 2) % orderCats.size()]});
-        ListState held = app;
-        held.payload = feedOf(later);
+        ListStore held = app;
+        held.applyFeed(feedOf(later)); // before the answer: shown over the override
         const QStringList shownHeld = shown(held);
-        held.applyFeed(*held.payload);
-        const bool ended = !held.orderOverride.contains(ListState::kMine);
+        held.postAnswered(message, 1);
+        held.applyFeed(feedOf(later), 1);
+        const bool ended = !held.orderOverride().contains(ListStore::kMine);
         QVERIFY2(!ended || shown(held) == shownHeld, qPrintable(where));
         QSet<QString> named;
         bool once = true;

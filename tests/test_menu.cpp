@@ -112,8 +112,8 @@ void TestMenu::commands() {
     QFETCH(QString, outcome);
     QStringList seen;
     QObject scope;
-    const ListState& state = delegate->listState();
-    connect(&delegate->listActions(), &ListActions::changed, &scope, [&] { seen << "list " + state.choice; });
+    const ListStore& state = delegate->listStore();
+    connect(&delegate->listActions(), &ListActions::changed, &scope, [&] { seen << "list " + state.choice(); });
     connect(&delegate->feedSync(), &FeedSync::fetchStarted, &scope, [&] { seen << "fetch"; });
     connect(delegate, &AppDelegate::updateCheckRequested, &scope,
             [&](bool manual) { seen << (manual ? "manual update check" : "silent update check"); });
@@ -154,10 +154,11 @@ void TestMenu::ticks() {
     QFETCH(bool, shownDone);
     QFETCH(bool, doneAfter);
     QFETCH(QStringList, sent);
-    ListState& state = delegate->listState();
-    state.pendingAdd[ListState::kMine] = {Row{"item", "新的", QStringLiteral("pending-1"), false, {}, {}},
-                                          Row{"item", "无号", std::nullopt, false, {}, {}}};
-    state.localDone = {{"a", shownDone}, {"pending-1", shownDone}};
+    ListStore& state = delegate->listStore();
+    state.addPending(Row{"item", "新的", QStringLiteral("pending-1"), false, {}, {}});
+    state.addPending(Row{"item", "无号", std::nullopt, false, {}, {}});
+    state.setDone(QStringLiteral("a"), shownDone);
+    state.setDone(QStringLiteral("pending-1"), shownDone);
     delegate->rebuildMenu();
     const auto item = [&] {
         const QList<QAction*> tasks = menuItems(menu(), Kind::Task);
@@ -165,7 +166,7 @@ void TestMenu::ticks() {
     };
     QCOMPARE(taskItemTag(item()), shownDone ? 1 : 0);
     item()->trigger();
-    QVERIFY(!state.localDone.contains(QString()));
+    QVERIFY(!state.localDone().contains(QString()));
     QTRY_COMPARE(taskItemTag(item()), doneAfter ? 1 : 0);
     // A message sent after the tick marks the point by which the tick's own has arrived.
     delegate->listActions().toggle(QStringLiteral("z"), false);

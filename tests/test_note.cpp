@@ -107,7 +107,7 @@ void TestNote::cleanup() {
 
 void TestNote::show(const QByteArray& feed) {
     delegate = &h->app();
-    delegate->listState().payload = decodePayload(feed).payload;
+    delegate->listStore().applyFeed(*decodePayload(feed).payload);
     delegate->showNote();
     QVERIFY(note().panel() && note().panel()->isVisible());
 }
@@ -228,14 +228,14 @@ void TestNote::clickRules() {
     NoteRow* header = row(QStringLiteral("购物"));
     QVERIFY(header);
     QTest::mouseClick(header, Qt::LeftButton, {}, QPoint(100, 20));
-    QVERIFY(delegate->listState().collapsedCats.contains(QStringLiteral("🛒 购物")));
+    QVERIFY(delegate->listStore().collapsedCats().contains(QStringLiteral("🛒 购物")));
     QTRY_COMPARE(note().rows().count(), 1);
     QTest::mouseClick(note().rows().view(0), Qt::LeftButton, {}, QPoint(100, 20));
     QTRY_COMPARE(note().rows().count(), 4);
 
     // A task ticks through the one write path: overlay, message, the menu too.
     QTest::mouseClick(row(QStringLiteral("牛奶")), Qt::LeftButton, {}, QPoint(30, 15));
-    QCOMPARE(delegate->listState().localDone.value(QStringLiteral("a")), true);
+    QCOMPARE(delegate->listStore().localDone().value(QStringLiteral("a")), true);
     QVERIFY(server->waitForRequests(1));
     const QJsonObject sent = QJsonDocument::fromJson(server->requests[0].body).object();
     QCOMPARE(sent.value("id").toString(), QStringLiteral("a"));
@@ -244,7 +244,7 @@ void TestNote::clickRules() {
 
     // A task without an id ignores clicks.
     QTest::mouseClick(row(QStringLiteral("no id")), Qt::LeftButton, {}, QPoint(30, 15));
-    QCOMPARE(delegate->listState().localDone.size(), 1);
+    QCOMPARE(delegate->listStore().localDone().size(), 1);
 
     // A pending task has no handle: a click where it would be toggles it.
     delegate->listActions().add(QStringLiteral("新的"));
@@ -252,7 +252,7 @@ void TestNote::clickRules() {
     NoteRow* pending = row(QStringLiteral("新的"));
     QTest::mouseClick(pending, Qt::LeftButton, {}, QPoint(pending->width() - 5, 15));
     QVERIFY(!pending->isDragging());
-    QCOMPARE(delegate->listState().localDone.value(pending->itemId()), true);
+    QCOMPARE(delegate->listStore().localDone().value(pending->itemId()), true);
 }
 
 // A refresh that changes nothing visible leaves the rows, the hover and the scroll alone.
@@ -264,7 +264,7 @@ void TestNote::unchangedRefreshKeepsRowsAndScroll() {
     bar->setValue(bar->maximum() / 2);
     const int scrolled = bar->value();
     const QList<NoteRow*> before = note().rows().views();
-    delegate->listState().applyFeed(*decodePayload(feedJson(30)).payload);
+    delegate->listStore().applyFeed(*decodePayload(feedJson(30)).payload);
     delegate->refreshNote();
     QCOMPARE(note().rows().views(), before);
     QCOMPARE(note().rows().rebuildCount(), built);

@@ -58,7 +58,7 @@ private:
         QByteArray rows = R"({"kind":"header","text":"A"})";
         for (int i = 0; i < n; ++i)
             rows += QStringLiteral(R"(,{"kind":"item","id":"t%1","text":"任务 %1","cat":"A"})").arg(i).toUtf8();
-        delegate->listState().applyFeed(*decodePayload(feedJson(rows)).payload);
+        delegate->listStore().applyFeed(*decodePayload(feedJson(rows)).payload);
         delegate->refreshNote();
     }
     QStringList shownOrder() const {
@@ -77,7 +77,7 @@ void TestNoteGestures::init() {
     h = std::make_unique<AppHarness>();
     delegate = &h->app();
     clock = &h->clock;
-    delegate->listState().payload = decodePayload(feedJson()).payload;
+    delegate->listStore().applyFeed(*decodePayload(feedJson()).payload);
     delegate->showNote();
     clock->requests.clear();
 }
@@ -111,7 +111,7 @@ void TestNoteGestures::editStateMachine() {
     QApplication::sendEvent(field, &lost);
     QApplication::sendEvent(field, &lost);
     QVERIFY(!note.editing().editingRow());
-    QCOMPARE(delegate->listState().localText, (QHash<QString, QString>{{"b1", "第三，改好了"}}));
+    QCOMPARE(delegate->listStore().localText(), (QHash<QString, QString>{{"b1", "第三，改好了"}}));
     flushPosts();
     QTRY_COMPARE(sent("edit").size(), 1);
     QCOMPARE(sent("edit")[0].value("text").toString(), QStringLiteral("第三，改好了"));
@@ -146,7 +146,7 @@ void TestNoteGestures::editOutcomes() {
     note.editing().editingRow()->editField()->setText(typed);
     QTest::keyClick(note.editing().editingRow()->editField(), Qt::Key_Return);
     QVERIFY(!note.editing().editingRow());
-    QCOMPARE(delegate->listState().localText.contains(id), stored);
+    QCOMPARE(delegate->listStore().localText().contains(id), stored);
     flushPosts();
     QTRY_COMPARE(this->sent("edit").size(), sent ? 1 : 0);
     // Quick refreshes follow every stored edit, pending or not.
@@ -174,9 +174,9 @@ void TestNoteGestures::rightClickInTheEditorKeepsEditing() {
     QTRY_VERIFY(!QApplication::activePopupWidget());
     QCOMPARE(note.editing().editingRow() ? note.editing().editingRow()->editField() : nullptr, field);
     QCOMPARE(field->text(), QStringLiteral("写了一半"));
-    QVERIFY(delegate->listState().localText.isEmpty());
+    QVERIFY(delegate->listStore().localText().isEmpty());
     QTest::keyClick(field, Qt::Key_Return);
-    QCOMPARE(delegate->listState().localText.value("a1"), QStringLiteral("写了一半"));
+    QCOMPARE(delegate->listStore().localText().value("a1"), QStringLiteral("写了一半"));
 }
 
 void TestNoteGestures::identicalAddsStaySeparate() {
@@ -189,7 +189,7 @@ void TestNoteGestures::identicalAddsStaySeparate() {
         panel->addButton->click();
         QVERIFY(panel->input->text().isEmpty());
     }
-    const QList<Row> pending = delegate->listState().pendingAdd.value(ListState::kMine);
+    const QList<Row> pending = delegate->listStore().pendingAdd().value(ListStore::kMine);
     QCOMPARE(pending.size(), 2);
     QVERIFY(pending[0].id != pending[1].id);
     QTRY_COMPARE(shownOrder().count(QStringLiteral("买菜")), 2);
@@ -198,11 +198,11 @@ void TestNoteGestures::identicalAddsStaySeparate() {
     QCOMPARE(sent("add")[0].value("text").toString(), QStringLiteral("买菜"));
     // Both go once a feed fetched after the relay answered both carries the text.
     for (const Row& row : pending)
-        QTRY_VERIFY(delegate->listState().floors.settles(OverlayFloors::Kind::Add, *row.id, UINT64_MAX));
+        QTRY_VERIFY(delegate->listStore().floors().settles(OverlayFloors::Kind::Add, *row.id, UINT64_MAX));
     h->feed = feedJson(
         R"({"kind":"header","text":"A"},{"kind":"item","id":"n1","text":"买菜"},{"kind":"item","id":"n2","text":"买菜"})");
     delegate->feedSync().refresh();
-    QTRY_VERIFY(delegate->listState().pendingAdd.value(ListState::kMine).isEmpty());
+    QTRY_VERIFY(delegate->listStore().pendingAdd().value(ListStore::kMine).isEmpty());
 }
 
 // b1 dragged up into section A, above a2: it joins A, and the message lists it there.
@@ -221,7 +221,7 @@ void TestNoteGestures::dragAcrossAHeader() {
     note.dragging().end(b1);
     QVERIFY(!note.dragging().draggingRow());
     const QList<OrderEntry> expected{{"a1", "A"}, {"b1", "A"}, {"a2", "A"}};
-    QCOMPARE(delegate->listState().orderOverride.value(ListState::kMine), expected);
+    QCOMPARE(delegate->listStore().orderOverride().value(ListStore::kMine), expected);
     flushPosts();
     QTRY_COMPARE(sent("reorder").size(), 1);
     QCOMPARE(sent("reorder")[0].value("order").toArray(),
@@ -229,7 +229,7 @@ void TestNoteGestures::dragAcrossAHeader() {
                          QJsonObject{{"id", "a2"}, {"cat", "A"}}}));
     QCOMPARE(clock->requests.filter("once").size(), 3); // the quick refreshes
     // A refresh with the feed's old order still shows the dropped one.
-    delegate->listState().applyFeed(*decodePayload(feedJson()).payload);
+    delegate->listStore().applyFeed(*decodePayload(feedJson()).payload);
     delegate->refreshNote();
     QCOMPARE(shownOrder(), (QStringList{"A", "第一", "第三", "第二"}));
 }
@@ -308,7 +308,7 @@ void TestNoteGestures::rebuildAbandonsTheDrag() {
     delegate->refreshNote();
     QVERIFY(!delegate->note().dragging().draggingRow() && !a2->isDragging());
     QTest::mouseRelease(a2, Qt::LeftButton, {}, QPoint(a2->width() - 10, 15));
-    QVERIFY(delegate->listState().orderOverride.isEmpty());
+    QVERIFY(delegate->listStore().orderOverride().isEmpty());
     flushPosts();
     QVERIFY(sent("reorder").isEmpty());
 }

@@ -57,7 +57,7 @@ private:
 void TestNoteKeyboard::init() {
     h = std::make_unique<AppHarness>();
     delegate = &h->app();
-    delegate->listState().payload = decodePayload(listFeed(kTwoSections)).payload;
+    delegate->listStore().applyFeed(*decodePayload(listFeed(kTwoSections)).payload);
     delegate->showNote();
     NotePanel* panel = delegate->note().panel();
     panel->activateWindow();
@@ -98,7 +98,7 @@ void TestNoteKeyboard::tabWalkAndRing() {
 void TestNoteKeyboard::keysAct() {
     key(Qt::Key_Backtab, Qt::ShiftModifier);
     key(Qt::Key_Space);
-    QCOMPARE(delegate->listState().localDone.value("a1"), true);
+    QCOMPARE(delegate->listStore().localDone().value("a1"), true);
     QTRY_COMPARE(h->posted("done").size(), 1);
     QCOMPARE(h->posted("done")[0].value("id").toString(), QStringLiteral("a1"));
     key(Qt::Key_Space);
@@ -107,7 +107,7 @@ void TestNoteKeyboard::keysAct() {
     key(Qt::Key_End);
     key(Qt::Key_Up); // header B
     key(Qt::Key_Space);
-    QVERIFY(delegate->listState().collapsedCats.contains("B"));
+    QVERIFY(delegate->listStore().collapsedCats().contains("B"));
     QCOMPARE(delegate->note().rows().count(), 4); // B's task is folded away
     QCOMPARE(focused(), QStringLiteral("B"));
     key(Qt::Key_Return);
@@ -139,7 +139,7 @@ void TestNoteKeyboard::editFromTheKeyboard() {
     field->insert(QStringLiteral("第二改")); // typed over the selection
     key(end);
     QVERIFY(!delegate->note().editing().editingRow());
-    QCOMPARE(delegate->listState().localText.value("a2"),
+    QCOMPARE(delegate->listStore().localText().value("a2"),
              committed ? QStringLiteral("第二改") : QString());
     QTRY_VERIFY(list()->hasFocus());
     QCOMPARE(delegate->note().rows().data(delegate->note().focus().focusedRow()).itemId, QStringLiteral("a2"));
@@ -155,12 +155,12 @@ void TestNoteKeyboard::altArrowsMoveAcrossHeaders() {
     key(Qt::Key_Up, Qt::AltModifier);
     flushPosts();
     QVERIFY(h->posted("reorder").isEmpty());
-    QVERIFY(delegate->listState().orderOverride.isEmpty());
+    QVERIFY(delegate->listStore().orderOverride().isEmpty());
 
     key(Qt::Key_Down);
     key(Qt::Key_Down, Qt::AltModifier);
     const QList<OrderEntry> moved{{"a1", "A"}, {"a2", "B"}, {"b1", "B"}};
-    QCOMPARE(delegate->listState().orderOverride.value(ListState::kMine), moved);
+    QCOMPARE(delegate->listStore().orderOverride().value(ListStore::kMine), moved);
     QCOMPARE(h->clock.requests.size(), 3);
     QTRY_COMPARE(h->posted("reorder").size(), 1);
     QCOMPARE(h->posted("reorder")[0].value("order").toArray(),
@@ -171,7 +171,7 @@ void TestNoteKeyboard::altArrowsMoveAcrossHeaders() {
     QCOMPARE(delegate->note().focus().focusedRow(), 3); // A 第一 B 第二 第三
 
     key(Qt::Key_Up, Qt::AltModifier);
-    QCOMPARE(delegate->listState().orderOverride.value(ListState::kMine),
+    QCOMPARE(delegate->listStore().orderOverride().value(ListStore::kMine),
              (QList<OrderEntry>{{"a1", "A"}, {"a2", "A"}, {"b1", "B"}}));
     QCOMPARE(focused(), QStringLiteral("第二"));
     QTRY_COMPARE(h->posted("reorder").size(), 2);
@@ -182,7 +182,7 @@ void TestNoteKeyboard::altArrowsMoveAcrossHeaders() {
 void TestNoteKeyboard::focusSurvivesARefresh() {
     key(Qt::Key_Backtab, Qt::ShiftModifier);
     key(Qt::Key_End);
-    delegate->listState().applyFeed(*decodePayload(listFeed(R"({"kind":"header","text":"A"},
+    delegate->listStore().applyFeed(*decodePayload(listFeed(R"({"kind":"header","text":"A"},
         {"kind":"item","id":"a0","text":"新的","cat":"A"},
         {"kind":"item","id":"a1","text":"第一","cat":"A"},
         {"kind":"header","text":"B"},
@@ -191,7 +191,7 @@ void TestNoteKeyboard::focusSurvivesARefresh() {
     delegate->refreshNote();
     QCOMPARE(focused(), QStringLiteral("第三"));
     QCOMPARE(ringed(), QStringList{"第三"});
-    delegate->listState().applyFeed(*decodePayload(listFeed(R"({"kind":"header","text":"A"},
+    delegate->listStore().applyFeed(*decodePayload(listFeed(R"({"kind":"header","text":"A"},
         {"kind":"item","id":"a1","text":"第一","cat":"A"})"))
                                          .payload);
     delegate->refreshNote();

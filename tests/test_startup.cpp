@@ -132,7 +132,7 @@ void TestStartup::qtErrorTextsInTheUsersLanguage() {
         QVERIFY(closed.listen());
         url = closed.url(QStringLiteral("/data.json"));
     } // its port refuses connections now
-    ListState state;
+    ListStore state;
     QNetworkAccessManager network;
     ManualClock clock;
     FeedSync sync(state, network, clock);

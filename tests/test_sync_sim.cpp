@@ -1,5 +1,5 @@
 // The sync simulation: seeded random user operations (ticks, edits, adds, drags, list
-// switches, refreshes, time passing) through the real ListState, ListActions and FeedSync
+// switches, refreshes, time passing) through the real ListStore, ListActions and FeedSync
 // against a real velloa-hub, behind a proxy that delays requests, loses posts and delivers
 // answers out of order. After every step what the user sees must still show every change they
 // made (a change shown, then reverted, is a flicker); after quiescence the overlay may hold
@@ -116,7 +116,6 @@ private:
         }
         m_proxy.emplace(m_hub.port());
         m_proxy->listen();
-        m_state.clock = &m_today;
         m_sync.dataUrl = m_proxy->url(QStringLiteral("/data.json"));
         m_sync.inboxUrl = m_proxy->url('/' + HubProcess::kTopic);
         // The driver decides every delay; time-outs and deadlines (real seconds) must not end a
@@ -135,9 +134,9 @@ private:
         });
         m_sync.refresh();
         drain();
-        if (!m_state.payload)
+        if (!m_state.payload())
             m_f.problems << "no first feed: " + m_sync.lastError().value_or(QString());
-        return m_state.payload.has_value();
+        return m_state.payload().has_value();
     }
 
     void userStep() {
@@ -157,13 +156,13 @@ private:
         } else if (kind < 70 && order.size() > 1) {
             drag(order);
         } else if (kind < 76) { // the other list
-            m_actions.chooseList(m_state.choice == rules::kMine ? rules::kHers : rules::kMine);
+            m_actions.chooseList(m_state.choice() == rules::kMine ? rules::kHers : rules::kMine);
         } else if (kind < 86) { // the 30 s timer
             m_sync.refresh();
         } else { // time passes: the quick refreshes come due
             m_clock.advance(std::chrono::seconds(1 + pick(15)));
         }
-        trace(QStringLiteral("op %1 (%2), list %3").arg(m_f.ops).arg(kind).arg(m_state.choice));
+        trace(QStringLiteral("op %1 (%2), list %3").arg(m_f.ops).arg(kind).arg(m_state.choice()));
         check({false, false, QStringLiteral("op %1").arg(m_f.ops)});
     }
 
@@ -191,9 +190,9 @@ private:
 
     void add() {
         const QString text = QStringLiteral("sim-add-%1").arg(++m_made);
-        m_intent.added[m_state.choice].insert(text);
+        m_intent.added[m_state.choice()].insert(text);
         m_actions.add(text);
-        post("add:" + m_state.choice + ':' + text);
+        post("add:" + m_state.choice() + ':' + text);
     }
 
     // Drags one task to another place, into the section of the task it lands after.
@@ -206,10 +205,10 @@ private:
         for (const OrderEntry& e : order)
             if (!rules::isPendingId(e.id))
                 sent.append(e);
-        m_intent.order[m_state.choice] = sent;
+        m_intent.order[m_state.choice()] = sent;
         m_actions.reorder(order);
         if (!sent.isEmpty())
-            post("order:" + m_state.choice);
+            post("order:" + m_state.choice());
     }
 
     // Everything on the way arrives, then each list is shown and refreshed once (an order is
@@ -335,7 +334,7 @@ private:
         // shown or not; only what is shown can look reverted.
         QHash<QString, Row> feedItems;
         if (at.fromFeed) {
-            const Payload& feed = *m_state.payload;
+            const Payload& feed = *m_state.payload();
             for (const QList<Row>* rows : {&feed.mine_rows, &feed.hers_rows})
                 for (const Row& row : *rows)
                     if (rules::isItem(row) && row.id && !feedItems.contains(*row.id))
@@ -356,7 +355,7 @@ private:
                       row != feedItems.cend() && row->text == *it);
         }
         checkAdditions(at, shown);
-        const QList<OrderEntry> order = m_intent.order.value(m_state.choice);
+        const QList<OrderEntry> order = m_intent.order.value(m_state.choice());
         if (!order.isEmpty()) {
             QList<OrderEntry> wanted, now;
             QSet<QString> named;
@@ -368,8 +367,8 @@ private:
             for (const OrderEntry& e : std::as_const(shownOrder))
                 if (named.contains(e.id))
                     now.append(e);
-            judge(at, "order:" + m_state.choice, true, now == wanted,
-                  !m_state.orderOverride.contains(m_state.choice));
+            judge(at, "order:" + m_state.choice(), true, now == wanted,
+                  !m_state.orderOverride().contains(m_state.choice()));
         }
     }
 
@@ -382,12 +381,12 @@ private:
             texts.insert(s.text);
             ++copies[s.text];
         }
-        for (const Row& row : m_state.pendingAdd.value(m_state.choice))
+        for (const Row& row : m_state.pendingAdd().value(m_state.choice()))
             texts.insert(row.text);
-        for (const Row& row : rules::rowsOf(*m_state.payload, m_state.choice))
+        for (const Row& row : rules::rowsOf(*m_state.payload(), m_state.choice()))
             feedTexts.insert(row.text);
-        for (const QString& text : m_intent.added.value(m_state.choice)) {
-            judge(at, "add:" + m_state.choice + ':' + text, true, texts.contains(text),
+        for (const QString& text : m_intent.added.value(m_state.choice())) {
+            judge(at, "add:" + m_state.choice() + ':' + text, true, texts.contains(text),
                   feedTexts.contains(text));
             if (copies.value(text) > 1) {
                 ++m_f.doubled;
@@ -444,7 +443,7 @@ private:
     // The feed client's delays run on a clock moved by hand; "today" is the hub's, held still.
     ManualClock m_clock;
     const FixedClock m_today{QDateTime::currentDateTime()};
-    ListState m_state;
+    ListStore m_state{m_today};
     FeedSync m_sync{m_state, m_network, m_clock};
     ListActions m_actions{m_state, m_sync};
     Intent m_intent;

@@ -1,6 +1,6 @@
 #include "FeedTool.h"
 
-#include "ListState.h"
+#include "ListStore.h"
 #include "MenuModel.h"
 #include "Version.h"
 #include "Payload.h"
@@ -40,7 +40,16 @@ QJsonObject objectMember(const QJsonObject& obj, const QString& key) {
     return v.toObject();
 }
 
-void loadOverlay(const QByteArray& bytes, ListState& state) {
+// A local overlay as the tool reads it, before it is laid over the feed.
+struct Overlay {
+    QList<std::pair<QString, bool>> done;
+    QList<std::pair<QString, QString>> text;
+    QHash<QString, QList<Row>> pendingAdd;
+    QHash<QString, QList<OrderEntry>> orderOverride;
+};
+
+Overlay loadOverlay(const QByteArray& bytes) {
+    Overlay state;
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError)
@@ -55,13 +64,13 @@ void loadOverlay(const QByteArray& bytes, ListState& state) {
     for (auto it = done.begin(); it != done.end(); ++it) {
         if (!it->isBool())
             throw UsageError{QStringLiteral("overlay: localDone.%1: expected boolean").arg(it.key())};
-        state.localDone.insert(it.key(), it->toBool());
+        state.done.append({it.key(), it->toBool()});
     }
     const QJsonObject text = objectMember(top, QStringLiteral("localText"));
     for (auto it = text.begin(); it != text.end(); ++it) {
         if (!it->isString())
             throw UsageError{QStringLiteral("overlay: localText.%1: expected string").arg(it.key())};
-        state.localText.insert(it.key(), it->toString());
+        state.text.append({it.key(), it->toString()});
     }
     const QJsonObject pending = objectMember(top, QStringLiteral("pendingAdd"));
     for (auto it = pending.begin(); it != pending.end(); ++it) {
@@ -99,6 +108,20 @@ void loadOverlay(const QByteArray& bytes, ListState& state) {
             list.append(OrderEntry{id.toString(), sec.toString()});
         }
     }
+    return state;
+}
+
+// The overlay as the user's changes made after the feed arrived: the chosen list's view with
+// them, as the app shows it.
+void layOver(const Overlay& overlay, ListStore& store) {
+    for (const auto& [id, done] : overlay.done)
+        store.setDone(id, done);
+    for (const auto& [id, text] : overlay.text)
+        store.setText(id, text);
+    for (const Row& row : overlay.pendingAdd.value(store.choice()))
+        store.addPending(row);
+    if (const auto order = overlay.orderOverride.constFind(store.choice()); order != overlay.orderOverride.constEnd())
+        store.setOrder(*order);
 }
 
 int check(const DecodeResult& decoded, QTextStream& out, QTextStream& err) {
@@ -116,25 +139,28 @@ int check(const DecodeResult& decoded, QTextStream& out, QTextStream& err) {
 int view(const QCommandLineParser& parser, const DecodeResult& decoded, QIODevice* standardInput,
          QTextStream& out, QTextStream& err) {
     const QString list = parser.value(QStringLiteral("list"));
-    if (list != ListState::kMine && list != ListState::kHers)
+    if (list != ListStore::kMine && list != ListStore::kHers)
         throw UsageError{QStringLiteral("--list must be mine or hers")};
     const QDate today = QDate::fromString(parser.value(QStringLiteral("today")), QStringLiteral("yyyy-MM-dd"));
     if (!today.isValid())
         throw UsageError{QStringLiteral("--today must be a date written YYYY-MM-DD")};
 
     const FixedClock clock(QDateTime(today, QTime(12, 0)));
-    ListState state;
-    state.choice = list;
-    state.clock = &clock;
+    ListStore state(clock);
+    state.choose(list);
+    Overlay overlay;
     if (parser.isSet(QStringLiteral("overlay")))
-        loadOverlay(readInput(parser.value(QStringLiteral("overlay")), standardInput, "overlay"), state);
-    for (const QString& label : parser.values(QStringLiteral("collapsed")))
-        state.collapsedCats.insert(label);
+        overlay = loadOverlay(readInput(parser.value(QStringLiteral("overlay")), standardInput, "overlay"));
     if (!decoded.payload) {
         err << decoded.error << Qt::endl;
         return kExitRejected;
     }
-    state.payload = *decoded.payload;
+    state.applyFeed(*decoded.payload);
+    layOver(overlay, state);
+    for (const QString& label : parser.values(QStringLiteral("collapsed"))) {
+        if (!state.collapsedCats().contains(label))
+            state.toggleCollapse(label);
+    }
 
     if (parser.isSet(QStringLiteral("menu"))) {
         // Exactly what the tray menu lists, from the tray's own menu model.

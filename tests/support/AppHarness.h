@@ -21,7 +21,7 @@ struct ListQuestionRecorder : ListQuestionUi {
         return answer;
     }
 
-    QString answer = ListState::kMine;
+    QString answer = ListStore::kMine;
     std::function<void()> onAsk;
 };
 

@@ -42,42 +42,43 @@ Payload feedOf(const QList<Row>& mine, const QList<Row>& hers) {
     return Payload{"u", "Mine", "", mine, "Hers", "", hers};
 }
 
-ListState stateWith(const QList<Row>& mine, const QStringList& overlay) {
-    ListState state;
-    state.clock = &fixtureClock();
-    state.payload = feedOf(mine);
+ListStore stateWith(const QList<Row>& mine, const QStringList& overlay) {
+    ListStore state(fixtureClock());
+    if (!overlay.contains(QStringLiteral("nofeed")))
+        state.applyFeed(feedOf(mine));
+    QList<OrderEntry> order;
     for (const QString& part : overlay) {
         const QString kind = part.section(':', 0, 0), rest = part.section(':', 1);
         const QString id = rest.section('=', 0, 0), value = rest.section('=', 1);
         if (kind == "order")
-            state.orderOverride[rules::kMine].append({rest.section(':', 0, 0), rest.section(':', 1)});
+            order.append({rest.section(':', 0, 0), rest.section(':', 1)});
         else if (kind == "done" || kind == "undone")
-            state.localDone[id] = kind == "done";
+            state.setDone(id, kind == "done");
         else if (kind == "text")
-            state.localText[id] = value;
+            state.setText(id, value);
         else if (kind == "pending")
-            state.pendingAdd[rules::kMine].append(task(id, value, std::nullopt, false));
+            state.addPending(task(id, value, std::nullopt, false));
         else if (kind == "collapse")
-            state.collapsedCats.insert(rest);
-        else if (kind == "nofeed")
-            state.payload.reset();
-        else
+            state.toggleCollapse(rest);
+        else if (kind != "nofeed")
             qFatal("unknown overlay shorthand %s", qPrintable(part));
     }
+    if (!order.isEmpty())
+        state.setOrder(order);
     return state;
 }
 
-QStringList overlayKeys(const ListState& state) {
+QStringList overlayKeys(const ListStore& state) {
     QStringList keys;
-    for (auto it = state.localDone.cbegin(); it != state.localDone.cend(); ++it)
+    for (auto it = state.localDone().cbegin(); it != state.localDone().cend(); ++it)
         keys << "done:" + it.key();
-    for (auto it = state.localText.cbegin(); it != state.localText.cend(); ++it)
+    for (auto it = state.localText().cbegin(); it != state.localText().cend(); ++it)
         keys << "text:" + it.key();
-    for (auto it = state.pendingAdd.cbegin(); it != state.pendingAdd.cend(); ++it) {
+    for (auto it = state.pendingAdd().cbegin(); it != state.pendingAdd().cend(); ++it) {
         for (const Row& row : *it)
             keys << "add:" + it.key() + ':' + row.text;
     }
-    for (auto it = state.orderOverride.cbegin(); it != state.orderOverride.cend(); ++it)
+    for (auto it = state.orderOverride().cbegin(); it != state.orderOverride().cend(); ++it)
         keys << "order:" + it.key();
     keys.sort();
     return keys;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ListState.h"
+#include "ListStore.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -23,10 +23,10 @@ Payload feedOf(const QList<Row>& mine, const QList<Row>& hers = {});
 // The list state of that feed, "mine" chosen, on the fixture's clock, with an overlay in
 // shorthand: "done:ID", "undone:ID", "text:ID=V", "pending:ID=V" (an addition to "mine"),
 // "order:ID:SEC" (appended to mine's override), "collapse:LABEL", "nofeed" (no feed at all).
-ListState stateWith(const QList<Row>& mine, const QStringList& overlay = {});
+ListStore stateWith(const QList<Row>& mine, const QStringList& overlay = {});
 // The overlay entries a state still holds, sorted: "done:ID", "text:ID", "add:LIST:TEXT",
 // "order:LIST".
-QStringList overlayKeys(const ListState& state);
+QStringList overlayKeys(const ListStore& state);
 
 // Rows as the feed's JSON, comma-separated.
 QByteArray rowsJson(const QList<Row>& rows);

@@ -8,7 +8,7 @@ namespace {
 
 const QString A = QStringLiteral("A"), B = QStringLiteral("B"), Z = QStringLiteral("Z");
 // "H:label" for a header, a task's text with "*" when it shows done.
-QStringList render(const ListState& state, bool honorCollapse) {
+QStringList render(const ListStore& state, bool honorCollapse) {
     QStringList out;
     for (const Row& row : state.displayRows(honorCollapse))
         out << (row.kind == "header" ? "H:" + row.text : row.text + (state.effDone(row) ? "*" : ""));
@@ -17,7 +17,7 @@ QStringList render(const ListState& state, bool honorCollapse) {
 
 } // namespace
 
-class TestListState : public QObject {
+class TestListStore : public QObject {
     Q_OBJECT
 
 private slots:
@@ -31,7 +31,7 @@ private slots:
     void settle();
 };
 
-void TestListState::display_data() {
+void TestListStore::display_data() {
     QTest::addColumn<QList<Row>>("rows");
     QTest::addColumn<QStringList>("overlay");
     QTest::addColumn<QStringList>("labels");
@@ -73,45 +73,45 @@ void TestListState::display_data() {
         << QStringList{A, other} << QStringList{"H:A", "H:其他", "b"};
 }
 
-void TestListState::display() {
+void TestListStore::display() {
     QFETCH(QList<Row>, rows);
     QFETCH(QStringList, overlay);
     QFETCH(QStringList, labels);
     QFETCH(QStringList, shown);
-    const ListState state = stateWith(rows, overlay);
+    const ListStore state = stateWith(rows, overlay);
     QCOMPARE(state.sectionLabels(), labels);
     QCOMPARE(render(state, true), shown);
     // The menu ignores collapsing: it lists every task of the collapsed section too.
-    QCOMPARE(render(state, false).size() > shown.size(), !state.collapsedCats.isEmpty());
+    QCOMPARE(render(state, false).size() > shown.size(), !state.collapsedCats().isEmpty());
 }
 
-void TestListState::localTickSetsToday() {
-    ListState state = stateWith({task("y", "y", {}, true, "2026-12-01"), task("t", "t", A, true, kFixtureToday)},
+void TestListStore::localTickSetsToday() {
+    ListStore state = stateWith({task("y", "y", {}, true, "2026-12-01"), task("t", "t", A, true, kFixtureToday)},
                                {"done:y", "undone:t"});
     const QList<OrderedItem> items = state.orderedItems();
     QCOMPARE(items[0].row.doneAt, std::optional<QString>(kFixtureToday));
     QCOMPARE(items[1].row.done, std::optional<bool>(false));
     QVERIFY(!items[1].row.doneAt);
-    QCOMPARE(state.displayRows(false)[0], ListState::headerRow(QStringLiteral("其他")));
+    QCOMPARE(state.displayRows(false)[0], ListStore::headerRow(QStringLiteral("其他")));
     QCOMPARE(items[1].sec, A);
 }
 
-void TestListState::noFeedTitlesAndPendingIds() {
-    ListState state = stateWith({}, {"nofeed", "pending:pending-1=mine only"});
+void TestListStore::noFeedTitlesAndPendingIds() {
+    ListStore state = stateWith({}, {"nofeed", "pending:pending-1=mine only"});
     QCOMPARE(state.currentTitle(), QStringLiteral("阿蓁的 To-do"));
-    state.choice = ListState::kHers;
+    state.choose(ListStore::kHers);
     QCOMPARE(state.currentTitle(), QStringLiteral("晴川子的 To-do"));
     QVERIFY2(state.displayRows(false).isEmpty(), "pending additions belong to their own list");
-    state.payload = feedOf({});
+    state.applyFeed(feedOf({}));
     QCOMPARE(state.currentTitle(), QStringLiteral("Hers"));
 
-    const QString id = ListState::newPendingId();
+    const QString id = ListStore::newPendingId();
     QVERIFY(QRegularExpression("^pending-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$").match(id).hasMatch());
-    QVERIFY(id != ListState::newPendingId());
+    QVERIFY(id != ListStore::newPendingId());
 }
 // Before each row the overlay is: localDone x=true, y=false; localText x="new", y=" spaced";
 // pendingAdd mine ["add me", "old done"], hers ["hers only"]; order of mine [2:A, 1:"", 3:A].
-void TestListState::reconcile_data() {
+void TestListStore::reconcile_data() {
     QTest::addColumn<QList<Row>>("mine");
     QTest::addColumn<QList<Row>>("hers");
     QTest::addColumn<QString>("choice");
@@ -141,23 +141,24 @@ void TestListState::reconcile_data() {
         << QList<Row>{task("2", "b", A), task("1", "a"), task("3", "c", A)} << QList<Row>{} << "hers" << all + QStringList{"order:mine"};
 }
 
-void TestListState::reconcile() {
+void TestListStore::reconcile() {
     QFETCH(QList<Row>, mine);
     QFETCH(QList<Row>, hers);
     QFETCH(QString, choice);
     QFETCH(QStringList, kept);
 
-    ListState state = stateWith({}, {"done:x", "undone:y", "text:x=new", "text:y= spaced", "pending:pending-1=add me",
+    ListStore state = stateWith({}, {"done:x", "undone:y", "text:x=new", "text:y= spaced", "pending:pending-1=add me",
                                     "pending:pending-2=old done", "order:2:A", "order:1:", "order:3:A"});
-    state.pendingAdd[ListState::kHers] = {task("pending-3", "hers only")};
-    state.choice = choice;
+    state.choose(ListStore::kHers);
+    state.addPending(task("pending-3", "hers only"));
+    state.choose(choice);
     state.applyFeed(feedOf(mine, hers));
 
-    for (const QString& list : {ListState::kMine, ListState::kHers})
-        QVERIFY2(state.pendingAdd.contains(list), "a list key stays even when emptied");
+    for (const QString& list : {ListStore::kMine, ListStore::kHers})
+        QVERIFY2(state.pendingAdd().contains(list), "a list key stays even when emptied");
     kept.sort();
     QCOMPARE(overlayKeys(state), kept);
-    QCOMPARE(state.payload, std::optional<Payload>(feedOf(mine, hers)));
+    QCOMPARE(state.payload(), std::optional<Payload>(feedOf(mine, hers)));
 }
 
 // The user's changes against feeds that arrive while messages about them are on their way.
@@ -165,7 +166,7 @@ void TestListState::reconcile() {
 // change and its message); "answer KIND KEY" (the relay answered one message about it, or the
 // post failed); "fetch" (a fetch starts, numbered from 1); "feed N ROWS" (fetch N's feed
 // arrives, rows as in feedRows); "shows ROWS" (the display, as render gives it, space-separated).
-void TestListState::settle_data() {
+void TestListStore::settle_data() {
     QTest::addColumn<QString>("initial");
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QStringList>("kept");
@@ -221,36 +222,36 @@ void TestListState::settle_data() {
         << QStringList{};
 }
 
-void TestListState::settle() {
+void TestListStore::settle() {
     QFETCH(QString, initial);
     QFETCH(QStringList, steps);
     QFETCH(QStringList, kept);
     using Kind = OverlayFloors::Kind;
     const QHash<QString, Kind> kinds{{"done", Kind::Done}, {"text", Kind::Text}, {"add", Kind::Add}, {"order", Kind::Order}};
 
-    ListState state = stateWith(rowsFrom(initial), {});
+    ListStore state = stateWith(rowsFrom(initial), {});
     quint64 started = 0;
     for (qsizetype i = 0; i < steps.size(); ++i) {
         const QString& step = steps[i];
         const QString verb = step.section(' ', 0, 0), rest = step.section(' ', 1);
         const QString id = rest.section('=', 0, 0), value = rest.section('=', 1);
         if (verb == "done" || verb == "undone") {
-            state.localDone[rest] = verb == "done";
-            state.floors.sent({Kind::Done, rest});
+            state.setDone(rest, verb == "done");
+            state.postSent({Kind::Done, rest});
         } else if (verb == "text") {
-            state.localText[id] = value;
-            state.floors.sent({Kind::Text, id});
+            state.setText(id, value);
+            state.postSent({Kind::Text, id});
         } else if (verb == "add") {
             state.addPending(task(id, value, std::nullopt, false));
-            state.floors.sent({Kind::Add, id});
+            state.postSent({Kind::Add, id});
         } else if (verb == "order") {
             QList<OrderEntry> order;
             for (const QString& entry : rest.split(' '))
                 order.append({entry.section(':', 0, 0), entry.section(':', 1)});
-            state.orderOverride[ListState::kMine] = order;
-            state.floors.sent({Kind::Order, ListState::kMine});
+            state.setOrder(order);
+            state.postSent({Kind::Order, ListStore::kMine});
         } else if (verb == "answer") {
-            state.floors.answered({kinds.value(rest.section(' ', 0, 0)), rest.section(' ', 1)}, started + 1);
+            state.postAnswered({kinds.value(rest.section(' ', 0, 0)), rest.section(' ', 1)}, started + 1);
         } else if (verb == "fetch") {
             ++started;
         } else if (verb == "feed") {
@@ -263,8 +264,8 @@ void TestListState::settle() {
         }
     }
     QCOMPARE(overlayKeys(state), kept);
-    QVERIFY2(!kept.isEmpty() || state.floors.isEmpty(), "an ended entry leaves no record behind");
+    QVERIFY2(!kept.isEmpty() || state.floors().isEmpty(), "an ended entry leaves no record behind");
 }
 
-QTEST_APPLESS_MAIN(TestListState)
-#include "test_list_state.moc"
+QTEST_APPLESS_MAIN(TestListStore)
+#include "test_list_store.moc"

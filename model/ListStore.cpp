@@ -1,4 +1,4 @@
-#include "ListState.h"
+#include "ListStore.h"
 
 #include <QUuid>
 #include <algorithm>
@@ -6,31 +6,49 @@
 using rules::isItem;
 using rules::keyOf;
 
-QString ListState::todayStr() const {
-    return clock->todayStr();
+ListStore::ListStore(const Clock& clock) : m_clock(&clock) {}
+
+const ListSnapshot& ListStore::snapshot() const {
+    const QString today = todayStr();
+    if (!m_snapshot || m_snapshotDay != today) {
+        m_snapshot = makeSnapshot(today);
+        m_snapshotDay = today;
+    }
+    return *m_snapshot;
 }
 
-QString ListState::currentTitle() const {
-    const bool mine = choice == kMine;
-    if (payload)
-        return mine ? payload->mine_title : payload->hers_title;
-    return mine ? QStringLiteral("阿蓁的 To-do") : QStringLiteral("晴川子的 To-do");
+ListSnapshot ListStore::makeSnapshot(const QString& today) const {
+    ListSnapshot snap;
+    const bool mine = m_choice == kMine;
+    if (m_payload)
+        snap.title = mine ? m_payload->mine_title : m_payload->hers_title;
+    else
+        snap.title = mine ? QStringLiteral("阿蓁的 To-do") : QStringLiteral("晴川子的 To-do");
+    snap.sectionLabels = makeSectionLabels();
+    snap.items = makeOrderedItems(today);
+    snap.rows = makeDisplayRows(snap, false);
+    snap.foldedRows = m_collapsedCats.isEmpty() ? snap.rows : makeDisplayRows(snap, true);
+    return snap;
 }
 
-QList<Row> ListState::currentRows() const {
-    if (!payload)
+QString ListStore::todayStr() const {
+    return m_clock->todayStr();
+}
+
+QList<Row> ListStore::currentRows() const {
+    if (!m_payload)
         return {};
-    return rules::rowsOf(*payload, choice);
+    return rules::rowsOf(*m_payload, m_choice);
 }
 
-bool ListState::effDone(const Row& row) const {
-    const auto it = localDone.constFind(keyOf(row));
-    if (it != localDone.constEnd())
+bool ListStore::effDone(const Row& row) const {
+    const auto it = m_localDone.constFind(keyOf(row));
+    if (it != m_localDone.constEnd())
         return *it;
     return row.done.value_or(false);
 }
 
-QStringList ListState::sectionLabels() const {
+QStringList ListStore::makeSectionLabels() const {
     QStringList labels;
     QSet<QString> seen;
     const QList<Row> rows = currentRows();
@@ -45,8 +63,7 @@ QStringList ListState::sectionLabels() const {
     return labels;
 }
 
-QList<OrderedItem> ListState::orderedItems() const {
-    const QString today = todayStr();
+QList<OrderedItem> ListStore::makeOrderedItems(const QString& today) const {
     const QList<Row> rows = currentRows();
     QList<OrderedItem> items;
     items.reserve(rows.size());
@@ -54,8 +71,8 @@ QList<OrderedItem> ListState::orderedItems() const {
         if (!isItem(feedRow))
             continue;
         Row row = feedRow;
-        const auto local = localDone.constFind(keyOf(row));
-        if (local != localDone.constEnd()) {
+        const auto local = m_localDone.constFind(keyOf(row));
+        if (local != m_localDone.constEnd()) {
             row.done = *local;
             row.doneAt = *local ? std::optional<QString>(today) : std::nullopt;
         } else if (!rules::isVisibleItem(row, today)) {
@@ -67,8 +84,8 @@ QList<OrderedItem> ListState::orderedItems() const {
         items.append({std::move(row), std::move(sec)});
     }
 
-    const auto override = orderOverride.constFind(choice);
-    if (override != orderOverride.constEnd()) {
+    const auto override = m_orderOverride.constFind(m_choice);
+    if (override != m_orderOverride.constEnd()) {
         const QList<rules::Placed> placed = rules::placeByOrder(
             items, [](const OrderedItem& item) -> const QString& { return keyOf(item.row); },
             *override, [](const OrderEntry& entry) -> const QString& { return entry.id; });
@@ -83,26 +100,26 @@ QList<OrderedItem> ListState::orderedItems() const {
         items = std::move(reordered);
     }
 
-    const auto pending = pendingAdd.constFind(choice);
-    if (pending != pendingAdd.constEnd()) {
+    const auto pending = m_pendingAdd.constFind(m_choice);
+    if (pending != m_pendingAdd.constEnd()) {
         for (const Row& row : *pending)
             items.append({row, kDefaultSection});
     }
 
-    if (!localText.isEmpty()) {
+    if (!m_localText.isEmpty()) {
         for (OrderedItem& item : items) {
             if (!item.row.id)
                 continue;
-            const auto text = localText.constFind(*item.row.id);
-            if (text != localText.constEnd())
+            const auto text = m_localText.constFind(*item.row.id);
+            if (text != m_localText.constEnd())
                 item.row.text = *text;
         }
     }
     return items;
 }
 
-QList<Row> ListState::displayRows(bool honorCollapse) const {
-    const QStringList labels = sectionLabels();
+QList<Row> ListStore::makeDisplayRows(const ListSnapshot& snap, bool honorCollapse) const {
+    const QStringList& labels = snap.sectionLabels;
     QHash<QString, qsizetype> slot;
     slot.reserve(labels.size());
     for (qsizetype i = 0; i < labels.size(); ++i)
@@ -110,7 +127,7 @@ QList<Row> ListState::displayRows(bool honorCollapse) const {
     const qsizetype fallback = slot.value(kDefaultSection);
 
     QList<QList<Row>> buckets(labels.size());
-    const QList<OrderedItem> items = orderedItems();
+    const QList<OrderedItem>& items = snap.items;
     for (const OrderedItem& item : items)
         buckets[slot.value(item.sec, fallback)].append(item.row);
 
@@ -120,74 +137,105 @@ QList<Row> ListState::displayRows(bool honorCollapse) const {
         if (buckets[i].isEmpty())
             continue;
         out.append(headerRow(labels[i]));
-        if (!(honorCollapse && collapsedCats.contains(labels[i])))
+        if (!(honorCollapse && m_collapsedCats.contains(labels[i])))
             out.append(buckets[i]);
     }
     return out;
 }
 
-void ListState::toggleCollapse(const QString& label) {
-    if (!collapsedCats.remove(label))
-        collapsedCats.insert(label);
+void ListStore::setDone(const QString& id, bool done) {
+    m_localDone[id] = done;
+    changed();
 }
 
-Row ListState::headerRow(const QString& label) {
+void ListStore::setText(const QString& id, const QString& text) {
+    m_localText[id] = text;
+    changed();
+}
+
+void ListStore::setOrder(QList<OrderEntry> order) {
+    m_orderOverride[m_choice] = std::move(order);
+    changed();
+}
+
+void ListStore::choose(const QString& list) {
+    m_choice = list == kMine ? kMine : kHers;
+    changed();
+}
+
+void ListStore::toggleCollapse(const QString& label) {
+    if (!m_collapsedCats.remove(label))
+        m_collapsedCats.insert(label);
+    changed();
+}
+
+void ListStore::postSent(const OverlayFloors::Entry& entry) {
+    m_floors.sent(entry);
+}
+
+void ListStore::postAnswered(const OverlayFloors::Entry& entry, quint64 nextFetch) {
+    m_floors.answered(entry, nextFetch);
+}
+
+Row ListStore::headerRow(const QString& label) {
     return Row{rules::kHeader, label, std::nullopt, std::nullopt, std::nullopt, label};
 }
 
-QString ListState::newPendingId() {
+QString ListStore::newPendingId() {
     return rules::kPendingPrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
 }
 
-void ListState::addPending(Row row) {
+void ListStore::addPending(Row row) {
     QSet<QString> sameText;
     for (const Row& task : currentRows()) {
         if (isItem(task) && task.text == row.text)
             sameText.insert(keyOf(task));
     }
-    floors.added(keyOf(row), sameText);
-    pendingAdd[choice].append(std::move(row));
+    m_floors.added(keyOf(row), sameText);
+    m_pendingAdd[m_choice].append(std::move(row));
+    changed();
 }
 
-void ListState::applyFeed(Payload feed, quint64 fetch) {
-    payload = std::move(feed);
+void ListStore::applyFeed(Payload feed, quint64 fetch) {
+    m_payload = std::move(feed);
     reconcileDoneAndText(fetch);
     reconcilePendingAdds(fetch);
     reconcileOrderOverride(fetch);
+    changed();
 }
 
-void ListState::reconcileDoneAndText(quint64 fetch) {
+void ListStore::reconcileDoneAndText(quint64 fetch) {
     using Kind = OverlayFloors::Kind;
-    if (localDone.isEmpty() && localText.isEmpty())
+    if (m_localDone.isEmpty() && m_localText.isEmpty())
         return;
-    for (const QList<Row>* rows : {&payload->mine_rows, &payload->hers_rows}) {
+    for (const QList<Row>* rows : {&m_payload->mine_rows, &m_payload->hers_rows}) {
         for (const Row& row : *rows) {
             if (!isItem(row) || !row.id)
                 continue;
             const QString& id = *row.id;
-            const auto done = localDone.find(id);
-            if (done != localDone.end() && *done == row.done.value_or(false) &&
-                floors.settles(Kind::Done, id, fetch)) {
-                localDone.erase(done);
-                floors.forget(Kind::Done, id);
+            const auto done = m_localDone.find(id);
+            if (done != m_localDone.end() && *done == row.done.value_or(false) &&
+                m_floors.settles(Kind::Done, id, fetch)) {
+                m_localDone.erase(done);
+                m_floors.forget(Kind::Done, id);
             }
-            const auto text = localText.find(id);
-            if (text != localText.end() && *text == row.text &&
-                floors.settles(Kind::Text, id, fetch)) {
-                localText.erase(text);
-                floors.forget(Kind::Text, id);
+            const auto text = m_localText.find(id);
+            if (text != m_localText.end() && *text == row.text &&
+                m_floors.settles(Kind::Text, id, fetch)) {
+                m_localText.erase(text);
+                m_floors.forget(Kind::Text, id);
             }
         }
     }
 }
 
-void ListState::reconcilePendingAdds(quint64 fetch) {
+void ListStore::reconcilePendingAdds(quint64 fetch) {
     for (const QString* key : {&kMine, &kHers}) {
-        const auto pending = pendingAdd.find(*key);
-        if (pending == pendingAdd.end() || pending->isEmpty())
+        const auto pending = m_pendingAdd.find(*key);
+        if (pending == m_pendingAdd.end() || pending->isEmpty())
             continue;
         QHash<QString, QStringList> keysByText;
-        for (const Row& row : rules::rowsOf(*payload, *key)) {
+        for (const Row& row : rules::rowsOf(*m_payload, *key)) {
             if (isItem(row))
                 keysByText[row.text].append(keyOf(row));
         }
@@ -196,12 +244,12 @@ void ListState::reconcilePendingAdds(quint64 fetch) {
             const QString& id = keyOf(row);
             const auto same = keysByText.constFind(row.text);
             const bool ends = same != keysByText.constEnd() &&
-                              (floors.settles(OverlayFloors::Kind::Add, id, fetch) ||
+                              (m_floors.settles(OverlayFloors::Kind::Add, id, fetch) ||
                                std::ranges::any_of(*same, [&](const QString& task) {
-                                   return floors.isNewBeside(id, task);
+                                   return m_floors.isNewBeside(id, task);
                                }));
             if (ends)
-                floors.forget(OverlayFloors::Kind::Add, id);
+                m_floors.forget(OverlayFloors::Kind::Add, id);
             else
                 kept.append(row);
         }
@@ -209,13 +257,13 @@ void ListState::reconcilePendingAdds(quint64 fetch) {
     }
 }
 
-void ListState::reconcileOrderOverride(quint64 fetch) {
-    const auto override = orderOverride.find(choice);
-    if (override == orderOverride.end() ||
-        !floors.settles(OverlayFloors::Kind::Order, choice, fetch) || !feedShowsOrder(*override))
+void ListStore::reconcileOrderOverride(quint64 fetch) {
+    const auto override = m_orderOverride.find(m_choice);
+    if (override == m_orderOverride.end() ||
+        !m_floors.settles(OverlayFloors::Kind::Order, m_choice, fetch) || !feedShowsOrder(*override))
         return;
-    orderOverride.erase(override);
-    floors.forget(OverlayFloors::Kind::Order, choice);
+    m_orderOverride.erase(override);
+    m_floors.forget(OverlayFloors::Kind::Order, m_choice);
 }
 
 // Whether the chosen list's feed alone shows what the override shows, so ending it moves
@@ -223,16 +271,16 @@ void ListState::reconcileOrderOverride(quint64 fetch) {
 // sections), and within each section no task it does not name comes before one it names (the
 // override places those after its own). A task added after the drag, which the feed appends,
 // therefore does not keep the override alive.
-bool ListState::feedShowsOrder(const QList<OrderEntry>& entries) const {
+bool ListStore::feedShowsOrder(const QList<OrderEntry>& entries) const {
     const QString today = todayStr();
-    const QStringList labelList = sectionLabels();
+    const QStringList labelList = makeSectionLabels();
     const QSet<QString> labels(labelList.cbegin(), labelList.cend());
     QSet<QString> named;
     for (const OrderEntry& entry : entries)
         named.insert(entry.id);
     QSet<QString> unnamedIn; // sections in which a task the override does not name came first
     qsizetype n = 0;
-    for (const Row& row : rules::rowsOf(*payload, choice)) {
+    for (const Row& row : rules::rowsOf(*m_payload, m_choice)) {
         if (!rules::isVisibleItem(row, today))
             continue;
         const QString cat = row.cat.value_or(QString());
