@@ -1,12 +1,12 @@
 #pragma once
 
 #include "NoteRow.h"
+#include <QLineEdit>
 #include <QObject>
 #include <QPointer>
 
-class FlippedView;
 class ListActions;
-class NoteField;
+
 class NotePanel;
 
 class NoteRows;
@@ -48,8 +48,8 @@ private:
     ListActions& m_actions;
     // The panel's list and add field, each by itself: an editor losing the focus while the
     // panel is being destroyed still ends its edit, when the panel is no NotePanel any more.
-    QPointer<FlippedView> m_list;
-    QPointer<NoteField> m_input;
+    QPointer<QWidget> m_list;
+    QPointer<QLineEdit> m_input;
     QPointer<NoteRow> m_row;
     bool m_fromKeyboard = false;
 };

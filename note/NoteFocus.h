@@ -4,17 +4,15 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QScrollArea>
 
-class FlippedView;
 class ListActions;
 class ListStore;
 class NoteDragging;
 class NoteEditing;
-class NoteField;
 class NotePanel;
 class NoteRows;
 class QKeyEvent;
-class QScrollArea;
 
 // The list from the keyboard and for screen readers: the row the keyboard is on (kept by key,
 // so it survives a rebuild that keeps the row), the keys that move it and act on the row (the
@@ -55,11 +53,12 @@ private:
     const ListStore& m_state;
     NoteEditing& m_editing;
     const NoteDragging& m_dragging;
-    // The panel's list, its scroll area and the add field, held each by itself: while the
-    // panel is being destroyed it is no NotePanel any more, but events still reach the filter.
-    QPointer<FlippedView> m_list;
+    // The panel's list, its scroll area and the add field, held each by itself and as plain
+    // widgets: while the panel and its children are destroyed they are no NotePanel, list or
+    // field any more, but their last events still reach the filter.
+    QPointer<QWidget> m_list;
     QPointer<QScrollArea> m_scroll;
-    QPointer<NoteField> m_input;
+    QPointer<QWidget> m_input;
     // The keyboard's row by its key, and where it was, for when the row is gone.
     QString m_key;
     qsizetype m_index = -1;
