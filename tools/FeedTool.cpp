@@ -48,6 +48,50 @@ struct Overlay {
     QHash<QString, QList<OrderEntry>> orderOverride;
 };
 
+QHash<QString, QList<Row>> readPendingAdd(const QJsonObject& pending) {
+    QHash<QString, QList<Row>> out;
+    for (auto it = pending.begin(); it != pending.end(); ++it) {
+        const QString path = QStringLiteral("pendingAdd.") + it.key();
+        if (!it->isArray())
+            throw UsageError{QStringLiteral("overlay: %1: expected array").arg(path)};
+        const QJsonArray rows = it->toArray();
+        QList<Row>& list = out[it.key()];
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            const QString rowPath = QStringLiteral("%1[%2]").arg(path).arg(i);
+            if (!rows[i].isObject())
+                throw UsageError{QStringLiteral("overlay: %1: expected object").arg(rowPath)};
+            QString error;
+            const auto row = decodeRowText(QJsonDocument(rows[i].toObject()).toJson(), rowPath, &error);
+            if (!row)
+                throw UsageError{QStringLiteral("overlay: ") + error};
+            list.append(*row);
+        }
+    }
+    return out;
+}
+
+QHash<QString, QList<OrderEntry>> readOrderOverride(const QJsonObject& order) {
+    QHash<QString, QList<OrderEntry>> out;
+    for (auto it = order.begin(); it != order.end(); ++it) {
+        const QString path = QStringLiteral("orderOverride.") + it.key();
+        if (!it->isArray())
+            throw UsageError{QStringLiteral("overlay: %1: expected array").arg(path)};
+        const QJsonArray entries = it->toArray();
+        QList<OrderEntry>& list = out[it.key()];
+        for (qsizetype i = 0; i < entries.size(); ++i) {
+            const QJsonObject entry = entries[i].toObject();
+            const QJsonValue id = entry.value(QStringLiteral("id"));
+            const QJsonValue sec = entry.value(QStringLiteral("sec"));
+            if (!entries[i].isObject() || !id.isString() || !sec.isString())
+                throw UsageError{QStringLiteral("overlay: %1[%2]: expected {\"id\": string, \"sec\": string}")
+                                     .arg(path)
+                                     .arg(i)};
+            list.append(OrderEntry{id.toString(), sec.toString()});
+        }
+    }
+    return out;
+}
+
 Overlay loadOverlay(const QByteArray& bytes) {
     Overlay state;
     QJsonParseError parseError;
@@ -72,42 +116,8 @@ Overlay loadOverlay(const QByteArray& bytes) {
             throw UsageError{QStringLiteral("overlay: localText.%1: expected string").arg(it.key())};
         state.text.append({it.key(), it->toString()});
     }
-    const QJsonObject pending = objectMember(top, QStringLiteral("pendingAdd"));
-    for (auto it = pending.begin(); it != pending.end(); ++it) {
-        const QString path = QStringLiteral("pendingAdd.") + it.key();
-        if (!it->isArray())
-            throw UsageError{QStringLiteral("overlay: %1: expected array").arg(path)};
-        const QJsonArray rows = it->toArray();
-        QList<Row>& list = state.pendingAdd[it.key()];
-        for (qsizetype i = 0; i < rows.size(); ++i) {
-            const QString rowPath = QStringLiteral("%1[%2]").arg(path).arg(i);
-            if (!rows[i].isObject())
-                throw UsageError{QStringLiteral("overlay: %1: expected object").arg(rowPath)};
-            QString error;
-            const auto row = decodeRowText(QJsonDocument(rows[i].toObject()).toJson(), rowPath, &error);
-            if (!row)
-                throw UsageError{QStringLiteral("overlay: ") + error};
-            list.append(*row);
-        }
-    }
-    const QJsonObject order = objectMember(top, QStringLiteral("orderOverride"));
-    for (auto it = order.begin(); it != order.end(); ++it) {
-        const QString path = QStringLiteral("orderOverride.") + it.key();
-        if (!it->isArray())
-            throw UsageError{QStringLiteral("overlay: %1: expected array").arg(path)};
-        const QJsonArray entries = it->toArray();
-        QList<OrderEntry>& list = state.orderOverride[it.key()];
-        for (qsizetype i = 0; i < entries.size(); ++i) {
-            const QJsonObject entry = entries[i].toObject();
-            const QJsonValue id = entry.value(QStringLiteral("id"));
-            const QJsonValue sec = entry.value(QStringLiteral("sec"));
-            if (!entries[i].isObject() || !id.isString() || !sec.isString())
-                throw UsageError{QStringLiteral("overlay: %1[%2]: expected {\"id\": string, \"sec\": string}")
-                                     .arg(path)
-                                     .arg(i)};
-            list.append(OrderEntry{id.toString(), sec.toString()});
-        }
-    }
+    state.pendingAdd = readPendingAdd(objectMember(top, QStringLiteral("pendingAdd")));
+    state.orderOverride = readOrderOverride(objectMember(top, QStringLiteral("orderOverride")));
     return state;
 }
 
