@@ -5,11 +5,11 @@
 #include "NoteRow.h"
 #include "NoteViews.h"
 
-NoteController::NoteController(ListStore& state, ListActions& actions, Settings& settings,
+NoteController::NoteController(ListStore& store, ListActions& actions, Settings& settings,
                                Clock& clock, QObject* parent)
-    : QObject(parent), m_state(state), m_actions(actions), m_editing(m_rows, actions),
-      m_dragging(m_rows, actions, state, clock),
-      m_focus(m_rows, actions, state, m_editing, m_dragging), m_window(settings) {
+    : QObject(parent), m_store(store), m_actions(actions), m_editing(m_rows, actions),
+      m_dragging(m_rows, actions, store, clock),
+      m_focus(m_rows, actions, store, m_editing, m_dragging), m_window(settings) {
     connect(&m_window, &NoteWindow::menuRequested, this, &NoteController::menuRequested);
     connect(&m_rows, &NoteRows::viewCreated, this, &NoteController::connectRow);
     connect(&m_editing, &NoteEditing::finished, this, &NoteController::gestureFinished);
@@ -57,7 +57,7 @@ void NoteController::refreshNote() {
     m_pendingRefresh = false;
     m_dragging.abandon();
     NoteContent content =
-        buildNoteContent(m_state, [this](const QString& text) { return m_rows.textHeight(text); });
+        buildNoteContent(m_store, [this](const QString& text) { return m_rows.textHeight(text); });
     m_window.setTitle(content.title, content.updated);
     m_rows.setRows(std::move(content.rows));
 }

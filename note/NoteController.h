@@ -23,7 +23,7 @@ class NoteController : public QObject {
     Q_OBJECT
 
 public:
-    NoteController(ListStore& state, ListActions& actions, Settings& settings, Clock& clock,
+    NoteController(ListStore& store, ListActions& actions, Settings& settings, Clock& clock,
                    QObject* parent = nullptr);
 
     void buildNote();
@@ -52,7 +52,7 @@ private:
     void connectRow(NoteRow* view);
     void gestureFinished();
 
-    ListStore& m_state;
+    ListStore& m_store;
     ListActions& m_actions;
     NoteRows m_rows;
     NoteEditing m_editing;

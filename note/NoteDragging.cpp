@@ -10,9 +10,9 @@
 #include <QScrollArea>
 #include <QScrollBar>
 
-NoteDragging::NoteDragging(NoteRows& rows, ListActions& actions, const ListStore& state,
+NoteDragging::NoteDragging(NoteRows& rows, ListActions& actions, const ListStore& store,
                            Clock& clock, QObject* parent)
-    : QObject(parent), m_rows(rows), m_actions(actions), m_state(state), m_clock(clock) {
+    : QObject(parent), m_rows(rows), m_actions(actions), m_store(store), m_clock(clock) {
     // Rows scrolled or glided into view during a drag are drawn under the dragged one.
     connect(&rows, &NoteRows::viewsBound, this, [this] {
         if (m_row)
@@ -140,7 +140,7 @@ void NoteDragging::end(NoteRow* row) {
     row->setDragPad(0);
     if (dragging) {
         // The override is written and sent through the write path, which rebuilds the panel.
-        const QList<OrderEntry> order = m_rows.shownOrder(m_state.sectionLabels());
+        const QList<OrderEntry> order = m_rows.shownOrder(m_store.sectionLabels());
         if (!order.isEmpty())
             m_actions.reorder(order);
     }

@@ -21,7 +21,7 @@ class NoteDragging : public QObject {
     Q_OBJECT
 
 public:
-    NoteDragging(NoteRows& rows, ListActions& actions, const ListStore& state, Clock& clock,
+    NoteDragging(NoteRows& rows, ListActions& actions, const ListStore& store, Clock& clock,
                  QObject* parent = nullptr);
 
     void attach(QScrollArea* scroll);
@@ -50,7 +50,7 @@ private:
 
     NoteRows& m_rows;
     ListActions& m_actions;
-    const ListStore& m_state;
+    const ListStore& m_store;
     Clock& m_clock;
     QPointer<QScrollArea> m_scroll;
     QPointer<NoteRow> m_row;

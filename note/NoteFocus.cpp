@@ -15,9 +15,9 @@
 #include <QKeyEvent>
 #include <QScrollArea>
 
-NoteFocus::NoteFocus(NoteRows& rows, ListActions& actions, const ListStore& state,
+NoteFocus::NoteFocus(NoteRows& rows, ListActions& actions, const ListStore& store,
                      NoteEditing& editing, const NoteDragging& dragging, QObject* parent)
-    : QObject(parent), m_rows(rows), m_actions(actions), m_state(state), m_editing(editing),
+    : QObject(parent), m_rows(rows), m_actions(actions), m_store(store), m_editing(editing),
       m_dragging(dragging) {
     connect(&rows, &NoteRows::rowsChanged, this, &NoteFocus::refocus);
     connect(&rows, &NoteRows::viewsBound, this, [this] {
@@ -196,7 +196,7 @@ void NoteFocus::moveTask(qsizetype from, int step) {
     m_rows.move(from, *to);
     // Recorded and sent as a drop is: the write path rebuilds the rows, the keyboard stays on
     // the task.
-    const QList<OrderEntry> order = m_rows.shownOrder(m_state.sectionLabels());
+    const QList<OrderEntry> order = m_rows.shownOrder(m_store.sectionLabels());
     if (!order.isEmpty())
         m_actions.reorder(order);
     m_rows.relayout();

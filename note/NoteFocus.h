@@ -22,7 +22,7 @@ class NoteFocus : public QObject, public NoteListSource {
     Q_OBJECT
 
 public:
-    NoteFocus(NoteRows& rows, ListActions& actions, const ListStore& state, NoteEditing& editing,
+    NoteFocus(NoteRows& rows, ListActions& actions, const ListStore& store, NoteEditing& editing,
               const NoteDragging& dragging, QObject* parent = nullptr);
 
     void attach(NotePanel* panel);
@@ -50,7 +50,7 @@ private:
 
     NoteRows& m_rows;
     ListActions& m_actions;
-    const ListStore& m_state;
+    const ListStore& m_store;
     NoteEditing& m_editing;
     const NoteDragging& m_dragging;
     // The panel's list, its scroll area and the add field, held each by itself and as plain
