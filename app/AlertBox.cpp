@@ -1,7 +1,7 @@
-#include "AlertBox.h"
+#include "app/AlertBox.h"
 
-#include "StatusItem.h"
-#include "Theme.h"
+#include "menu/StatusItem.h"
+#include "support/Theme.h"
 
 #include <QMessageBox>
 

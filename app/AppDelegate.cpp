@@ -1,7 +1,7 @@
-#include "AppDelegate.h"
+#include "app/AppDelegate.h"
 
-#include "Theme.h"
-#include "Version.h"
+#include "support/Theme.h"
+#include "generated/Version.h"
 
 #include <QCoreApplication>
 

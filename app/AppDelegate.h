@@ -1,18 +1,18 @@
 #pragma once
 
-#include "Autostart.h"
-#include "Clock.h"
-#include "Endpoints.h"
-#include "FeedSync.h"
-#include "ListActions.h"
-#include "ListQuestionBox.h"
-#include "ListStore.h"
-#include "MenuController.h"
-#include "NoteController.h"
-#include "Settings.h"
-#include "StatusItem.h"
-#include "UpdateAlerts.h"
-#include "Updater.h"
+#include "app/Autostart.h"
+#include "model/Clock.h"
+#include "app/Endpoints.h"
+#include "sync/FeedSync.h"
+#include "model/ListActions.h"
+#include "app/ListQuestionBox.h"
+#include "model/ListStore.h"
+#include "menu/MenuController.h"
+#include "note/NoteController.h"
+#include "support/Settings.h"
+#include "menu/StatusItem.h"
+#include "app/UpdateAlerts.h"
+#include "update/Updater.h"
 
 #include <QNetworkAccessManager>
 #include <QObject>

@@ -1,6 +1,6 @@
-#include "Autostart.h"
+#include "app/Autostart.h"
 
-#include "Version.h"
+#include "generated/Version.h"
 
 #include <QCoreApplication>
 #include <QDir>

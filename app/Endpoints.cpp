@@ -1,4 +1,4 @@
-#include "Endpoints.h"
+#include "app/Endpoints.h"
 
 #include <QUrl>
 

@@ -1,7 +1,7 @@
-#include "ListQuestionBox.h"
+#include "app/ListQuestionBox.h"
 
-#include "AlertBox.h"
-#include "ListStore.h"
+#include "app/AlertBox.h"
+#include "model/ListStore.h"
 
 #include <QMessageBox>
 #include <QPushButton>

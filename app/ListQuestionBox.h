@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ListQuestionUi.h"
+#include "app/ListQuestionUi.h"
 
 // The launch question as a modal message box with the app's look, brought to the front.
 class ListQuestionBox : public ListQuestionUi {

@@ -1,4 +1,4 @@
-#include "SessionPlatform.h"
+#include "app/SessionPlatform.h"
 
 std::optional<QByteArray> preferredQtPlatform(const QProcessEnvironment& env) {
     // Qt reads an empty QT_QPA_PLATFORM as unset, and so do we.

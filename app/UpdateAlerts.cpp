@@ -1,7 +1,7 @@
-#include "UpdateAlerts.h"
+#include "app/UpdateAlerts.h"
 
-#include "AlertBox.h"
-#include "UpdateTexts.h"
+#include "app/AlertBox.h"
+#include "update/UpdateTexts.h"
 
 #include <QMessageBox>
 #include <QPushButton>

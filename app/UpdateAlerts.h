@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UpdateUi.h"
+#include "update/UpdateUi.h"
 
 class QWidget;
 

@@ -1,8 +1,8 @@
-#include "AppDelegate.h"
-#include "Assets.h"
-#include "SessionPlatform.h"
-#include "SingleInstance.h"
-#include "Translations.h"
+#include "app/AppDelegate.h"
+#include "support/Assets.h"
+#include "app/SessionPlatform.h"
+#include "app/SingleInstance.h"
+#include "app/Translations.h"
 
 #include <QApplication>
 #include <QLocale>

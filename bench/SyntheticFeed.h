@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Clock.h"
-#include "ListStore.h"
+#include "model/Clock.h"
+#include "model/ListStore.h"
 
 // What the menu and panel benchmarks measure against: a feed shaped like a real one (a section
 // per 50 tasks, short Chinese texts, every seventh task done today), seen on a fixed day.

@@ -5,10 +5,10 @@
 //
 //   velloa-bench-hub [--hub PATH] [--posts N] [--lazy CLIENTS]
 //                    [--parts parse,small,large,backlog,memory]
-#include "FeedJson.h"
-#include "HttpRequestParser.h"
-#include "HttpResponseReader.h"
-#include "ProcessFigures.h"
+#include "hub/FeedJson.h"
+#include "hub/HttpRequestParser.h"
+#include "hub/HttpResponseReader.h"
+#include "bench/ProcessFigures.h"
 
 #include <QCoreApplication>
 #include <QDir>

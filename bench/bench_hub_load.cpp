@@ -4,9 +4,9 @@
 // be there once or not at all. Prints throughput and answer times (p50, p99, max).
 //
 //   velloa-bench-hub-load [--seconds 60] [--rate 1000] [--connections 8]
-#include "Payload.h"
-#include "ProcessFigures.h"
-#include "hub_process.h"
+#include "model/Payload.h"
+#include "bench/ProcessFigures.h"
+#include "tests/hub_process.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

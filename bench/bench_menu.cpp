@@ -1,11 +1,11 @@
 // Measures what a change costs the tray menu: building its entries from the list state,
 // refilling the QMenu, and the layout Qt does when it opens (every item sized once).
-#include "MenuModel.h"
-#include "MenuStyle.h"
-#include "StatusMenu.h"
-#include "SyntheticFeed.h"
-#include "WidgetBenchMain.h"
-#include "Version.h"
+#include "menu/MenuModel.h"
+#include "menu/MenuStyle.h"
+#include "menu/StatusMenu.h"
+#include "bench/SyntheticFeed.h"
+#include "bench/WidgetBenchMain.h"
+#include "generated/Version.h"
 
 
 namespace {

@@ -1,7 +1,7 @@
 // Measures feed decoding throughput and view-model rebuild time on synthetic feeds shaped
 // like real ones: a few sections, short Chinese texts, some tasks done today.
-#include "ListStore.h"
-#include "Payload.h"
+#include "model/ListStore.h"
+#include "model/Payload.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,15 +1,15 @@
 // Measures what a change costs the note panel: the content rebuilt from the list state, the
 // rows made, their texts measured and stacked. The panel is built offscreen.
-#include "AppDelegate.h"
-#include "FeedSync.h"
-#include "ListActions.h"
-#include "NoteController.h"
-#include "NotePanel.h"
-#include "NoteRow.h"
-#include "NoteViews.h"
-#include "Settings.h"
-#include "SyntheticFeed.h"
-#include "WidgetBenchMain.h"
+#include "app/AppDelegate.h"
+#include "sync/FeedSync.h"
+#include "model/ListActions.h"
+#include "note/NoteController.h"
+#include "note/NotePanel.h"
+#include "note/NoteRow.h"
+#include "note/NoteViews.h"
+#include "support/Settings.h"
+#include "bench/SyntheticFeed.h"
+#include "bench/WidgetBenchMain.h"
 
 #include <QNetworkAccessManager>
 #include <QSettings>

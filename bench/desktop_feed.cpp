@@ -1,7 +1,7 @@
 // Writes a hub data file holding a synthetic list of N tasks (the shape the other benchmarks
 // use, done tasks dated today) to standard output, for bench/desktop.sh.
-#include "FeedJson.h"
-#include "SyntheticFeed.h"
+#include "hub/FeedJson.h"
+#include "bench/SyntheticFeed.h"
 
 #include <QCoreApplication>
 #include <QDate>

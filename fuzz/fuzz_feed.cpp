@@ -1,6 +1,6 @@
 // The feed decoder takes whatever the feed's host sends. Besides not crashing, its outcome is
 // all or nothing: a payload and no reason, or a reason and no payload.
-#include "Payload.h"
+#include "model/Payload.h"
 
 #include <cstdlib>
 

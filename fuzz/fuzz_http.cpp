@@ -1,7 +1,7 @@
 // The hub's HTTP request framing. The first 8 bytes of an input choose where the rest is cut
 // into pieces, as TCP may deliver it; the parser must give exactly what it gives for the whole
 // stream in one piece: the same requests, then the same refusal or the same wait for more.
-#include "HttpRequestParser.h"
+#include "hub/HttpRequestParser.h"
 
 #include <cstdlib>
 #include <cstring>

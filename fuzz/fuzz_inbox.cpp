@@ -1,7 +1,7 @@
 // The inbox message reader (the hub journals and applies what it accepts). No crash, one of
 // message or reason, and whatever it accepts survives the app's own writer unchanged: a
 // message written back and read again is the same message.
-#include "InboxMessage.h"
+#include "model/InboxMessage.h"
 
 #include <cstdlib>
 

@@ -1,6 +1,6 @@
 // The update manifest decoder: no crash, and a manifest it takes always names a version and
 // an archive, and an integrity field, when given, as 64 lower-case hex digits.
-#include "UpdateInfo.h"
+#include "update/UpdateInfo.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "DurableFile.h"
+#include "hub/DurableFile.h"
 
 #include <QFileInfo>
 #include <QSaveFile>

@@ -1,7 +1,7 @@
-#include "FeedJson.h"
+#include "hub/FeedJson.h"
 
-#include "ListRules.h"
-#include "RowJson.h"
+#include "model/ListRules.h"
+#include "model/RowJson.h"
 
 #include <algorithm>
 

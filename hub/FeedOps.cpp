@@ -1,6 +1,6 @@
-#include "FeedOps.h"
+#include "hub/FeedOps.h"
 
-#include "ListRules.h"
+#include "model/ListRules.h"
 
 #include <QHash>
 

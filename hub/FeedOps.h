@@ -1,7 +1,7 @@
 #pragma once
 
-#include "InboxMessage.h"
-#include "Payload.h"
+#include "model/InboxMessage.h"
+#include "model/Payload.h"
 
 #include <QDateTime>
 

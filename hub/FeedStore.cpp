@@ -1,7 +1,7 @@
-#include "FeedStore.h"
+#include "hub/FeedStore.h"
 
-#include "DurableFile.h"
-#include "FeedJson.h"
+#include "hub/DurableFile.h"
+#include "hub/FeedJson.h"
 
 #include <QDir>
 #include <QFileInfo>

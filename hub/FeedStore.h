@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Clock.h"
-#include "FeedOps.h"
-#include "Journal.h"
+#include "model/Clock.h"
+#include "hub/FeedOps.h"
+#include "hub/Journal.h"
 
 #include <QLockFile>
 #include <QObject>

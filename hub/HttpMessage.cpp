@@ -1,4 +1,4 @@
-#include "HttpMessage.h"
+#include "hub/HttpMessage.h"
 
 namespace http {
 

@@ -1,4 +1,4 @@
-#include "HttpRequestParser.h"
+#include "hub/HttpRequestParser.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HttpMessage.h"
+#include "hub/HttpMessage.h"
 
 #include <QByteArray>
 #include <optional>

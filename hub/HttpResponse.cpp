@@ -1,4 +1,4 @@
-#include "HttpResponse.h"
+#include "hub/HttpResponse.h"
 
 HttpResponse HttpResponse::text(int status, const QByteArray& line) {
     HttpResponse response;

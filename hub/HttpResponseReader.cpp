@@ -1,4 +1,4 @@
-#include "HttpResponseReader.h"
+#include "hub/HttpResponseReader.h"
 
 std::optional<HttpResponseReader::Response> HttpResponseReader::next(bool headOnly) {
     if (m_failed || (!m_head && !readHead(headOnly)))

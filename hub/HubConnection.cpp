@@ -1,6 +1,6 @@
-#include "HubConnection.h"
+#include "hub/HubConnection.h"
 
-#include "HubRoutes.h"
+#include "hub/HubRoutes.h"
 
 #include <sys/socket.h>
 

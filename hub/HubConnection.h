@@ -1,8 +1,8 @@
 #pragma once
 
-#include "HttpRequestParser.h"
-#include "HttpResponse.h"
-#include "HubLimits.h"
+#include "hub/HttpRequestParser.h"
+#include "hub/HttpResponse.h"
+#include "hub/HubLimits.h"
 
 #include <QObject>
 #include <QTcpSocket>

@@ -1,6 +1,6 @@
-#include "HubRoutes.h"
+#include "hub/HubRoutes.h"
 
-#include "FeedStore.h"
+#include "hub/FeedStore.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "HttpRequestParser.h"
-#include "HttpResponse.h"
+#include "hub/HttpRequestParser.h"
+#include "hub/HttpResponse.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,6 +1,6 @@
-#include "HubServer.h"
+#include "hub/HubServer.h"
 
-#include "HubConnection.h"
+#include "hub/HubConnection.h"
 
 HubServer::HubServer(HubRoutes& routes, Clock& clock, HubLimits limits, QObject* parent)
     : QObject(parent), m_routes(routes), m_clock(clock), m_limits(limits) {

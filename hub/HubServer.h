@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HubLimits.h"
+#include "hub/HubLimits.h"
 
 #include <QHostAddress>
 #include <QList>

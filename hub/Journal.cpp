@@ -1,6 +1,6 @@
-#include "Journal.h"
+#include "hub/Journal.h"
 
-#include "DurableFile.h"
+#include "hub/DurableFile.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>

@@ -1,9 +1,9 @@
 // velloa-hub: the other party of the app on one machine. Publishes the feed, takes inbox
 // messages on the topic, serves the update manifest and release files.
-#include "FeedStore.h"
-#include "HubRoutes.h"
-#include "HubServer.h"
-#include "Version.h"
+#include "hub/FeedStore.h"
+#include "hub/HubRoutes.h"
+#include "hub/HubServer.h"
+#include "generated/Version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
-#include "MenuController.h"
+#include "menu/MenuController.h"
 
-#include "ListActions.h"
-#include "MenuStyle.h"
-#include "StatusItem.h"
-#include "StatusMenu.h"
+#include "model/ListActions.h"
+#include "menu/MenuStyle.h"
+#include "menu/StatusItem.h"
+#include "menu/StatusMenu.h"
 
 #include <QAction>
 #include <QCursor>

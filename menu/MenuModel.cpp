@@ -1,4 +1,4 @@
-#include "MenuModel.h"
+#include "menu/MenuModel.h"
 
 #include <algorithm>
 

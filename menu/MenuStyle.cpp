@@ -1,4 +1,4 @@
-#include "MenuStyle.h"
+#include "menu/MenuStyle.h"
 
 #include <QAction>
 #include <QKeyEvent>

@@ -1,9 +1,9 @@
-#include "StatusItem.h"
+#include "menu/StatusItem.h"
 
-#include "MenuStyle.h"
-#include "StatusMenu.h"
+#include "menu/MenuStyle.h"
+#include "menu/StatusMenu.h"
 
-#include "Assets.h"
+#include "support/Assets.h"
 
 #include <QPainter>
 #include <QSystemTrayIcon>

@@ -1,9 +1,9 @@
-#include "StatusMenu.h"
+#include "menu/StatusMenu.h"
 
-#include "Checkbox.h"
-#include "MenuStyle.h"
-#include "TextRules.h"
-#include "Theme.h"
+#include "support/Checkbox.h"
+#include "menu/MenuStyle.h"
+#include "support/TextRules.h"
+#include "support/Theme.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MenuModel.h"
+#include "menu/MenuModel.h"
 
 #include <functional>
 

@@ -1,6 +1,6 @@
-#include "Clock.h"
+#include "model/Clock.h"
 
-#include "ListRules.h"
+#include "model/ListRules.h"
 
 #include <QTimer>
 

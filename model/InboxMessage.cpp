@@ -1,6 +1,6 @@
-#include "InboxMessage.h"
+#include "model/InboxMessage.h"
 
-#include "ListRules.h"
+#include "model/ListRules.h"
 
 #include <QCborValue>
 #include <QJsonArray>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "InboxMessage.h"
+#include "model/InboxMessage.h"
 
 #include <QList>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "JsonReader.h"
+#include "model/JsonReader.h"
 
 #include <cstring>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "ListActions.h"
+#include "model/ListActions.h"
 
 ListActions::ListActions(ListStore& store, InboxPoster& poster, QObject* parent)
     : QObject(parent), m_store(store), m_poster(poster) {}

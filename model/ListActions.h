@@ -1,7 +1,7 @@
 #pragma once
 
-#include "InboxPoster.h"
-#include "ListStore.h"
+#include "model/InboxPoster.h"
+#include "model/ListStore.h"
 
 #include <QObject>
 #include <optional>

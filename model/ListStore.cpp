@@ -1,4 +1,4 @@
-#include "ListStore.h"
+#include "model/ListStore.h"
 
 #include <QUuid>
 #include <algorithm>

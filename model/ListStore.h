@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Clock.h"
-#include "ListRules.h"
-#include "OverlayFloors.h"
-#include "Payload.h"
+#include "model/Clock.h"
+#include "model/ListRules.h"
+#include "model/OverlayFloors.h"
+#include "model/Payload.h"
 
 #include <QDate>
 #include <QHash>

@@ -1,4 +1,4 @@
-#include "OverlayFloors.h"
+#include "model/OverlayFloors.h"
 
 #include <algorithm>
 

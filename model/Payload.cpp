@@ -1,6 +1,6 @@
-#include "Payload.h"
+#include "model/Payload.h"
 
-#include "JsonReader.h"
+#include "model/JsonReader.h"
 
 // The feed's rules over one front-to-back read of the text (JsonReader): the members we read
 // are converted and type-checked, every other value is only checked to be JSON. A type error

@@ -1,4 +1,4 @@
-#include "RowJson.h"
+#include "model/RowJson.h"
 
 namespace {
 

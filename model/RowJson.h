@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Payload.h"
+#include "model/Payload.h"
 
 #include <QByteArray>
 

@@ -1,4 +1,4 @@
-#include "Transport.h"
+#include "net/Transport.h"
 
 #include <QIODevice>
 #include <QNetworkAccessManager>

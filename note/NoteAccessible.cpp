@@ -1,6 +1,6 @@
-#include "NoteAccessible.h"
+#include "note/NoteAccessible.h"
 
-#include "NoteViews.h"
+#include "note/NoteViews.h"
 
 #include <QAccessibleWidget>
 #include <QHash>

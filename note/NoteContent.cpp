@@ -1,7 +1,7 @@
-#include "NoteContent.h"
+#include "note/NoteContent.h"
 
-#include "TextRules.h"
-#include "Theme.h"
+#include "support/TextRules.h"
+#include "support/Theme.h"
 
 #include <QHash>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ListStore.h"
+#include "model/ListStore.h"
 
 #include <QList>
 #include <QString>

@@ -1,9 +1,9 @@
-#include "NoteController.h"
+#include "note/NoteController.h"
 
-#include "ListActions.h"
-#include "NotePanel.h"
-#include "NoteRow.h"
-#include "NoteViews.h"
+#include "model/ListActions.h"
+#include "note/NotePanel.h"
+#include "note/NoteRow.h"
+#include "note/NoteViews.h"
 
 NoteController::NoteController(ListStore& store, ListActions& actions, Settings& settings,
                                Clock& clock, QObject* parent)

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "NoteDragging.h"
-#include "NoteEditing.h"
-#include "NoteFocus.h"
-#include "NoteRows.h"
-#include "NoteWindow.h"
+#include "note/NoteDragging.h"
+#include "note/NoteEditing.h"
+#include "note/NoteFocus.h"
+#include "note/NoteRows.h"
+#include "note/NoteWindow.h"
 
 #include <QObject>
 

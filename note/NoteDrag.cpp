@@ -1,4 +1,4 @@
-#include "NoteDrag.h"
+#include "note/NoteDrag.h"
 
 #include <QHash>
 

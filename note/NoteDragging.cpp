@@ -1,11 +1,11 @@
-#include "NoteDragging.h"
+#include "note/NoteDragging.h"
 
-#include "Clock.h"
-#include "ListActions.h"
-#include "NoteDrag.h"
-#include "NoteRow.h"
-#include "NoteRows.h"
-#include "Theme.h"
+#include "model/Clock.h"
+#include "model/ListActions.h"
+#include "note/NoteDrag.h"
+#include "note/NoteRow.h"
+#include "note/NoteRows.h"
+#include "support/Theme.h"
 
 #include <QScrollArea>
 #include <QScrollBar>

@@ -1,12 +1,12 @@
-#include "NoteEditing.h"
+#include "note/NoteEditing.h"
 
-#include "ListActions.h"
-#include "NoteLayout.h"
-#include "NotePanel.h"
-#include "NoteRow.h"
-#include "NoteRows.h"
-#include "NoteViews.h"
-#include "Theme.h"
+#include "model/ListActions.h"
+#include "note/NoteLayout.h"
+#include "note/NotePanel.h"
+#include "note/NoteRow.h"
+#include "note/NoteRows.h"
+#include "note/NoteViews.h"
+#include "support/Theme.h"
 
 NoteEditing::NoteEditing(NoteRows& rows, ListActions& actions, QObject* parent)
     : QObject(parent), m_rows(rows), m_actions(actions) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "NoteRow.h"
+#include "note/NoteRow.h"
 #include <QLineEdit>
 #include <QObject>
 #include <QPointer>

@@ -1,16 +1,16 @@
-#include "NoteFocus.h"
+#include "note/NoteFocus.h"
 
-#include "ListActions.h"
-#include "ListStore.h"
-#include "NoteDrag.h"
-#include "NoteDragging.h"
-#include "NoteEditing.h"
-#include "NoteKeys.h"
-#include "NotePanel.h"
-#include "NoteRow.h"
-#include "NoteRows.h"
-#include "NoteViews.h"
-#include "Theme.h"
+#include "model/ListActions.h"
+#include "model/ListStore.h"
+#include "note/NoteDrag.h"
+#include "note/NoteDragging.h"
+#include "note/NoteEditing.h"
+#include "note/NoteKeys.h"
+#include "note/NotePanel.h"
+#include "note/NoteRow.h"
+#include "note/NoteRows.h"
+#include "note/NoteViews.h"
+#include "support/Theme.h"
 
 #include <QKeyEvent>
 #include <QScrollArea>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "NoteAccessible.h"
+#include "note/NoteAccessible.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,4 +1,4 @@
-#include "NoteIcons.h"
+#include "note/NoteIcons.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,4 +1,4 @@
-#include "NoteKeys.h"
+#include "note/NoteKeys.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "NoteLayout.h"
+#include "note/NoteLayout.h"
 
-#include "Theme.h"
+#include "support/Theme.h"
 
 #include <QRegularExpression>
 #include <QSizeF>

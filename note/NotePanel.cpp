@@ -1,8 +1,8 @@
-#include "NotePanel.h"
+#include "note/NotePanel.h"
 
-#include "NoteLayout.h"
-#include "NoteViews.h"
-#include "Theme.h"
+#include "note/NoteLayout.h"
+#include "note/NoteViews.h"
+#include "support/Theme.h"
 
 #include <QContextMenuEvent>
 #include <QGuiApplication>

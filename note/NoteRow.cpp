@@ -1,8 +1,8 @@
-#include "NoteRow.h"
+#include "note/NoteRow.h"
 
-#include "NoteLayout.h"
-#include "NoteViews.h"
-#include "Theme.h"
+#include "note/NoteLayout.h"
+#include "note/NoteViews.h"
+#include "support/Theme.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "NoteContent.h"
+#include "note/NoteContent.h"
 
 #include <QPointer>
 #include <QWidget>

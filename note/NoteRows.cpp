@@ -1,10 +1,10 @@
-#include "NoteRows.h"
+#include "note/NoteRows.h"
 
-#include "NoteLayout.h"
-#include "NoteRow.h"
-#include "NoteViews.h"
-#include "Payload.h"
-#include "Theme.h"
+#include "note/NoteLayout.h"
+#include "note/NoteRow.h"
+#include "note/NoteViews.h"
+#include "model/Payload.h"
+#include "support/Theme.h"
 
 #include <QScrollArea>
 #include <QScrollBar>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "ListRules.h"
-#include "NoteContent.h"
-#include "NoteDrag.h"
-#include "NoteRow.h"
+#include "model/ListRules.h"
+#include "note/NoteContent.h"
+#include "note/NoteDrag.h"
+#include "note/NoteRow.h"
 
 #include <QHash>
 #include <QList>

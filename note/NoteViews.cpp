@@ -1,8 +1,8 @@
-#include "NoteViews.h"
+#include "note/NoteViews.h"
 
-#include "Assets.h"
-#include "NoteLayout.h"
-#include "Theme.h"
+#include "support/Assets.h"
+#include "note/NoteLayout.h"
+#include "support/Theme.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "NoteAccessible.h"
-#include "NoteIcons.h"
-#include "TextRules.h"
+#include "note/NoteAccessible.h"
+#include "note/NoteIcons.h"
+#include "support/TextRules.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>

@@ -1,10 +1,10 @@
-#include "NoteWindow.h"
+#include "note/NoteWindow.h"
 
-#include "NoteLayout.h"
-#include "NotePanel.h"
-#include "NoteViews.h"
-#include "Settings.h"
-#include "Theme.h"
+#include "note/NoteLayout.h"
+#include "note/NotePanel.h"
+#include "note/NoteViews.h"
+#include "support/Settings.h"
+#include "support/Theme.h"
 
 #include <QGuiApplication>
 #include <QScreen>

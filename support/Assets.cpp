@@ -1,6 +1,6 @@
-#include "Assets.h"
+#include "support/Assets.h"
 
-#include "Theme.h"
+#include "support/Theme.h"
 
 #include <QCoreApplication>
 #include <QDir>

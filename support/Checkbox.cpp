@@ -1,6 +1,6 @@
-#include "Checkbox.h"
+#include "support/Checkbox.h"
 
-#include "Theme.h"
+#include "support/Theme.h"
 
 #include <QPainter>
 #include <QPainterPath>

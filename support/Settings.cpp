@@ -1,6 +1,6 @@
-#include "Settings.h"
+#include "support/Settings.h"
 
-#include "Theme.h"
+#include "support/Theme.h"
 
 #include <QSettings>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "TextRules.h"
+#include "support/TextRules.h"
 
-#include "Theme.h"
+#include "support/Theme.h"
 
 #include <QFontMetricsF>
 #include <QPainter>

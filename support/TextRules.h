@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Assets.h"
+#include "support/Assets.h"
 
 #include <QColor>
 #include <QFont>

@@ -1,6 +1,6 @@
-#include "FeedSync.h"
+#include "sync/FeedSync.h"
 
-#include "Transport.h"
+#include "net/Transport.h"
 
 #include <QNetworkRequest>
 #include <QUrl>

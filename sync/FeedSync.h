@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Clock.h"
-#include "InboxMessage.h"
-#include "InboxPoster.h"
-#include "ListStore.h"
+#include "model/Clock.h"
+#include "model/InboxMessage.h"
+#include "model/InboxPoster.h"
+#include "model/ListStore.h"
 
 #include <QJsonObject>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "hub_process.h"
+#include "tests/hub_process.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>

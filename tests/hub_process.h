@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HttpResponseReader.h"
+#include "hub/HttpResponseReader.h"
 
 #include <QProcess>
 #include <QTcpSocket>

@@ -5,7 +5,7 @@
 // JSON (numbers of any size, lone surrogate escapes); a member it reads keeps its type rules
 // whatever the value; the text itself must be valid JSON everywhere.
 
-#include "Fixtures.h"
+#include "tests/support/Fixtures.h"
 
 #include <QtTest>
 

@@ -1,10 +1,10 @@
 // The app's message boxes, the launch question and the updater's: one look (the app's name as
 // the title, its own picture as the icon), texts in place, buttons in their order, and what
 // each answer means.
-#include "Assets.h"
-#include "ListQuestionBox.h"
-#include "Theme.h"
-#include "UpdateAlerts.h"
+#include "support/Assets.h"
+#include "app/ListQuestionBox.h"
+#include "support/Theme.h"
+#include "app/UpdateAlerts.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,9 +1,9 @@
-#include "AppHarness.h"
-#include "MenuStyle.h"
-#include "NotePanel.h"
-#include "NoteRow.h"
-#include "StatusMenu.h"
-#include "Theme.h"
+#include "tests/support/AppHarness.h"
+#include "menu/MenuStyle.h"
+#include "note/NotePanel.h"
+#include "note/NoteRow.h"
+#include "menu/StatusMenu.h"
+#include "support/Theme.h"
 
 #include <QSettings>
 #include <QSystemTrayIcon>

@@ -1,6 +1,6 @@
-#include "Assets.h"
-#include "Checkbox.h"
-#include "Theme.h"
+#include "support/Assets.h"
+#include "support/Checkbox.h"
+#include "support/Theme.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "Autostart.h"
-#include "SessionPlatform.h"
-#include "SingleInstance.h"
+#include "app/Autostart.h"
+#include "app/SessionPlatform.h"
+#include "app/SingleInstance.h"
 
 #include <QProcess>
 #include <QSignalSpy>

@@ -1,9 +1,9 @@
 // The app's own write path and feed client against a real velloa-hub on loopback: a tick, an
 // edit, an addition and a reorder go out as the menu and the panel send them, the hub applies
 // each, and later refreshes end every overlay entry without changing what the user sees.
-#include "FeedSync.h"
-#include "ListActions.h"
-#include "hub_process.h"
+#include "sync/FeedSync.h"
+#include "model/ListActions.h"
+#include "tests/hub_process.h"
 
 #include <QNetworkAccessManager>
 #include <QSignalSpy>

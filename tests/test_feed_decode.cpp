@@ -1,7 +1,7 @@
-#include "Fixtures.h"
-#include "Payload.h"
-#include "RowJson.h"
-#include "odd_members.h"
+#include "tests/support/Fixtures.h"
+#include "model/Payload.h"
+#include "model/RowJson.h"
+#include "tests/odd_members.h"
 
 #include <QDir>
 #include <QJsonArray>

@@ -1,6 +1,6 @@
-#include "FeedSync.h"
-#include "ManualClock.h"
-#include "TestHttpServer.h"
+#include "sync/FeedSync.h"
+#include "tests/support/ManualClock.h"
+#include "tests/support/TestHttpServer.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,4 +1,4 @@
-#include "odd_members.h"
+#include "tests/odd_members.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,7 +1,7 @@
-#include "Checkbox.h"
-#include "NoteIcons.h"
-#include "StatusItem.h"
-#include "Theme.h"
+#include "support/Checkbox.h"
+#include "note/NoteIcons.h"
+#include "menu/StatusItem.h"
+#include "support/Theme.h"
 
 #include <QApplication>
 #include <QPainter>

@@ -1,8 +1,8 @@
 // The real velloa-hub through crashes: what it acknowledged is applied exactly once, what it
 // cannot read it never overwrites.
-#include "Fixtures.h"
-#include "InboxMessage.h"
-#include "hub_process.h"
+#include "tests/support/Fixtures.h"
+#include "model/InboxMessage.h"
+#include "tests/hub_process.h"
 
 #include <QNetworkReply>
 #include <QTemporaryDir>

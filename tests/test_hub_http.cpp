@@ -1,7 +1,7 @@
 // The real velloa-hub over HTTP: every refusal, the routes, and what a client can rely on.
-#include "InboxMessage.h"
-#include "Payload.h"
-#include "hub_process.h"
+#include "model/InboxMessage.h"
+#include "model/Payload.h"
+#include "tests/hub_process.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

@@ -1,11 +1,11 @@
 // What one client can take of the hub: the server in-process on a clock the test moves, real
 // sockets on 127.0.0.1. A slow reader still gets the whole file, a client that never reads
 // holds at most the bound, and a request sent a byte at a time cannot hold a connection.
-#include "FeedStore.h"
-#include "HubRoutes.h"
-#include "HubServer.h"
-#include "ManualClock.h"
-#include "hub_process.h"
+#include "hub/FeedStore.h"
+#include "hub/HubRoutes.h"
+#include "hub/HubServer.h"
+#include "tests/support/ManualClock.h"
+#include "tests/hub_process.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>

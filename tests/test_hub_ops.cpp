@@ -1,7 +1,7 @@
 // The hub's pure rules: applying a message to a feed, and writing the feed back.
-#include "FeedJson.h"
-#include "FeedOps.h"
-#include "Fixtures.h"
+#include "hub/FeedJson.h"
+#include "hub/FeedOps.h"
+#include "tests/support/Fixtures.h"
 
 #include <QRandomGenerator>
 #include <algorithm>

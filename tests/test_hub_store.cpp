@@ -1,10 +1,10 @@
 // The hub's data folder in-process, on a clock the test moves: the journal's damage rules, groups
 // of messages under one sync, coalesced feed rewrites, compaction, private files, and what a
 // failed write reports.
-#include "DurableFile.h"
-#include "FeedJson.h"
-#include "FeedStore.h"
-#include "ManualClock.h"
+#include "hub/DurableFile.h"
+#include "hub/FeedJson.h"
+#include "hub/FeedStore.h"
+#include "tests/support/ManualClock.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

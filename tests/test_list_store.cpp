@@ -1,4 +1,4 @@
-#include "Fixtures.h"
+#include "tests/support/Fixtures.h"
 
 #include <QtTest>
 

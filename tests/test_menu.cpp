@@ -1,11 +1,11 @@
 // The tray menu as a user meets it: what its items, their shortcuts and the icon's clicks do,
 // it stays put while open, emoji are drawn in colour, and a refresh that changes nothing costs
 // nothing.
-#include "AppHarness.h"
-#include "MenuStyle.h"
-#include "NotePanel.h"
-#include "StatusMenu.h"
-#include "Theme.h"
+#include "tests/support/AppHarness.h"
+#include "menu/MenuStyle.h"
+#include "note/NotePanel.h"
+#include "menu/StatusMenu.h"
+#include "support/Theme.h"
 
 #include <QJsonDocument>
 #include <QSystemTrayIcon>

@@ -1,13 +1,13 @@
 // The note panel as a user meets it: drawn rows, the click rules, pin, grip and place, and the
 // one write path shared with the menu. Offscreen, driven with QTest.
-#include "AppHarness.h"
-#include "NoteLayout.h"
-#include "NotePanel.h"
-#include "NoteRow.h"
-#include "NoteViews.h"
-#include "MenuStyle.h"
-#include "StatusMenu.h"
-#include "Theme.h"
+#include "tests/support/AppHarness.h"
+#include "note/NoteLayout.h"
+#include "note/NotePanel.h"
+#include "note/NoteRow.h"
+#include "note/NoteViews.h"
+#include "menu/MenuStyle.h"
+#include "menu/StatusMenu.h"
+#include "support/Theme.h"
 
 #include <QAbstractButton>
 #include <QApplication>

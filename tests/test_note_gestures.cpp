@@ -1,9 +1,9 @@
 // Working in the panel: ticking, inline editing, adding and dragging, through the one write
 // path; what is sent, what is shown, and what waits while a gesture is under way.
-#include "AppHarness.h"
-#include "NotePanel.h"
-#include "NoteRow.h"
-#include "NoteViews.h"
+#include "tests/support/AppHarness.h"
+#include "note/NotePanel.h"
+#include "note/NoteRow.h"
+#include "note/NoteViews.h"
 
 #include <QJsonArray>
 #include <QScrollArea>

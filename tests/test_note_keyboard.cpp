@@ -1,9 +1,9 @@
 // The note list without a mouse: the keyboard's row, the keys that act on it (through the one
 // write path, as the mouse's gestures do), and what screen readers read and are told.
-#include "AppHarness.h"
-#include "NotePanel.h"
-#include "NoteRow.h"
-#include "NoteViews.h"
+#include "tests/support/AppHarness.h"
+#include "note/NotePanel.h"
+#include "note/NoteRow.h"
+#include "note/NoteViews.h"
 
 #include <QAccessible>
 #include <QJsonArray>

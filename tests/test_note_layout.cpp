@@ -1,10 +1,10 @@
 // The note panel's arithmetic and content, without a window.
-#include "Fixtures.h"
-#include "NoteContent.h"
-#include "NoteDrag.h"
-#include "NoteKeys.h"
-#include "NoteLayout.h"
-#include "Theme.h"
+#include "tests/support/Fixtures.h"
+#include "note/NoteContent.h"
+#include "note/NoteDrag.h"
+#include "note/NoteKeys.h"
+#include "note/NoteLayout.h"
+#include "support/Theme.h"
 
 #include <QtTest>
 

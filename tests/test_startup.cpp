@@ -1,8 +1,8 @@
-#include "Endpoints.h"
-#include "FeedSync.h"
-#include "ManualClock.h"
-#include "TestHttpServer.h"
-#include "Translations.h"
+#include "app/Endpoints.h"
+#include "sync/FeedSync.h"
+#include "tests/support/ManualClock.h"
+#include "tests/support/TestHttpServer.h"
+#include "app/Translations.h"
 
 #include <QNetworkAccessManager>
 #include <QProcess>

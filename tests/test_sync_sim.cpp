@@ -6,12 +6,12 @@
 // only entries whose message was lost. VELLOA_SIM_OPS=10000 (and VELLOA_SIM_SEED) runs one
 // long simulation instead of the short CI table (with QTEST_FUNCTION_TIMEOUT raised); figures
 // go to stdout. docs/PERFORMANCE.md says what counts as what.
-#include "FeedSync.h"
-#include "Fixtures.h"
-#include "ListActions.h"
-#include "ManualClock.h"
-#include "SyncProxy.h"
-#include "hub_process.h"
+#include "sync/FeedSync.h"
+#include "tests/support/Fixtures.h"
+#include "model/ListActions.h"
+#include "tests/support/ManualClock.h"
+#include "tests/support/SyncProxy.h"
+#include "tests/hub_process.h"
 
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>

@@ -1,5 +1,5 @@
-#include "Theme.h"
-#include "TextRules.h"
+#include "support/Theme.h"
+#include "support/TextRules.h"
 
 #include <QPainter>
 #include <QtTest>

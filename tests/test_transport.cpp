@@ -2,8 +2,8 @@
 // sent three ways, as its users send: a GET into memory (the feed, the manifest), a GET into a
 // file (the release) and a POST (an inbox message). Answers out of order are the feed client's
 // concern (test_feed_sync staleAnswersChangeNothing); the transport keeps no order.
-#include "TestHttpServer.h"
-#include "Transport.h"
+#include "tests/support/TestHttpServer.h"
+#include "net/Transport.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

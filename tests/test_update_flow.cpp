@@ -2,12 +2,12 @@
 // version.json and releases/) and, for what a hub never does (a time-out, a drip), the loopback
 // test server. The user's answers come from a recorder. The wire faults themselves are
 // test_transport's; here those two show what the updater makes of a transport failure.
-#include "ApplyScript.h"
-#include "TestHttpServer.h"
-#include "UpdateTexts.h"
-#include "Updater.h"
-#include "hub_process.h"
-#include "test_update_support.h"
+#include "update/ApplyScript.h"
+#include "tests/support/TestHttpServer.h"
+#include "update/UpdateTexts.h"
+#include "update/Updater.h"
+#include "tests/hub_process.h"
+#include "tests/test_update_support.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>

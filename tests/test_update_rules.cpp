@@ -1,11 +1,11 @@
 // The updater's pure rules: version comparison, the manifest decoder, the offer texts, where
 // the running app lives, which downloads are allowed and which archive entries are safe.
-#include "InstallLocation.h"
-#include "Unpacker.h"
-#include "UpdateInfo.h"
-#include "UpdateTexts.h"
-#include "Updater.h"
-#include "VersionCompare.h"
+#include "update/InstallLocation.h"
+#include "update/Unpacker.h"
+#include "update/UpdateInfo.h"
+#include "update/UpdateTexts.h"
+#include "update/Updater.h"
+#include "update/VersionCompare.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
 // The apply script: its text, shell quoting that survives hostile paths, ShellCheck, and the
 // Linux script run for real with /bin/bash in a scratch folder, waiting on a sleeping child
 // that stands in for the app.
-#include "ApplyScript.h"
-#include "test_update_support.h"
+#include "update/ApplyScript.h"
+#include "tests/test_update_support.h"
 
 #include <QFile>
 #include <QProcess>

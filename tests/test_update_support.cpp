@@ -1,4 +1,4 @@
-#include "test_update_support.h"
+#include "tests/test_update_support.h"
 
 #include <QDir>
 #include <QDirIterator>

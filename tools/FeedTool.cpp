@@ -1,10 +1,10 @@
-#include "FeedTool.h"
+#include "tools/FeedTool.h"
 
-#include "ListStore.h"
-#include "MenuModel.h"
-#include "Version.h"
-#include "Payload.h"
-#include "RowJson.h"
+#include "model/ListStore.h"
+#include "menu/MenuModel.h"
+#include "generated/Version.h"
+#include "model/Payload.h"
+#include "model/RowJson.h"
 
 #include <QCommandLineParser>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "FeedTool.h"
+#include "tools/FeedTool.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "ApplyScript.h"
+#include "update/ApplyScript.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "InstallLocation.h"
+#include "update/InstallLocation.h"
 
 #include <QCoreApplication>
 #include <QDir>

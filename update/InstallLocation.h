@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ApplyScript.h"
+#include "update/ApplyScript.h"
 
 #include <QString>
 #include <functional>

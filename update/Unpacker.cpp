@@ -1,4 +1,4 @@
-#include "Unpacker.h"
+#include "update/Unpacker.h"
 
 #include <QDir>
 #include <QFile>

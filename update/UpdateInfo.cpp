@@ -1,4 +1,4 @@
-#include "UpdateInfo.h"
+#include "update/UpdateInfo.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

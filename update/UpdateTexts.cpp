@@ -1,4 +1,4 @@
-#include "UpdateTexts.h"
+#include "update/UpdateTexts.h"
 
 namespace update_text {
 

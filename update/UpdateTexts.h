@@ -1,6 +1,6 @@
 #pragma once
 
-#include "UpdateInfo.h"
+#include "update/UpdateInfo.h"
 
 #include <QString>
 

@@ -1,9 +1,9 @@
-#include "Updater.h"
+#include "update/Updater.h"
 
-#include "ApplyScript.h"
-#include "Transport.h"
-#include "UpdateTexts.h"
-#include "VersionCompare.h"
+#include "update/ApplyScript.h"
+#include "net/Transport.h"
+#include "update/UpdateTexts.h"
+#include "update/VersionCompare.h"
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "InstallLocation.h"
-#include "Unpacker.h"
-#include "UpdateInfo.h"
-#include "UpdateUi.h"
-#include "Version.h"
+#include "update/InstallLocation.h"
+#include "update/Unpacker.h"
+#include "update/UpdateInfo.h"
+#include "update/UpdateUi.h"
+#include "generated/Version.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "VersionCompare.h"
+#include "update/VersionCompare.h"
 
 #include <QList>
 #include <limits>

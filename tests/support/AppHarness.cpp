@@ -1,8 +1,8 @@
-#include "AppHarness.h"
+#include "tests/support/AppHarness.h"
 
-#include "MenuStyle.h"
-#include "NoteRow.h"
-#include "StatusMenu.h"
+#include "menu/MenuStyle.h"
+#include "note/NoteRow.h"
+#include "menu/StatusMenu.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "AppDelegate.h"
-#include "Fixtures.h"
-#include "ManualClock.h"
-#include "TestHttpServer.h"
+#include "app/AppDelegate.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/ManualClock.h"
+#include "tests/support/TestHttpServer.h"
 
 #include <QJsonObject>
 #include <QSettings>

@@ -1,6 +1,6 @@
-#include "Fixtures.h"
+#include "tests/support/Fixtures.h"
 
-#include "RowJson.h"
+#include "model/RowJson.h"
 
 #include <QRegularExpression>
 

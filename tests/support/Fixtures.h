@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ListStore.h"
+#include "model/ListStore.h"
 
 #include <QByteArray>
 #include <QStringList>

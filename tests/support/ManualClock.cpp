@@ -1,4 +1,4 @@
-#include "ManualClock.h"
+#include "tests/support/ManualClock.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Clock.h"
+#include "model/Clock.h"
 
 #include <QList>
 #include <QPointer>

@@ -1,4 +1,4 @@
-#include "SyncProxy.h"
+#include "tests/support/SyncProxy.h"
 
 #include <QTcpSocket>
 

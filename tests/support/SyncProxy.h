@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestHttpServer.h"
+#include "tests/support/TestHttpServer.h"
 
 #include <optional>
 

@@ -1,7 +1,7 @@
-#include "TestHttpServer.h"
+#include "tests/support/TestHttpServer.h"
 
-#include "HttpRequestParser.h"
-#include "HttpResponse.h"
+#include "hub/HttpRequestParser.h"
+#include "hub/HttpResponse.h"
 
 #include <QPointer>
 #include <QTcpSocket>
