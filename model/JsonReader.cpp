@@ -155,12 +155,12 @@ QString JsonReader::typeName(Type type) {
 }
 
 bool JsonReader::fail(simdjson::error_code code) {
-    fault = QString::fromUtf8(simdjson::error_message(code));
+    m_fault = QString::fromUtf8(simdjson::error_message(code));
     return false;
 }
 
 bool JsonReader::fail(const char* what, const char* at) {
-    fault = QStringLiteral("%1 at byte %2").arg(QLatin1String(what)).arg(at - m_begin + m_offset);
+    m_fault = QStringLiteral("%1 at byte %2").arg(QLatin1String(what)).arg(at - m_begin + m_offset);
     return false;
 }
 

@@ -18,7 +18,7 @@
 // refuses. What On-Demand does not do is look at values nobody asks for, so `skip` walks them:
 // numbers and string escapes are checked against the JSON grammar here, literals and structure
 // by the parser, nesting is counted here. Every call returns false at the first fault and
-// leaves the reason in `fault`; the text is then not JSON and nothing of it may be used.
+// leaves the reason in `fault()`; the text is then not JSON and nothing of it may be used.
 //
 // Internal to the model library (it needs simdjson's header); include only from its sources.
 class JsonReader {
@@ -39,12 +39,12 @@ public:
     JsonReader& operator=(const JsonReader&) = delete;
 
     // Hands the top-level object to `read`, then checks that nothing but white space follows
-    // it. Returns false with `fault` set when the text is not one JSON object, or when `read`
+    // it. Returns false with `fault()` set when the text is not one JSON object, or when `read`
     // returned false.
     template <typename Read> bool readTopObject(Read&& read);
 
     // Why the text was refused: the first syntax fault found, or what the top level is.
-    QString fault;
+    const QString& fault() const { return m_fault; }
 
     static QString typeName(Type type);
 
@@ -83,6 +83,7 @@ private:
     // Bytes before `m_begin` in the caller's body (a skipped byte order mark).
     qsizetype m_offset = 0;
     simdjson::error_code m_parsed = simdjson::SUCCESS;
+    QString m_fault;
     simdjson::ondemand::document m_document;
     // QString::fromUtf8 drops a byte order mark at the start of what it decodes; this decoder
     // keeps it, for the strings that need that.
@@ -97,7 +98,7 @@ template <typename Read> bool JsonReader::readTopObject(Read&& read) {
     if (!code)
         code = m_document.type().get(top);
     if (!code && top != Type::object) {
-        fault = QStringLiteral("expected object at top level, got ") + typeName(top);
+        m_fault = QStringLiteral("expected object at top level, got ") + typeName(top);
         return false;
     }
     if (!code)

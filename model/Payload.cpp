@@ -77,7 +77,7 @@ bool optionalString(const Member& m, const Path& path, const char* name,
 }
 
 // Each read function returns false only when the text is not JSON (the reason is then in the
-// reader's `fault`).
+// reader's `fault()`).
 bool readString(JsonReader& json, Value& value, int depth, Member* member) {
     *member = Member();
     member->present = true;
@@ -222,7 +222,7 @@ std::optional<Row> decodeRowText(QByteArrayView json, const QString& path, QStri
     if (!reader.readTopObject([&](JsonReader::Object& object) {
             return readRowObject(reader, object, 1, where, &row, &rowError);
         })) {
-        *error = path + QStringLiteral(": ") + reader.fault;
+        *error = path + QStringLiteral(": ") + reader.fault();
         return std::nullopt;
     }
     if (!rowError.isEmpty()) {
@@ -239,7 +239,7 @@ DecodeResult decodePayload(QByteArrayView body, QByteArrayView extra) {
     if (!reader.readTopObject([&](JsonReader::Object& top) {
             return readPayload(reader, top, extra, &payload, &result.extra, &result.error);
         }))
-        result.error = QStringLiteral("body: ") + reader.fault;
+        result.error = QStringLiteral("body: ") + reader.fault();
     else if (result.error.isEmpty())
         result.payload = std::move(payload);
     return result;
