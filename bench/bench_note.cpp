@@ -63,7 +63,7 @@ void BM_RefreshNoteAfterTick(benchmark::State& bm) {
     }
     bm.counters["rows"] = double(f.note.rows().count());
     // Row widgets made, shown or spare: the rows near the visible part only.
-    bm.counters["widgets"] = double(f.note.panel()->stack->findChildren<NoteRow*>().size());
+    bm.counters["widgets"] = double(f.note.panel()->stack()->findChildren<NoteRow*>().size());
 }
 BENCHMARK(BM_RefreshNoteAfterTick)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 

@@ -29,12 +29,12 @@ void NoteController::buildNote() {
     if (!m_window.build())
         return;
     NotePanel* p = m_window.panel();
-    m_rows.attach(p->scroll, p->stack);
+    m_rows.attach(p->scroll(), p->stack());
     m_editing.attach(p);
-    m_dragging.attach(p->scroll);
+    m_dragging.attach(p->scroll());
     m_focus.attach(p);
-    connect(p->addButton, &QAbstractButton::clicked, &m_editing, &NoteEditing::submitTask);
-    connect(p->input, &QLineEdit::returnPressed, &m_editing, &NoteEditing::submitTask);
+    connect(p->addButton(), &QAbstractButton::clicked, &m_editing, &NoteEditing::submitTask);
+    connect(p->input(), &QLineEdit::returnPressed, &m_editing, &NoteEditing::submitTask);
     connect(p, &NotePanel::resized, &m_rows, &NoteRows::relayout);
 }
 

@@ -18,8 +18,8 @@ NoteEditing::NoteEditing(NoteRows& rows, ListActions& actions, QObject* parent)
 }
 
 void NoteEditing::attach(NotePanel* panel) {
-    m_list = panel->stack;
-    m_input = panel->input;
+    m_list = panel->stack();
+    m_input = panel->input();
 }
 
 void NoteEditing::beginFromKeyboard(NoteRow* row) {

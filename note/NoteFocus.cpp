@@ -31,13 +31,13 @@ NoteFocus::NoteFocus(NoteRows& rows, ListActions& actions, const ListStore& stor
 }
 
 void NoteFocus::attach(NotePanel* panel) {
-    m_list = panel->stack;
-    m_scroll = panel->scroll;
-    m_input = panel->input;
+    m_list = panel->stack();
+    m_scroll = panel->scroll();
+    m_input = panel->input();
     noteaccess::install();
-    panel->stack->setSource(this);
-    panel->stack->installEventFilter(this);
-    panel->input->installEventFilter(this);
+    panel->stack()->setSource(this);
+    panel->stack()->installEventFilter(this);
+    panel->input()->installEventFilter(this);
 }
 
 qsizetype NoteFocus::rowCount() const {

@@ -54,59 +54,59 @@ NotePanel::NotePanel(double height, QWidget* parent)
     setWindowTitle(QStringLiteral("维洛清单"));
     resize(int(NOTE_W), int(height));
 
-    background = new NoteBackground(this);
+    m_background = new NoteBackground(this);
     makeButtonsAndField();
     makeList();
 
-    connect(menuButton, &QAbstractButton::clicked, this, [this] {
-        emit menuRequested(menuButton->mapToGlobal(QPoint(0, menuButton->height())));
+    connect(m_menuButton, &QAbstractButton::clicked, this, [this] {
+        emit menuRequested(m_menuButton->mapToGlobal(QPoint(0, m_menuButton->height())));
     });
-    background->installEventFilter(this);
-    stack->installEventFilter(this);
+    m_background->installEventFilter(this);
+    m_stack->installEventFilter(this);
     layoutViews();
 }
 
 void NotePanel::makeButtonsAndField() {
-    resizeHandle = new ResizeHandle(background);
-    closeButton = new NoteButton(background);
-    closeButton->setGlyph(NoteGlyph::XMark, [] {
+    m_resizeHandle = new ResizeHandle(m_background);
+    m_closeButton = new NoteButton(m_background);
+    m_closeButton->setGlyph(NoteGlyph::XMark, [] {
         QColor c = C_VL_TXT;
         c.setAlphaF(0.62f);
         return c;
     }());
-    closeButton->setAccessibleName(QStringLiteral("关闭"));
-    pinButton = new NoteButton(background);
-    pinButton->setToolTip(QStringLiteral("置顶（点一下钉在最上层，再点恢复）"));
-    menuButton = new NoteButton(background);
-    menuButton->setGlyph(NoteGlyph::Menu, [] {
+    m_closeButton->setAccessibleName(QStringLiteral("关闭"));
+    m_pinButton = new NoteButton(m_background);
+    m_pinButton->setToolTip(QStringLiteral("置顶（点一下钉在最上层，再点恢复）"));
+    m_menuButton = new NoteButton(m_background);
+    m_menuButton->setGlyph(NoteGlyph::Menu, [] {
         QColor c = C_VL_TXT;
         c.setAlphaF(0.62f);
         return c;
     }());
-    menuButton->setAccessibleName(QStringLiteral("菜单"));
-    menuButton->hide();
-    title = new PassthroughLabel(background);
-    pill = new PillView(background);
-    input = new NoteField(background);
-    input->setAccessibleName(QStringLiteral("新建任务"));
-    addButton = new NoteButton(background);
+    m_menuButton->setAccessibleName(QStringLiteral("菜单"));
+    m_menuButton->hide();
+    m_title = new PassthroughLabel(m_background);
+    m_pill = new PillView(m_background);
+    m_input = new NoteField(m_background);
+    m_input->setAccessibleName(QStringLiteral("新建任务"));
+    m_addButton = new NoteButton(m_background);
     QColor gold = C_VL_GOLD;
     gold.setAlphaF(0.9f);
-    addButton->setGlyph(NoteGlyph::ArrowUpCircleFill, gold);
-    addButton->setAccessibleName(QStringLiteral("添加"));
-    addButton->setToolTip(QStringLiteral("添加任务"));
+    m_addButton->setGlyph(NoteGlyph::ArrowUpCircleFill, gold);
+    m_addButton->setAccessibleName(QStringLiteral("添加"));
+    m_addButton->setToolTip(QStringLiteral("添加任务"));
 }
 
 void NotePanel::makeList() {
-    scroll = new QScrollArea(background);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setFocusPolicy(Qt::NoFocus); // the list inside takes the keyboard
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    scroll->setWidgetResizable(false);
+    m_scroll = new QScrollArea(m_background);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setFocusPolicy(Qt::NoFocus); // the list inside takes the keyboard
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_scroll->setWidgetResizable(false);
     // The card shows through the list: nothing in the scroll area paints a background, and the
     // scroller is a thin translucent bar like the overlay scrollers of macOS.
-    scroll->setStyleSheet(QStringLiteral(
+    m_scroll->setStyleSheet(QStringLiteral(
         "QScrollArea, QScrollArea > QWidget { background: transparent; }"
         "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px 0 2px 0; }"
         "QScrollBar::handle:vertical { background: rgba(255, 255, 255, 70); border-radius: 3px;"
@@ -114,15 +114,15 @@ void NotePanel::makeList() {
         "QScrollBar::handle:vertical:hover { background: rgba(255, 255, 255, 120); }"
         "QScrollBar::add-line, QScrollBar::sub-line { height: 0; }"
         "QScrollBar::add-page, QScrollBar::sub-page { background: transparent; }"));
-    stack = new FlippedView;
-    scroll->setWidget(stack);
+    m_stack = new FlippedView;
+    m_scroll->setWidget(m_stack);
     // setWidget turns the document's own background on; the card is the background.
-    stack->setAutoFillBackground(false);
-    scroll->viewport()->setAutoFillBackground(false);
+    m_stack->setAutoFillBackground(false);
+    m_scroll->viewport()->setAutoFillBackground(false);
 }
 
 void NotePanel::setMenuButtonVisible(bool visible) {
-    menuButton->setVisible(visible);
+    m_menuButton->setVisible(visible);
     layoutViews();
 }
 
@@ -160,7 +160,7 @@ void NotePanel::moveEvent(QMoveEvent*) {
 }
 
 bool NotePanel::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::ContextMenu && (watched == background || watched == stack)) {
+    if (event->type() == QEvent::ContextMenu && (watched == m_background || watched == m_stack)) {
         emit menuRequested(static_cast<QContextMenuEvent*>(event)->globalPos());
         return true;
     }
@@ -170,18 +170,18 @@ bool NotePanel::eventFilter(QObject* watched, QEvent* event) {
 void NotePanel::layoutViews() {
     const double h = height();
     const FlipY flip{h};
-    const NoteFrames f = noteFrames(h, menuButton->isVisibleTo(this));
+    const NoteFrames f = noteFrames(h, m_menuButton->isVisibleTo(this));
     const auto place = [&](QWidget* w, const QRectF& r) { w->setGeometry(flip.rect(r).toRect()); };
-    background->setGeometry(rect());
-    place(resizeHandle, f.resizeHandle);
-    place(closeButton, f.close);
-    place(pinButton, f.pin);
+    m_background->setGeometry(rect());
+    place(m_resizeHandle, f.resizeHandle);
+    place(m_closeButton, f.close);
+    place(m_pinButton, f.pin);
     if (f.menu)
-        place(menuButton, *f.menu);
-    place(title, f.title);
-    place(pill, f.pill);
-    place(input, f.pill);
-    place(addButton, f.add);
-    place(scroll, f.scroll);
-    stack->resize(int(NOTE_LIST_W), std::max(stack->height(), scroll->viewport()->height()));
+        place(m_menuButton, *f.menu);
+    place(m_title, f.title);
+    place(m_pill, f.pill);
+    place(m_input, f.pill);
+    place(m_addButton, f.add);
+    place(m_scroll, f.scroll);
+    m_stack->resize(int(NOTE_LIST_W), std::max(m_stack->height(), m_scroll->viewport()->height()));
 }

@@ -42,17 +42,18 @@ class NotePanel : public QWidget {
 public:
     explicit NotePanel(double height, QWidget* parent = nullptr);
 
-    NoteBackground* background = nullptr;
-    ResizeHandle* resizeHandle = nullptr;
-    NoteButton* closeButton = nullptr;
-    NoteButton* pinButton = nullptr;
-    NoteButton* menuButton = nullptr;
-    PassthroughLabel* title = nullptr;
-    PillView* pill = nullptr;
-    NoteField* input = nullptr;
-    NoteButton* addButton = nullptr;
-    QScrollArea* scroll = nullptr;
-    FlippedView* stack = nullptr;
+    // The panel's views, for the note controller's parts to wire and fill.
+    NoteBackground* background() const { return m_background; }
+    ResizeHandle* resizeHandle() const { return m_resizeHandle; }
+    NoteButton* closeButton() const { return m_closeButton; }
+    NoteButton* pinButton() const { return m_pinButton; }
+    NoteButton* menuButton() const { return m_menuButton; }
+    PassthroughLabel* title() const { return m_title; }
+    PillView* pill() const { return m_pill; }
+    NoteField* input() const { return m_input; }
+    NoteButton* addButton() const { return m_addButton; }
+    QScrollArea* scroll() const { return m_scroll; }
+    FlippedView* stack() const { return m_stack; }
 
     // Shows or hides the header's menu button (for desktops without a tray).
     void setMenuButtonVisible(bool visible);
@@ -83,4 +84,15 @@ private:
     void makeList();
     void layoutViews();
     bool m_placing = false;
+    NoteBackground* m_background = nullptr;
+    ResizeHandle* m_resizeHandle = nullptr;
+    NoteButton* m_closeButton = nullptr;
+    NoteButton* m_pinButton = nullptr;
+    NoteButton* m_menuButton = nullptr;
+    PassthroughLabel* m_title = nullptr;
+    PillView* m_pill = nullptr;
+    NoteField* m_input = nullptr;
+    NoteButton* m_addButton = nullptr;
+    QScrollArea* m_scroll = nullptr;
+    FlippedView* m_stack = nullptr;
 };

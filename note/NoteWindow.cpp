@@ -32,9 +32,9 @@ bool NoteWindow::build() {
     m_panel = new NotePanel(m_settings.noteHeight());
     NotePanel* p = m_panel;
     p->setMenuButtonVisible(m_menuButton);
-    connect(p->closeButton, &QAbstractButton::clicked, this, &NoteWindow::hide);
-    connect(p->pinButton, &QAbstractButton::clicked, this, &NoteWindow::togglePin);
-    connect(p->resizeHandle, &ResizeHandle::resizeFinished, this,
+    connect(p->closeButton(), &QAbstractButton::clicked, this, &NoteWindow::hide);
+    connect(p->pinButton(), &QAbstractButton::clicked, this, &NoteWindow::togglePin);
+    connect(p->resizeHandle(), &ResizeHandle::resizeFinished, this,
             [this](double height) { m_settings.setNoteH(height); });
     connect(p, &NotePanel::movedByUser, &m_placeWriter, qOverload<>(&QTimer::start));
     connect(p, &NotePanel::menuRequested, this, &NoteWindow::menuRequested);
@@ -95,8 +95,8 @@ void NoteWindow::applyPin() {
     QColor tint = m_pinned ? C_VL_GOLD : C_VL_TXT;
     if (!m_pinned)
         tint.setAlphaF(0.55f);
-    m_panel->pinButton->setGlyph(m_pinned ? NoteGlyph::PinFill : NoteGlyph::Pin, tint);
-    m_panel->pinButton->setAccessibleName(QStringLiteral("置顶"));
+    m_panel->pinButton()->setGlyph(m_pinned ? NoteGlyph::PinFill : NoteGlyph::Pin, tint);
+    m_panel->pinButton()->setAccessibleName(QStringLiteral("置顶"));
 }
 
 void NoteWindow::setMenuButtonVisible(bool visible) {
@@ -114,5 +114,5 @@ void NoteWindow::setTitle(const QString& title, const std::optional<QString>& up
     text.append(title, text.font, C_VL_TXT);
     if (updated)
         text.append(QStringLiteral("\u3000") + *updated, noteFont(10), C_VL_TXT_DIM);
-    m_panel->title->setText(text);
+    m_panel->title()->setText(text);
 }

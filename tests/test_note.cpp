@@ -123,16 +123,16 @@ void TestNote::listFillsBetweenHeaderAndField() {
     QList<int> first;
     for (const int height : {2000, 300, 517}) {
         panel->resize(300, height);
-        const QRect list = panel->scroll->geometry(), field = panel->input->geometry();
-        QVERIFY(panel->closeButton->geometry().bottom() < list.top());
-        QVERIFY(panel->title->geometry().bottom() < list.top() && list.bottom() < field.top());
-        QCOMPARE(panel->resizeHandle->geometry().bottom(), height - 1);
-        const QList<int> kept{panel->closeButton->y(), panel->pinButton->y(), panel->title->y(), list.top(),
-                              height - list.height(), height - field.y(), height - panel->addButton->y()};
+        const QRect list = panel->scroll()->geometry(), field = panel->input()->geometry();
+        QVERIFY(panel->closeButton()->geometry().bottom() < list.top());
+        QVERIFY(panel->title()->geometry().bottom() < list.top() && list.bottom() < field.top());
+        QCOMPARE(panel->resizeHandle()->geometry().bottom(), height - 1);
+        const QList<int> kept{panel->closeButton()->y(), panel->pinButton()->y(), panel->title()->y(), list.top(),
+                              height - list.height(), height - field.y(), height - panel->addButton()->y()};
         if (first.isEmpty())
             first = kept;
         QCOMPARE(kept, first);
-        QVERIFY(panel->stack->height() >= panel->scroll->viewport()->height());
+        QVERIFY(panel->stack()->height() >= panel->scroll()->viewport()->height());
     }
 }
 
@@ -259,7 +259,7 @@ void TestNote::clickRules() {
 void TestNote::unchangedRefreshKeepsRowsAndScroll() {
     show(feedJson(30));
     const int built = note().rows().rebuildCount();
-    QScrollBar* bar = note().panel()->scroll->verticalScrollBar();
+    QScrollBar* bar = note().panel()->scroll()->verticalScrollBar();
     QVERIFY(bar->maximum() > 0);
     bar->setValue(bar->maximum() / 2);
     const int scrolled = bar->value();
@@ -278,25 +278,25 @@ void TestNote::unchangedRefreshKeepsRowsAndScroll() {
 void TestNote::longListHasWidgetsOnlyWhereShown() {
     show(feedJson(2000));
     NotePanel* panel = note().panel();
-    const auto widgets = [&] { return panel->stack->findChildren<NoteRow*>().size(); };
+    const auto widgets = [&] { return panel->stack()->findChildren<NoteRow*>().size(); };
     QCOMPARE(note().rows().count(), 2004);
     QVERIFY2(widgets() <= 20, qPrintable(QString::number(widgets())));
-    QScrollBar* bar = panel->scroll->verticalScrollBar();
+    QScrollBar* bar = panel->scroll()->verticalScrollBar();
     bar->setValue(bar->maximum());
     const qsizetype last = note().rows().count() - 1;
     NoteRow* lastRow = note().rows().view(last);
     QVERIFY(lastRow && lastRow->isVisible());
     QCOMPARE(lastRow->label(), QStringLiteral("任务 1999"));
-    const int shownAt = lastRow->mapTo(panel->scroll->viewport(), QPoint(0, 0)).y();
-    QVERIFY(shownAt > 0 && shownAt + lastRow->height() <= panel->scroll->viewport()->height());
+    const int shownAt = lastRow->mapTo(panel->scroll()->viewport(), QPoint(0, 0)).y();
+    QVERIFY(shownAt > 0 && shownAt + lastRow->height() <= panel->scroll()->viewport()->height());
     QVERIFY2(widgets() <= 20, qPrintable(QString::number(widgets())));
 
     // A click where a row reached by scrolling is shown ticks that row's task.
     const qsizetype target = h->rowIndex(QStringLiteral("任务 1993"));
     const QPoint inViewport(40, int(note().rows().target(target)) - bar->value() + 15);
-    QVERIFY(inViewport.y() > 0 && inViewport.y() < panel->scroll->viewport()->height());
+    QVERIFY(inViewport.y() > 0 && inViewport.y() < panel->scroll()->viewport()->height());
     QTest::mouseClick(panel->windowHandle(), Qt::LeftButton, {},
-                      panel->scroll->viewport()->mapTo(panel, inViewport));
+                      panel->scroll()->viewport()->mapTo(panel, inViewport));
     QTRY_COMPARE(h->posted(QStringLiteral("done")).size(), 1);
     QCOMPARE(h->posted(QStringLiteral("done"))[0].value("id").toString(), QStringLiteral("x1993"));
 
@@ -318,16 +318,16 @@ void TestNote::pinTwiceRestores() {
     NotePanel* panel = note().panel();
     const QPoint where = panel->pos();
     QVERIFY(!panel->isPinned());
-    QCOMPARE(panel->pinButton->glyph(), NoteGlyph::Pin);
-    panel->pinButton->click();
+    QCOMPARE(panel->pinButton()->glyph(), NoteGlyph::Pin);
+    panel->pinButton()->click();
     QVERIFY(panel->isPinned() && panel->isVisible());
-    QCOMPARE(panel->pinButton->glyph(), NoteGlyph::PinFill);
-    QCOMPARE(panel->pinButton->tint(), C_VL_GOLD);
+    QCOMPARE(panel->pinButton()->glyph(), NoteGlyph::PinFill);
+    QCOMPARE(panel->pinButton()->tint(), C_VL_GOLD);
     QCOMPARE(store->value("notePinned").toBool(), true);
     QCOMPARE(panel->pos(), where);
-    panel->pinButton->click();
+    panel->pinButton()->click();
     QVERIFY(!panel->isPinned() && panel->isVisible());
-    QCOMPARE(panel->pinButton->glyph(), NoteGlyph::Pin);
+    QCOMPARE(panel->pinButton()->glyph(), NoteGlyph::Pin);
     QCOMPARE(store->value("notePinned").toBool(), false);
     QCOMPARE(panel->pos(), where);
 }
@@ -336,7 +336,7 @@ void TestNote::gripResizesFromTheTop() {
     show();
     NotePanel* panel = note().panel();
     const QRect start = panel->geometry();
-    ResizeHandle* grip = panel->resizeHandle;
+    ResizeHandle* grip = panel->resizeHandle();
     // The grip moves with the bottom edge; the pointer is where the press was, plus dy.
     const QPointF pressedAt = grip->mapToGlobal(QPointF(100, 9));
     const auto send = [&](QEvent::Type type, int dy) {
@@ -389,9 +389,9 @@ void TestNote::withoutTrayThePanelOffersTheMenu() {
     delegate = &h->app();
     delegate->applicationDidFinishLaunching();
     NotePanel* panel = note().panel();
-    QVERIFY(panel->menuButton->isVisible());
-    QVERIFY(panel->title->geometry().right() < panel->menuButton->geometry().left());
-    panel->menuButton->click();
+    QVERIFY(panel->menuButton()->isVisible());
+    QVERIFY(panel->title()->geometry().right() < panel->menuButton()->geometry().left());
+    panel->menuButton()->click();
     QMenu* menu = delegate->statusItem().menu();
     QTRY_VERIFY(menu->isVisible());
     QSet<MenuEntry::Action> offered;

@@ -181,13 +181,13 @@ void TestNoteGestures::rightClickInTheEditorKeepsEditing() {
 
 void TestNoteGestures::identicalAddsStaySeparate() {
     NotePanel* panel = delegate->note().panel();
-    panel->input->setText(QStringLiteral("   "));
-    QTest::keyClick(panel->input, Qt::Key_Return);
-    QCOMPARE(panel->input->text(), QStringLiteral("   ")); // nothing happened
+    panel->input()->setText(QStringLiteral("   "));
+    QTest::keyClick(panel->input(), Qt::Key_Return);
+    QCOMPARE(panel->input()->text(), QStringLiteral("   ")); // nothing happened
     for (int i = 0; i < 2; ++i) {
-        panel->input->setText(QStringLiteral(" 买菜 "));
-        panel->addButton->click();
-        QVERIFY(panel->input->text().isEmpty());
+        panel->input()->setText(QStringLiteral(" 买菜 "));
+        panel->addButton()->click();
+        QVERIFY(panel->input()->text().isEmpty());
     }
     const QList<Row> pending = delegate->listStore().pendingAdd().value(ListStore::kMine);
     QCOMPARE(pending.size(), 2);
@@ -277,9 +277,9 @@ void TestNoteGestures::edgeScrollAddsUpFractions() {
     NoteController& note = delegate->note();
     NoteRow* t0 = row("任务 0");
     note.dragging().begin(t0, QPointF(230, note.rows().top(1) + 10));
-    QScrollBar* bar = note.panel()->scroll->verticalScrollBar();
+    QScrollBar* bar = note.panel()->scroll()->verticalScrollBar();
     QCOMPARE(bar->value(), 0);
-    const double bottom = note.panel()->scroll->viewport()->height();
+    const double bottom = note.panel()->scroll()->viewport()->height();
     note.dragging().moved(t0, QPointF(230, bottom - drag::kEdgeZone + speed / drag::kGain));
     elapse(960); // 57.6 ticks
     QCOMPARE(bar->value(), int(std::lround(57.6 * speed)));

@@ -25,8 +25,8 @@ private slots:
     void accessibleNames();
 
 private:
-    FlippedView* list() const { return delegate->note().panel()->stack; }
-    NoteField* input() const { return delegate->note().panel()->input; }
+    FlippedView* list() const { return delegate->note().panel()->stack(); }
+    NoteField* input() const { return delegate->note().panel()->input(); }
     void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key(k), mods);
     }
@@ -237,10 +237,10 @@ void TestNoteKeyboard::accessibleRows() {
 
 void TestNoteKeyboard::accessibleNames() {
     NotePanel* panel = delegate->note().panel();
-    const QList<QPair<QWidget*, QString>> named{{panel->closeButton, "关闭"},
-                                                {panel->pinButton, "置顶"},
-                                                {panel->addButton, "添加"},
-                                                {panel->input, "新建任务"}};
+    const QList<QPair<QWidget*, QString>> named{{panel->closeButton(), "关闭"},
+                                                {panel->pinButton(), "置顶"},
+                                                {panel->addButton(), "添加"},
+                                                {panel->input(), "新建任务"}};
     for (const auto& [widget, name] : named)
         QCOMPARE(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name), name);
     NoteRow* row = h->row(QStringLiteral("第一"));
