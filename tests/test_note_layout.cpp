@@ -254,6 +254,9 @@ void TestNoteLayout::dragInsertion_data() {
     QTest::newRow("middle: just past the one above") << 2 << 82.9 << 1;
     QTest::newRow("middle: just past the one below") << 2 << 175.1 << 3;
     QTest::newRow("middle: past two at once") << 2 << 229.5 << 4;
+    // Reaching a centre is not passing it, both ways.
+    QTest::newRow("middle: exactly on the centre above") << 2 << 83.0 << 2;
+    QTest::newRow("middle: exactly on the centre below") << 2 << 175.0 << 2;
     QTest::newRow("above a header: past it, into the next section") << 3 << 229.1 << 4;
     QTest::newRow("alone: up past its header, into the section above") << 5 << 228.9 << 4;
     QTest::newRow("alone: below everything stays last") << 5 << 500.0 << 5;
