@@ -12,12 +12,9 @@ class TestNoteLayout : public QObject {
     Q_OBJECT
 
 private slots:
-    void frames();
     void stacking();
     void visibleRows_data();
     void visibleRows();
-    void resizeClamp_data();
-    void resizeClamp();
     void notePos_data();
     void notePos();
     void fieldTextRect_data();
@@ -36,26 +33,6 @@ private slots:
     void dragScrollSpeed();
     void dragSteps();
 };
-
-// The header band hugs the top, the input row and the grip the bottom, the list fills between
-// (test_note checks that at any height, through the panel).
-void TestNoteLayout::frames() {
-    const double h = 480;
-    const NoteFrames f = noteFrames(h);
-    QCOMPARE(f.resizeHandle, QRectF(0, 0, 300, 18));
-    QCOMPARE(f.close, QRectF(256, h - 49, 22, 22));
-    QCOMPARE(f.pin, QRectF(230, h - 49, 22, 22));
-    QCOMPARE(f.title, QRectF(22, h - 58, 200, 40));
-    QCOMPARE(f.pill, QRectF(22, 22, 222, 28));
-    QCOMPARE(f.add, QRectF(250, 22, 28, 28));
-    QCOMPARE(f.scroll, QRectF(22, 60, 256, h - 132));
-    QCOMPARE(f.card, QRectF(12, 12, 276, h - 24));
-    QVERIFY(!f.menu);
-    // Without a tray the menu button sits left of the pin and the title gives way.
-    const NoteFrames withMenu = noteFrames(h, true);
-    QCOMPARE(withMenu.menu.value_or(QRectF()), QRectF(204, h - 49, 22, 22));
-    QCOMPARE(withMenu.title.right(), 196.0);
-}
 
 void TestNoteLayout::stacking() {
     const Stacked none = stackRows({}, {}, 348);
@@ -109,28 +86,11 @@ void TestNoteLayout::visibleRows() {
     }
 }
 
-void TestNoteLayout::resizeClamp_data() {
-    QTest::addColumn<double>("dy");
-    QTest::addColumn<double>("maxH");
-    QTest::addColumn<double>("expected");
-    QTest::newRow("down a little") << 40.0 << 1000.0 << 520.0;
-    QTest::newRow("up past the minimum") << -400.0 << 1000.0 << 300.0;
-    QTest::newRow("down past the screen") << 900.0 << 1000.0 << 1000.0;
-    QTest::newRow("screen lower than the minimum") << 0.0 << 250.0 << 300.0;
-}
-
-void TestNoteLayout::resizeClamp() {
-    QFETCH(double, dy);
-    QFETCH(double, maxH);
-    QFETCH(double, expected);
-    QCOMPARE(resizedHeight(480, dy, maxH), expected);
-}
-
 void TestNoteLayout::notePos_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("valid");
     QTest::addColumn<QPointF>("point");
-    QTest::newRow("written form") << formatNotePos(QPointF(120, -40.5)) << true << QPointF(120, -40.5);
+    QTest::newRow("negative, written form") << formatNotePos(QPointF(120, -40.5)) << true << QPointF(120, -40.5);
     QTest::newRow("spaces") << " { 1e2 ,3 } " << true << QPointF(100, 3);
     QTest::newRow("no braces") << "12, 34" << false << QPointF();
     QTest::newRow("one number") << "{12}" << false << QPointF();
@@ -353,6 +313,9 @@ void TestNoteLayout::dragSteps() {
     QCOMPARE(drag::ticksFor(50), 3.0);
     QCOMPARE(drag::ticksFor(5000), drag::kMaxCatchUpTicks);
     QCOMPARE(drag::ticksFor(-20), 0.0);
+    // A screen lower than the panel's minimum still leaves it the minimum (the grip's other
+    // limits are test_note's).
+    QCOMPARE(resizedHeight(480, 0, 250), NOTE_MIN_H);
     // Regrouped section by section in label order; unknown sections last.
     const QList<drag::Entry> grouped =
         drag::regroup({{"1", "B"}, {"2", "X"}, {"3", "A"}, {"4", "B"}}, {"A", "B"});
