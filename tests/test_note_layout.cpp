@@ -191,9 +191,15 @@ void TestNoteLayout::content() {
     QCOMPARE(content.updated, std::optional<QString>("u"));
 }
 
+namespace {
 // Header H (56 high, gap 7), tasks a b c (40, gap 6), header H2, task d alone in its section:
-// centres 28, 83, 129, 175, 229, 284. A row keeps its place until its centre passes a
-// neighbour's centre, whichever way, and never rises above the first header.
+// centres 28, 83, 129, 175, 229, 284.
+const QList<drag::Slot> kSlots{{56, 7, true}, {40, 6, false}, {40, 6, false}, {40, 6, false},
+                               {56, 7, true},  {40, 6, false}};
+} // namespace
+
+// A row keeps its place until its centre passes a neighbour's centre, whichever way, and never
+// rises above the first header.
 void TestNoteLayout::dragInsertion_data() {
     QTest::addColumn<int>("dragged");
     QTest::addColumn<double>("centre");
@@ -223,18 +229,16 @@ void TestNoteLayout::dragInsertion() {
     QFETCH(int, dragged);
     QFETCH(double, centre);
     QFETCH(int, index);
-    const QList<drag::Slot> rows{{56, 7, true}, {40, 6, false}, {40, 6, false}, {40, 6, false},
-                                {56, 7, true},  {40, 6, false}};
-    QCOMPARE(drag::insertionIndex(rows, dragged, centre), qsizetype(index));
+    QCOMPARE(drag::insertionIndex(kSlots, dragged, centre), qsizetype(index));
     // Once moved, the way back is as long: resting where it crossed over changes nothing.
     if (index != dragged) {
-        QList<drag::Slot> moved = rows;
+        QList<drag::Slot> moved = kSlots;
         moved.move(dragged, index);
         QCOMPARE(drag::insertionIndex(moved, index, centre), qsizetype(index));
     }
 }
 
-// The keyboard moves a task one place, across a header into its section, never above the
+// On the same rows the keyboard moves a task one place, across a header into its section, never above the
 // first header nor past either end; headers stay.
 void TestNoteLayout::keyboardStep_data() {
     QTest::addColumn<int>("from");
@@ -252,9 +256,7 @@ void TestNoteLayout::keyboardStep() {
     QFETCH(int, from);
     QFETCH(int, step);
     QFETCH(int, to);
-    const QList<drag::Slot> rows{{56, 7, true}, {40, 6, false}, {40, 6, false}, {40, 6, false},
-                                {56, 7, true},  {40, 6, false}};
-    QCOMPARE(drag::steppedIndex(rows, from, step).value_or(-1), qsizetype(to));
+    QCOMPARE(drag::steppedIndex(kSlots, from, step).value_or(-1), qsizetype(to));
 }
 
 // The keys test_note_keyboard presses in the panel are left to it: here the rest of the map.
