@@ -75,15 +75,13 @@ void TestDesktop::autostartRoundTrip() {
 }
 
 // The state is what the file says, also after the desktop's own settings turned it off; on
-// again writes our entry over theirs.
+// again writes our entry over theirs. (GNOME's switch, through the menu, is test_app's.)
 void TestDesktop::autostartReadsTheFile_data() {
     QTest::addColumn<Kind>("kind");
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<bool>("enabled");
     QTest::newRow("ours") << Kind::XdgAutostart << QByteArray("[Desktop Entry]\nExec=velloa\n") << true;
     QTest::newRow("Hidden") << Kind::XdgAutostart << QByteArray("[Desktop Entry]\nHidden = true\n") << false;
-    QTest::newRow("GNOME switch off") << Kind::XdgAutostart
-                                      << QByteArray("[Desktop Entry]\nX-GNOME-Autostart-enabled=false\n") << false;
     QTest::newRow("another group's Hidden") << Kind::XdgAutostart
                                             << QByteArray("[Desktop Entry]\nExec=v\n[Desktop Action x]\nHidden=true\n") << true;
     QTest::newRow("LaunchAgent Disabled") << Kind::LaunchAgent

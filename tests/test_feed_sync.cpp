@@ -1,4 +1,5 @@
 #include "sync/FeedSync.h"
+#include "tests/support/Fixtures.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/TestHttpServer.h"
 
@@ -12,17 +13,9 @@ using Answer = TestHttpServer::Answer;
 
 namespace {
 
-const QDate kToday(2026, 12, 6);
-
-QByteArray feedJson(const QString& title, const QString& mineRows = QStringLiteral("[]"),
-                    const QString& hersRows = QStringLiteral("[]")) {
-    return QStringLiteral(R"({"updated":"u","mine_title":"%1","mine":"","mine_rows":%2,"hers_title":"H","hers":"","hers_rows":%3})")
-        .arg(title, mineRows, hersRows)
-        .toUtf8();
-}
-
-Row task(const QString& id, const QString& text) {
-    return Row{QStringLiteral("item"), text, id, false, std::nullopt, std::nullopt};
+// A feed told apart by its "updated", with rows in the fixtures' shorthand.
+QByteArray feedJson(const QByteArray& updated, const QString& rows = {}) {
+    return listFeed(rowsJson(rowsFrom(rows)), updated);
 }
 
 } // namespace
@@ -35,7 +28,6 @@ private slots:
     void cleanup();
     void failureTable_data();
     void failureTable();
-    void reconcilesThroughHttp();
     void sameFeedIsReconciledNotRebuilt();
     void staleAnswersChangeNothing_data();
     void staleAnswersChangeNothing();
@@ -112,15 +104,9 @@ void TestFeedSync::failureTable() {
     QFETCH(Answer, answer);
     QFETCH(QString, error);
 
-    const Payload before{"old", "Old", "", {task("a", "A")}, "H", "", {}};
+    const Payload before = feedOf(rowsFrom("a=A"));
     state->applyFeed(before);
     state->setDone(QStringLiteral("a"), true);
-    // An earlier failure, so that a success has to clear it.
-    server->defaultAnswer = Answer{200, "junk"};
-    sync->refresh();
-    waitHandled();
-    QCOMPARE(failed, 1);
-    failed = 0;
     server->defaultAnswer = answer;
     sync->fetchTimeout = FeedSync::Delay(1000);
     sync->fetchDeadline = answer.dripMs ? FeedSync::Delay(500) : FeedSync::kFetchDeadline;
@@ -131,7 +117,7 @@ void TestFeedSync::failureTable() {
     if (error.isNull()) {
         QCOMPARE(applied, 1);
         QVERIFY(!sync->lastError());
-        QCOMPARE(state->currentTitle(), QStringLiteral("New"));
+        QCOMPARE(state->payload()->updated, QStringLiteral("New"));
         QVERIFY2(state->localDone().contains(QStringLiteral("a")), "the new feed does not name a");
     } else {
         QCOMPARE(sync->lastError().value_or(QString()), error);
@@ -140,29 +126,19 @@ void TestFeedSync::failureTable() {
     }
 }
 
-// The GET carries only Qt's own fields.
-void TestFeedSync::reconcilesThroughHttp() {
-    state->setDone(QStringLiteral("a"), true);
-    server->defaultAnswer = Answer{200, feedJson("T", R"([{"kind":"item","id":"a","text":"A","done":true,"doneAt":"2026-12-06"}])")};
+// The feed shown, fetched again: the overlay is reconciled against it (an entry it now agrees
+// with ends) from the rows already held, not from a fresh decode. Other bytes are decoded, also
+// after a failure in between, whose error the success clears. The GET carries only Qt's own
+// fields.
+void TestFeedSync::sameFeedIsReconciledNotRebuilt() {
+    server->defaultAnswer = Answer{200, feedJson("T", "a=A")};
     sync->refresh();
     waitHandled();
-    QVERIFY(state->localDone().isEmpty());
-    QCOMPARE(applied, 1);
-
     const TestHttpServer::Request& request = server->requests.value(0);
     QCOMPARE(request.method + ' ' + request.path, QByteArray("GET /data.json"));
     const QSet<QByteArray> allowed{"host", "connection", "accept-encoding", "accept-language", "user-agent"};
     for (const QByteArray& line : request.headerLines)
         QVERIFY2(allowed.contains(line.left(line.indexOf(':')).toLower()), line.constData());
-}
-
-// The feed shown, fetched again: the overlay is reconciled against it (an entry it now agrees
-// with ends) from the rows already held, not from a fresh decode. Other bytes are decoded, also
-// after a failure in between.
-void TestFeedSync::sameFeedIsReconciledNotRebuilt() {
-    server->defaultAnswer = Answer{200, feedJson("T", R"([{"kind":"item","id":"a","text":"A"}])")};
-    sync->refresh();
-    waitHandled();
     const Row* rows = state->payload()->mine_rows.constData();
     state->setDone(QStringLiteral("a"), false);
     sync->refresh();
@@ -175,11 +151,11 @@ void TestFeedSync::sameFeedIsReconciledNotRebuilt() {
     sync->refresh();
     waitHandled();
     QCOMPARE(failed, 1);
-    QCOMPARE(state->currentTitle(), QStringLiteral("T"));
-    server->defaultAnswer = Answer{200, feedJson("T2", R"([{"kind":"item","id":"a","text":"A"}])")};
+    QCOMPARE(state->payload()->updated, QStringLiteral("T"));
+    server->defaultAnswer = Answer{200, feedJson("T2", "a=A")};
     sync->refresh();
     waitHandled();
-    QCOMPARE(state->currentTitle(), QStringLiteral("T2"));
+    QCOMPARE(state->payload()->updated, QStringLiteral("T2"));
     QVERIFY(!sync->lastError());
 }
 
@@ -195,13 +171,13 @@ void TestFeedSync::staleAnswersChangeNothing() {
     state->setDone(QStringLiteral("a"), true);
     int seen = 0;
     server->handler = [&](const TestHttpServer::Request&) {
-        return seen++ == 0 ? older : Answer{200, feedJson("New", R"([{"kind":"item","id":"a","text":"A","done":true,"doneAt":"2026-12-06"}])")};
+        return seen++ == 0 ? older : Answer{200, feedJson("New", "a*=A")};
     };
     sync->refresh();
     QVERIFY(server->waitForRequests(1));
     sync->refresh();
     waitHandled(2);
-    QCOMPARE(state->currentTitle(), QStringLiteral("New"));
+    QCOMPARE(state->payload()->updated, QStringLiteral("New"));
     QVERIFY(!sync->lastError());
     QVERIFY2(!state->localDone().contains(QStringLiteral("a")), "the newer feed confirmed the tick");
     QCOMPARE(applied + failed, 1); // the stale answer does not even reach the views
@@ -257,7 +233,7 @@ void TestFeedSync::relayDownOrSlowChangesNothing() {
 // has its answer, an error status or a time-out, the next fetch's feed ends it.
 void TestFeedSync::unansweredPostsKeepTheirEntry() {
     using Kind = OverlayFloors::Kind;
-    const QByteArray agrees = feedJson("T", R"([{"kind":"item","id":"a","text":"A","done":true}])");
+    const QByteArray agrees = listFeed(R"({"kind":"item","id":"a","text":"A","done":true})");
     std::function<void(const Answer&)> answerDone;
     server->deferredHandler = [&](const TestHttpServer::Request& request, auto reply) {
         if (request.method == "GET")

@@ -73,6 +73,11 @@ private:
 class TestHubStore : public QObject {
     Q_OBJECT
 private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_clock = std::make_unique<ManualClock>();
+        m_error.clear();
+    }
     void journalDamage_data();
     void journalDamage();
     void groupsMessagesUnderOneSync();
@@ -83,6 +88,11 @@ private slots:
     void keepsItsFilesPrivate_data();
     void keepsItsFilesPrivate();
     void retriesAFeedFileItCouldNotWrite();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<ManualClock> m_clock;
+    QString m_error;
 };
 
 void TestHubStore::journalDamage_data() {
@@ -115,13 +125,11 @@ void TestHubStore::journalDamage() {
     QFETCH(bool, opens);
     QFETCH(QList<qint64>, kept);
     QFETCH(QByteArray, remains);
-    QTemporaryDir dir;
-    const QString path = dir.filePath("journal.log");
+    const QString path = m_dir->filePath("journal.log");
     writeFile(path, content);
     Journal journal;
-    QString error;
-    QCOMPARE(journal.open(path, 0, &error), opens);
-    QVERIFY2(opens || error.contains("line 1"), qPrintable(error));
+    QCOMPARE(journal.open(path, 0, &m_error), opens);
+    QVERIFY2(opens || m_error.contains("line 1"), qPrintable(m_error));
     QList<qint64> seqs;
     for (const Journal::Entry& entry : journal.entries())
         seqs << entry.seq;
@@ -133,27 +141,24 @@ void TestHubStore::journalDamage() {
 // or answered before it, all are applied in arrival order before the first is answered, and a
 // sender gone meanwhile is not called.
 void TestHubStore::groupsMessagesUnderOneSync() {
-    QTemporaryDir dir;
-    ManualClock clock;
-    FeedStore store(clock);
-    QString error;
-    QVERIFY2(store.open(dir.path(), &error), qPrintable(error));
+    FeedStore store(*m_clock);
+    QVERIFY2(store.open(m_dir->path(), &m_error), qPrintable(m_error));
     QStringList answered;
     auto gone = std::make_unique<QObject>();
     const QStringList texts = {"甲", "乙", "丙"};
     for (const QString& text : texts) {
         QObject* context = text == "乙" ? gone.get() : &store;
-        const auto seq = store.submit(addition(text), &error, context, [&, text](const QString& e) {
+        const auto seq = store.submit(addition(text), &m_error, context, [&, text](const QString& e) {
             answered << text + e + QString::number(countText(store.feed(), "丙"));
         });
         QCOMPARE(seq, texts.indexOf(text) + 1);
     }
     gone.reset();
     QCOMPARE(store.appliedSeq(), 0);
-    QCOMPARE(readAll(dir.filePath("journal.log")), QByteArray()); // written with the sync
+    QCOMPARE(readAll(m_dir->filePath("journal.log")), QByteArray()); // written with the sync
     QTRY_COMPARE(answered.size(), 2);
     QCOMPARE(answered, QStringList({"甲1", "丙1"})); // the last one applied before the first answer
-    QCOMPARE(readAll(dir.filePath("journal.log")).count('\n'), 1); // one group, one line
+    QCOMPARE(readAll(m_dir->filePath("journal.log")).count('\n'), 1); // one group, one line
     QStringList last;
     for (const Row& row : store.feed().mine_rows.sliced(store.feed().mine_rows.size() - 3))
         last << row.text;
@@ -164,16 +169,13 @@ void TestHubStore::groupsMessagesUnderOneSync() {
 // none applied, the journal cut back to what it held, the numbers given out again; a restart
 // applies exactly what was acknowledged.
 void TestHubStore::aFailedWriteFailsTheWholeGroup() {
-    QTemporaryDir dir;
-    ManualClock clock;
-    const QString journal = dir.filePath("journal.log");
+    const QString journal = m_dir->filePath("journal.log");
     {
-        FeedStore store(clock);
+        FeedStore store(*m_clock);
         QStringList reports;
         store.report = [&](const QString& line) { reports << line; };
-        QString error;
-        QVERIFY2(store.open(dir.path(), &error), qPrintable(error));
-        QVERIFY(accept(store, "一", &error));
+        QVERIFY2(store.open(m_dir->path(), &m_error), qPrintable(m_error));
+        QVERIFY(accept(store, "一", &m_error));
         const QByteArray before = readAll(journal);
         const QByteArray feedBefore = store.feedText();
         QStringList failures;
@@ -181,7 +183,7 @@ void TestHubStore::aFailedWriteFailsTheWholeGroup() {
             // Half a line more fits: the group's write stops part way.
             FileSizeLimit limit(before.size() * 3 / 2);
             for (const QString text : {"二", "三", "四"})
-                QVERIFY(store.submit(addition(text), &error, nullptr,
+                QVERIFY(store.submit(addition(text), &m_error, nullptr,
                                      [&](const QString& e) { failures << e; }));
             store.commit();
         }
@@ -193,11 +195,10 @@ void TestHubStore::aFailedWriteFailsTheWholeGroup() {
         QCOMPARE(reports, QStringList{failures.first()});
         QCOMPARE(readAll(journal), before);
         QCOMPARE(store.feedText(), feedBefore);
-        QCOMPARE(accept(store, "五", &error), 2);
+        QCOMPARE(accept(store, "五", &m_error), 2);
     }
-    FeedStore restarted(clock);
-    QString error;
-    QVERIFY2(restarted.open(dir.path(), &error), qPrintable(error));
+    FeedStore restarted(*m_clock);
+    QVERIFY2(restarted.open(m_dir->path(), &m_error), qPrintable(m_error));
     for (const QString text : {"一", "二", "三", "四", "五"})
         QCOMPARE(countText(restarted.feed(), text), text == "一" || text == "五" ? 1 : 0);
 }
@@ -205,92 +206,81 @@ void TestHubStore::aFailedWriteFailsTheWholeGroup() {
 // A burst is in the journal and served at once but written to the feed file once, 100 ms
 // after the previous write; a crash before that write loses nothing and repeats nothing.
 void TestHubStore::coalescesRewritesAndReplaysOnce() {
-    QTemporaryDir dir;
-    ManualClock clock;
     {
-        FeedStore store(clock);
+        FeedStore store(*m_clock);
         QSignalSpy written(&store, &FeedStore::feedWritten);
-        QString error;
-        QVERIFY2(store.open(dir.path(), &error), qPrintable(error));
+        QVERIFY2(store.open(m_dir->path(), &m_error), qPrintable(m_error));
         for (const QString text : {"一", "二", "三"})
-            QVERIFY(store.submit(addition(text), &error));
+            QVERIFY(store.submit(addition(text), &m_error));
         store.commit();
-        const auto served = readFeed(store.feedText(), &error);
+        const auto served = readFeed(store.feedText(), &m_error);
         QVERIFY(served && countText(served->feed, "三") == 1 && served->appliedSeq == 3);
-        clock.advance(std::chrono::milliseconds(99));
-        QCOMPARE(seqOnDisk(dir.path()), 0);
-        clock.advance(std::chrono::milliseconds(1));
+        m_clock->advance(std::chrono::milliseconds(99));
+        QCOMPARE(seqOnDisk(m_dir->path()), 0);
+        m_clock->advance(std::chrono::milliseconds(1));
         QVERIFY(written.wait());
         QCOMPARE(written.value(0).value(0), 3);
-        QCOMPARE(seqOnDisk(dir.path()), 3);
-        QCOMPARE(readAll(dir.filePath("data.json")), store.feedText());
-        QVERIFY(accept(store, "四", &error)); // the store goes before it is written
+        QCOMPARE(seqOnDisk(m_dir->path()), 3);
+        QCOMPARE(readAll(m_dir->filePath("data.json")), store.feedText());
+        QVERIFY(accept(store, "四", &m_error)); // the store goes before it is written
     }
-    FeedStore restarted(clock);
-    QString error;
-    QVERIFY2(restarted.open(dir.path(), &error), qPrintable(error));
+    FeedStore restarted(*m_clock);
+    QVERIFY2(restarted.open(m_dir->path(), &m_error), qPrintable(m_error));
     for (const QString text : {"一", "二", "三", "四"})
         QCOMPARE(countText(restarted.feed(), text), 1);
-    QCOMPARE(seqOnDisk(dir.path()), 4);
+    QCOMPARE(seqOnDisk(m_dir->path()), 4);
 }
 
 // With an apply delay each message is acknowledged at once and applied when its own delay is
 // up, then written with the next rewrite.
 void TestHubStore::appliesEachMessageAfterTheDelay() {
-    QTemporaryDir dir;
-    ManualClock clock;
-    FeedStore store(clock);
+    FeedStore store(*m_clock);
     QSignalSpy written(&store, &FeedStore::feedWritten);
     store.setApplyDelay(5s);
-    QString error;
-    QVERIFY2(store.open(dir.path(), &error), qPrintable(error));
-    QVERIFY(store.submit(addition("早"), &error));
+    QVERIFY2(store.open(m_dir->path(), &m_error), qPrintable(m_error));
+    QVERIFY(store.submit(addition("早"), &m_error));
     store.commit();
-    clock.advance(2s);
-    QVERIFY(store.submit(addition("晚"), &error));
+    m_clock->advance(2s);
+    QVERIFY(store.submit(addition("晚"), &m_error));
     store.commit();
-    clock.advance(2999ms);
+    m_clock->advance(2999ms);
     QCOMPARE(store.appliedSeq(), 0);
-    clock.advance(1ms);
+    m_clock->advance(1ms);
     QCOMPARE(countText(store.feed(), "早") + countText(store.feed(), "晚"), 1);
-    clock.advance(1900ms);
+    m_clock->advance(1900ms);
     QCOMPARE(store.appliedSeq(), 1);
-    clock.advance(100ms);
+    m_clock->advance(100ms);
     QCOMPARE(store.appliedSeq(), 2);
     QVERIFY(written.wait());
-    clock.advance(FeedStore::kRewriteEvery);
-    QTRY_COMPARE(seqOnDisk(dir.path()), 2);
+    m_clock->advance(FeedStore::kRewriteEvery);
+    QTRY_COMPARE(seqOnDisk(m_dir->path()), 2);
     QCOMPARE(store.waitingCount(), 0);
 }
 
 // Entries the feed file includes leave the journal once enough have piled up, and at each
 // start; sequence numbers go on counting across it.
 void TestHubStore::compactsTheJournal() {
-    QTemporaryDir dir;
-    ManualClock clock;
-    const QString journal = dir.filePath("journal.log");
+    const QString journal = m_dir->filePath("journal.log");
     {
-        FeedStore store(clock);
+        FeedStore store(*m_clock);
         QSignalSpy written(&store, &FeedStore::feedWritten);
-        QString error;
-        QVERIFY2(store.open(dir.path(), &error), qPrintable(error));
+        QVERIFY2(store.open(m_dir->path(), &m_error), qPrintable(m_error));
         for (qsizetype i = 0; i < FeedStore::kCompactAfter; ++i)
-            QVERIFY(store.submit(addition(QString::number(i)), &error));
+            QVERIFY(store.submit(addition(QString::number(i)), &m_error));
         store.commit();
-        clock.advance(FeedStore::kRewriteEvery);
+        m_clock->advance(FeedStore::kRewriteEvery);
         QVERIFY(written.wait());
         QCOMPARE(readAll(journal), QByteArray());
-        QCOMPARE(accept(store, "next", &error), FeedStore::kCompactAfter + 1);
-        clock.advance(FeedStore::kRewriteEvery);
+        QCOMPARE(accept(store, "next", &m_error), FeedStore::kCompactAfter + 1);
+        m_clock->advance(FeedStore::kRewriteEvery);
         QVERIFY(written.wait());
         QCOMPARE(readAll(journal).count('\n'), 1);
     }
-    FeedStore restarted(clock);
-    QString error;
-    QVERIFY2(restarted.open(dir.path(), &error), qPrintable(error));
+    FeedStore restarted(*m_clock);
+    QVERIFY2(restarted.open(m_dir->path(), &m_error), qPrintable(m_error));
     QCOMPARE(readAll(journal), QByteArray());
     QCOMPARE(countText(restarted.feed(), "next"), 1);
-    QCOMPARE(accept(restarted, "after", &error), FeedStore::kCompactAfter + 2);
+    QCOMPARE(accept(restarted, "after", &m_error), FeedStore::kCompactAfter + 2);
 }
 
 void TestHubStore::keepsItsFilesPrivate_data() {
@@ -309,16 +299,14 @@ void TestHubStore::keepsItsFilesPrivate() {
         QVERIFY(QDir().mkpath(dir));
         writeFile(dir + "/journal.log", {});
     }
-    ManualClock clock;
-    FeedStore store(clock);
+    FeedStore store(*m_clock);
     QSignalSpy written(&store, &FeedStore::feedWritten);
-    QString error;
-    const bool opened = store.open(dir, &error) && accept(store, "x", &error);
-    clock.advance(FeedStore::kRewriteEvery);
+    const bool opened = store.open(dir, &m_error) && accept(store, "x", &m_error);
+    m_clock->advance(FeedStore::kRewriteEvery);
     const bool rewritten = written.wait(); // on the writer's thread, under the same umask
     ::umask(oldMask);
     QVERIFY(rewritten);
-    QVERIFY2(opened, qPrintable(error));
+    QVERIFY2(opened, qPrintable(m_error));
     QCOMPARE(modeOf(dir), folderExists ? 0755 : 0700); // an operator's own folder is theirs
     QCOMPARE(modeOf(dir + "/journal.log"), 0600);
     QCOMPARE(modeOf(dir + "/data.json"), 0600);
@@ -329,27 +317,24 @@ void TestHubStore::keepsItsFilesPrivate() {
 // A feed file that cannot be written (a full disk): the operator reads the system's reason, the
 // message already safe in the journal, and the write is tried again.
 void TestHubStore::retriesAFeedFileItCouldNotWrite() {
-    QTemporaryDir dir;
-    ManualClock clock;
-    FeedStore store(clock);
+    FeedStore store(*m_clock);
     QSignalSpy written(&store, &FeedStore::feedWritten);
     QStringList reports;
     store.report = [&](const QString& line) { reports << line; };
-    QString error;
-    QVERIFY2(store.open(dir.path(), &error), qPrintable(error));
+    QVERIFY2(store.open(m_dir->path(), &m_error), qPrintable(m_error));
     {
         FileSizeLimit limit(1000); // a journal line fits, the feed file does not
-        QVERIFY(accept(store, "kept", &error));
-        clock.advance(FeedStore::kRewriteEvery);
+        QVERIFY(accept(store, "kept", &m_error));
+        m_clock->advance(FeedStore::kRewriteEvery);
         QTRY_COMPARE(reports.size(), 1);
     }
     const QString reason = QString::fromLocal8Bit(std::strerror(EFBIG));
     QVERIFY2(reports.value(0).contains("data.json: " + reason), qPrintable(reports.join('\n')));
-    QCOMPARE(seqOnDisk(dir.path()), 0);
-    clock.advance(FeedStore::kRetryAfter);
+    QCOMPARE(seqOnDisk(m_dir->path()), 0);
+    m_clock->advance(FeedStore::kRetryAfter);
     QVERIFY(written.wait());
-    QCOMPARE(seqOnDisk(dir.path()), 1);
-    QCOMPARE(readAll(dir.filePath("journal.log")).count('\n'), 1);
+    QCOMPARE(seqOnDisk(m_dir->path()), 1);
+    QCOMPARE(readAll(m_dir->filePath("journal.log")).count('\n'), 1);
 }
 
 QTEST_GUILESS_MAIN(TestHubStore)

@@ -16,11 +16,8 @@ using Action = MenuEntry::Action;
 
 namespace {
 
-QByteArray feedJson(const QByteArray& updated, const QByteArray& extraRows = {}) {
-    return R"({"updated":")" + updated + R"(","mine_title":"Mine","mine":"","mine_rows":[
-        {"kind":"header","text":"🛒 购物"},
-        {"kind":"item","id":"a","text":"牛奶","cat":"🛒 购物"})" + extraRows + R"(],
-        "hers_title":"Hers","hers":"","hers_rows":[]})";
+QByteArray feedJson(const QByteArray& updated, const QString& more = {}) {
+    return listFeed(rowsJson(rowsFrom("#🛒 购物,a=牛奶@🛒 购物" + more)), updated);
 }
 
 // The item that runs `action`, in the menu or its list switcher.
@@ -155,8 +152,8 @@ void TestMenu::ticks() {
     QFETCH(bool, doneAfter);
     QFETCH(QStringList, sent);
     ListStore& state = delegate->listStore();
-    state.addPending(Row{"item", "新的", QStringLiteral("pending-1"), false, {}, {}});
-    state.addPending(Row{"item", "无号", std::nullopt, false, {}, {}});
+    state.addPending(::task("pending-1", "新的", {}, false));
+    state.addPending(::task({}, "无号", {}, false));
     state.setDone(QStringLiteral("a"), shownDone);
     state.setDone(QStringLiteral("pending-1"), shownDone);
     delegate->rebuildMenu();
@@ -203,7 +200,7 @@ void TestMenu::openMenuStaysWhileARefreshLands() {
     open->popup(QPoint(40, 40));
     QVERIFY(open->isVisible());
     const QAction* pointedAt = menuItems(open, Kind::Task).value(0);
-    refreshWith(feedJson("12-06 09:00", R"(,{"kind":"item","id":"b","text":"面包","cat":"🛒 购物"})"));
+    refreshWith(feedJson("12-06 09:00", ",b=面包@🛒 购物"));
     QVERIFY(open->isVisible());
     QCOMPARE(menuItems(open, Kind::Task), QList<QAction*>{const_cast<QAction*>(pointedAt)});
     open->hide();

