@@ -13,7 +13,6 @@ class TestNoteKeyboard : public QObject {
 
 private slots:
     void init();
-    void cleanup();
     void tabWalkAndRing();
     void keysAct();
     void editFromTheKeyboard_data();
@@ -43,12 +42,12 @@ private:
         return out;
     }
 
-    std::unique_ptr<AppHarness> h;
+    std::optional<AppHarness> h;
     AppDelegate* delegate = nullptr;
 };
 
 void TestNoteKeyboard::init() {
-    h = std::make_unique<AppHarness>();
+    h.emplace(); // the previous test's app is gone first
     delegate = &h->app();
     delegate->listStore().applyFeed(*decodePayload(listFeed(kTwoSections)).payload);
     delegate->showNote();
@@ -60,17 +59,12 @@ void TestNoteKeyboard::init() {
     h->clock.requests.clear();
 }
 
-void TestNoteKeyboard::cleanup() {
-    h.reset();
-}
-
 // Shift+Tab from the add field lands on the first task; the arrows, Home and End walk every
 // row, headers included; Tab goes back to the field. The ring shows only while the list has
 // the keyboard, and only on its row.
 void TestNoteKeyboard::tabWalkAndRing() {
     QVERIFY(ringed().isEmpty());
     key(Qt::Key_Backtab, Qt::ShiftModifier);
-    QVERIFY(list()->hasFocus());
     QCOMPARE(focused(), QStringLiteral("第一"));
     QCOMPARE(ringed(), QStringList{"第一"});
     const QList<QPair<int, QString>> walk{
@@ -124,10 +118,8 @@ void TestNoteKeyboard::editFromTheKeyboard() {
     key(Qt::Key_Backtab, Qt::ShiftModifier);
     key(Qt::Key_Down);
     key(start);
-    EditField* field =
-        delegate->note().editing().editingRow() ? delegate->note().editing().editingRow()->editField() : nullptr;
-    QVERIFY(field);
-    QCOMPARE(QApplication::focusWidget(), field);
+    auto* field = qobject_cast<EditField*>(QApplication::focusWidget());
+    QVERIFY(field && field == delegate->note().editing().editingRow()->editField());
     QCOMPARE(field->selectedText(), QStringLiteral("第二"));
     field->insert(QStringLiteral("第二改")); // typed over the selection
     key(end);
@@ -156,8 +148,7 @@ void TestNoteKeyboard::altArrowsMoveAcrossHeaders() {
     QCOMPARE(delegate->listStore().orderOverride().value(ListStore::kMine), moved);
     QCOMPARE(h->clock.requests.size(), 3);
     QTRY_COMPARE(h->posted("reorder").size(), 1);
-    QCOMPARE(focused(), QStringLiteral("第二"));
-    QCOMPARE(delegate->note().focus().focusedRow(), 3); // A 第一 B 第二 第三
+    QCOMPARE(delegate->note().focus().focusedRow(), 3); // A 第一 B 第二 第三: still on 第二
 
     key(Qt::Key_Up, Qt::AltModifier);
     QCOMPARE(delegate->listStore().orderOverride().value(ListStore::kMine),
@@ -187,7 +178,6 @@ void TestNoteKeyboard::focusSurvivesARefresh() {
 // drops them.)
 void TestNoteKeyboard::accessibleRows() {
     QAccessibleInterface* list = QAccessible::queryAccessibleInterface(this->list());
-    QVERIFY(list);
     QCOMPARE(list->role(), QAccessible::List);
     QCOMPARE(list->childCount(), 5);
     QAccessibleInterface* header = list->child(0);
