@@ -16,7 +16,6 @@ namespace {
 
 const QString kDejaVu = u"/usr/share/fonts/truetype/dejavu/"_s; // fonts-dejavu-core
 
-// Points VELLOA_RES at `dir` until the returned guard goes out of scope.
 auto useResDir(const QString& dir) {
     qputenv("VELLOA_RES", QFile::encodeName(dir));
     return qScopeGuard([] { qunsetenv("VELLOA_RES"); });
