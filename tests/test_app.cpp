@@ -5,9 +5,7 @@
 #include "menu/StatusMenu.h"
 #include "support/Theme.h"
 
-#include <QSettings>
 #include <QSystemTrayIcon>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using Kind = MenuEntry::Kind;
@@ -31,7 +29,6 @@ class TestApp : public QObject {
 
 private slots:
     void init();
-    void cleanup();
     void launchSequence();
     void timersRefreshAndCheck();
     void menuWidgets();
@@ -42,41 +39,30 @@ private slots:
     void settings();
 
 private:
-    AppDelegate* makeDelegate() { return &h->app(); }
-    QMenu* menuOf(AppDelegate&) { return h->menu(); }
-
-    std::unique_ptr<AppHarness> h;
-    TestHttpServer* server = nullptr;
-    ManualClock* clock = nullptr;
-    QSettings* store = nullptr;
+    std::optional<AppHarness> h;
 };
 
 void TestApp::init() {
-    h = std::make_unique<AppHarness>();
+    h.emplace(); // the previous test's app is gone first
     h->feed = feedJson();
-    server = &h->server;
-    clock = &h->clock;
-    store = &h->store;
-}
-
-void TestApp::cleanup() {
-    h.reset();
 }
 
 // The steps happen in their order: tray and a menu for "mine" before the dialog asks, the
 // choice before the first fetch, then the panel, then the timers.
 void TestApp::launchSequence() {
-    auto delegate = makeDelegate();
+    AppDelegate* delegate = &h->app();
     QStringList steps;
     const auto panelShown = [&] { return delegate->note().panel() && delegate->note().panel()->isVisible(); };
     connect(&delegate->feedSync(), &FeedSync::fetchStarted, this, [&] { steps << (panelShown() ? "fetch, note shown" : "fetch"); });
-    clock->onRequest = [&](const QString& request) { steps << request + (panelShown() ? ", note shown" : ""); };
+    h->clock.onRequest = [&](const QString& request) {
+        steps << request + (panelShown() ? ", note shown" : "");
+    };
     h->question.answer = ListStore::kHers;
     h->question.onAsk = [&] {
         steps << "dialog";
         QVERIFY(delegate->statusItem().trayIcon());
         // Already built, for "mine", with no feed: the fallback title and the all-done line.
-        QMenu* menu = menuOf(*delegate);
+        QMenu* menu = h->menu();
         QCOMPARE(menuItems(menu, Kind::Title).value(0)->text(), QStringLiteral("阿蓁的 To-do"));
         QCOMPARE(firstHeader(menu), QStringLiteral("（今天没有待办，全清啦 🎉）"));
     };
@@ -86,41 +72,42 @@ void TestApp::launchSequence() {
                                  "every 21600000, note shown"}));
     QCOMPARE(delegate->listStore().choice(), ListStore::kHers);
     QVERIFY(!delegate->statusItem().trayIcon()->icon().isNull());
-    QCOMPARE(menuItems(menuOf(*delegate), Kind::Title).value(0)->text(), QStringLiteral("晴川子的 To-do"));
-    QVERIFY(server->waitForRequests(1));
-    QCOMPARE(server->requests[0].path, QByteArray("/data.json"));
-    QTRY_COMPARE(menuItems(menuOf(*delegate), Kind::Title).value(0)->text(), QStringLiteral("Hers\u300012-06 08:30"));
+    QCOMPARE(menuItems(h->menu(), Kind::Title).value(0)->text(), QStringLiteral("晴川子的 To-do"));
+    QVERIFY(h->server.waitForRequests(1));
+    QCOMPARE(h->server.requests[0].path, QByteArray("/data.json"));
+    QTRY_COMPARE(menuItems(h->menu(), Kind::Title).value(0)->text(),
+                 QStringLiteral("Hers\u300012-06 08:30"));
 }
 
 // Moving the clock runs the refresh every 30 s and the silent update checks at +4 s and 6 h.
 void TestApp::timersRefreshAndCheck() {
-    auto delegate = makeDelegate();
+    AppDelegate* delegate = &h->app();
     QSignalSpy fetches(&delegate->feedSync(), &FeedSync::fetchStarted);
     QSignalSpy checks(delegate, &AppDelegate::updateCheckRequested);
     delegate->applicationDidFinishLaunching();
     QCOMPARE(fetches.size(), 1);
-    clock->advance(std::chrono::milliseconds(3999));
+    h->clock.advance(std::chrono::milliseconds(3999));
     QCOMPARE(checks.size(), 0);
-    clock->advance(std::chrono::milliseconds(1));
+    h->clock.advance(std::chrono::milliseconds(1));
     QCOMPARE(checks.size(), 1);
     QCOMPARE(checks[0][0].toBool(), false);
     QCOMPARE(fetches.size(), 1);
-    clock->advance(std::chrono::seconds(26));
+    h->clock.advance(std::chrono::seconds(26));
     QCOMPARE(fetches.size(), 2);
-    clock->advance(std::chrono::seconds(60));
+    h->clock.advance(std::chrono::seconds(60));
     QCOMPARE(fetches.size(), 4);
-    clock->advance(std::chrono::hours(6));
+    h->clock.advance(std::chrono::hours(6));
     QCOMPARE(checks.size(), 2);
 }
 
 void TestApp::menuWidgets() {
-    auto delegate = makeDelegate();
+    AppDelegate* delegate = &h->app();
     ListStore& state = delegate->listStore();
     state.applyFeed(*decodePayload(feedJson()).payload);
     state.addPending(task("pending-1", QString(40, QChar(0x5B57)), {}, false));
     state.toggleCollapse(QStringLiteral("S")); // the menu still lists it
     delegate->rebuildMenu();
-    QMenu* menu = menuOf(*delegate);
+    QMenu* menu = h->menu();
 
     const QList<QAction*> headers = menuItems(menu, Kind::Header);
     QCOMPARE(headers[0]->text(), QStringLiteral("维洛清单 v2.13"));
@@ -142,7 +129,6 @@ void TestApp::menuWidgets() {
     QCOMPARE(keys, (QStringList{"Ctrl+N", "Ctrl+R", "", "", "Ctrl+Q"}));
 
     QMenu* switcher = menuItems(menu, Kind::Title).value(0)->menu();
-    QVERIFY(switcher);
     QCOMPARE(switcher->actions().size(), 2);
     QVERIFY(switcher->actions()[0]->isChecked() && !switcher->actions()[1]->isChecked());
 
@@ -158,27 +144,27 @@ void TestApp::menuWidgets() {
 }
 
 void TestApp::failedRefreshReplacesTheList() {
-    auto delegate = makeDelegate();
+    AppDelegate* delegate = &h->app();
     delegate->listStore().applyFeed(*decodePayload(feedJson()).payload);
-    server->handler = [](const TestHttpServer::Request&) { return TestHttpServer::Answer{200, {}, {}, 0, true}; };
+    h->server.handler = [](const TestHttpServer::Request&) {
+        return TestHttpServer::Answer{200, {}, {}, 0, true};
+    };
     QSignalSpy failed(&delegate->feedSync(), &FeedSync::refreshFailed);
     delegate->refresh();
     QVERIFY(failed.wait());
-    QTRY_COMPARE(firstHeader(menuOf(*delegate)), QStringLiteral("⚠️ Connection closed"));
-    QMenu* menu = menuOf(*delegate);
-    QVERIFY(menuItems(menu, Kind::Task).isEmpty());
-    QCOMPARE(menuItems(menu, Kind::Header).size(), 2);
-    QCOMPARE(menuItems(menu, Kind::Command).size(), 5);
+    QTRY_COMPARE(firstHeader(h->menu()), QStringLiteral("⚠️ Connection closed"));
+    QVERIFY(menuItems(h->menu(), Kind::Task).isEmpty());
+    QCOMPARE(menuItems(h->menu(), Kind::Header).size(), 2);
+    QCOMPARE(menuItems(h->menu(), Kind::Command).size(), 5);
 }
 
 // "开机启动" shows what the autostart file says after every choice, also when it could not be
 // written (Qt's own flip of the check mark must not stay).
 void TestApp::startAtLoginFromTheMenu() {
-    auto delegate = makeDelegate();
+    AppDelegate* delegate = &h->app();
     delegate->rebuildMenu();
-    const auto item = [&] { return menuItems(menuOf(*delegate), Kind::Command).value(3); };
-    QVERIFY(menuItemAction(item()) == Action::ToggleAutostart);
-    QVERIFY(item()->isCheckable() && !item()->isChecked());
+    const auto item = [&] { return menuItems(h->menu(), Kind::Command).value(3); };
+    QVERIFY(menuItemAction(item()) == Action::ToggleAutostart && !item()->isChecked());
     const QString file = delegate->autostart().filePath();
     item()->trigger();
     QVERIFY(QFile::exists(file));
@@ -212,39 +198,40 @@ void TestApp::trayIconAndFallback() {
     QVERIFY2(fallback != blank && fallback != artwork, "the emoji is drawn instead");
 }
 
-void TestApp::settings_data() {
-    QTest::addColumn<QVariant>("pinned");
-    QTest::addColumn<QVariant>("height");
-    QTest::addColumn<QVariant>("pos");
-    QTest::addColumn<bool>("expectPinned");
-    QTest::addColumn<double>("expectHeight");
-    QTest::addColumn<QString>("expectPos");
+namespace {
+// The panel's settings as stored (an invalid QVariant: absent), and as read.
+struct Stored {
+    QVariant pinned, height, pos;
+    bool expectPinned;
+    double expectHeight;
+    QString expectPos;
+};
+} // namespace
+Q_DECLARE_METATYPE(Stored)
 
+void TestApp::settings_data() {
+    QTest::addColumn<Stored>("s");
     const QVariant absent;
-    QTest::newRow("nothing stored") << absent << absent << absent << false << 480.0 << QString();
-    QTest::newRow("typed values") << QVariant(true) << QVariant(360.0) << QVariant("100,200") << true << 360.0 << "100,200";
-    QTest::newRow("below the minimum") << QVariant(false) << QVariant(250.0) << absent << false << 480.0 << QString();
-    QTest::newRow("strings as INI returns them") << QVariant("true") << QVariant("512.5") << absent << true << 512.5 << QString();
-    QTest::newRow("corrupt values read as absent") << QVariant("abc") << QVariant("abc") << QVariant(42) << false << 480.0 << QString();
+    QTest::newRow("nothing stored") << Stored{absent, absent, absent, false, 480.0, {}};
+    QTest::newRow("typed values") << Stored{true, 360.0, "100,200", true, 360.0, "100,200"};
+    QTest::newRow("below the minimum") << Stored{false, 250.0, absent, false, 480.0, {}};
+    QTest::newRow("strings as INI returns them")
+        << Stored{"true", "512.5", absent, true, 512.5, {}};
+    QTest::newRow("corrupt values read as absent") << Stored{"abc", "abc", 42, false, 480.0, {}};
 }
 
 void TestApp::settings() {
-    QFETCH(QVariant, pinned);
-    QFETCH(QVariant, height);
-    QFETCH(QVariant, pos);
-    QFETCH(bool, expectPinned);
-    QFETCH(double, expectHeight);
-    QFETCH(QString, expectPos);
-
-    for (const auto& [key, value] : {std::pair{"notePinned", pinned}, {"noteH", height}, {"notePos", pos}}) {
+    QFETCH(Stored, s);
+    for (const auto& [key, value] :
+         {std::pair{"notePinned", s.pinned}, {"noteH", s.height}, {"notePos", s.pos}}) {
         if (value.isValid())
-            store->setValue(QLatin1String(key), value);
+            h->store.setValue(QLatin1String(key), value);
     }
-    const Settings s(*store);
-    QCOMPARE(s.notePinned(), expectPinned);
-    QCOMPARE(s.noteHeight(), expectHeight);
-    QCOMPARE(s.notePos().value_or(QString()), expectPos);
-    QCOMPARE(makeDelegate()->notePinned(), expectPinned);
+    const Settings read(h->store);
+    QCOMPARE(read.notePinned(), s.expectPinned);
+    QCOMPARE(read.noteHeight(), s.expectHeight);
+    QCOMPARE(read.notePos().value_or(QString()), s.expectPos);
+    QCOMPARE(h->app().notePinned(), s.expectPinned);
 }
 
 QTEST_MAIN(TestApp)

@@ -16,7 +16,6 @@ namespace {
 
 const QString kDejaVu = u"/usr/share/fonts/truetype/dejavu/"_s; // fonts-dejavu-core
 
-// Points VELLOA_RES at `dir` until the returned guard goes out of scope.
 auto useResDir(const QString& dir) {
     qputenv("VELLOA_RES", QFile::encodeName(dir));
     return qScopeGuard([] { qunsetenv("VELLOA_RES"); });
@@ -140,10 +139,9 @@ void TestAssets::backgroundImage() {
     const qsizetype sof = jpeg.indexOf("\xFF\xC0");
     QVERIFY(sof > 0 && !jpeg.contains("\xFF\xC2"));
     QCOMPARE(int(jpeg[sof + 9]), 3); // components
-    const std::optional<QImage> image = vlBackgroundImage();
-    QVERIFY(image);
-    QCOMPARE(image->size(), QSize(600, 960));
-    QCOMPARE(vlBackgroundImage()->cacheKey(), image->cacheKey());
+    const QImage image = vlBackgroundImage().value_or(QImage());
+    QCOMPARE(image.size(), QSize(600, 960));
+    QCOMPARE(vlBackgroundImage()->cacheKey(), image.cacheKey());
 }
 
 QTEST_MAIN(TestAssets)

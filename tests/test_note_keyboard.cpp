@@ -13,7 +13,6 @@ class TestNoteKeyboard : public QObject {
 
 private slots:
     void init();
-    void cleanup();
     void tabWalkAndRing();
     void keysAct();
     void editFromTheKeyboard_data();
@@ -33,7 +32,6 @@ private:
         const qsizetype i = delegate->note().focus().focusedRow();
         return i < 0 ? QString() : delegate->note().rows().data(i).label;
     }
-    // The labels of the rows whose widget draws the focus ring.
     QStringList ringed() const {
         QStringList out;
         for (NoteRow* view : delegate->note().rows().views()) {
@@ -43,12 +41,12 @@ private:
         return out;
     }
 
-    std::unique_ptr<AppHarness> h;
+    std::optional<AppHarness> h;
     AppDelegate* delegate = nullptr;
 };
 
 void TestNoteKeyboard::init() {
-    h = std::make_unique<AppHarness>();
+    h.emplace(); // the previous test's app is gone first
     delegate = &h->app();
     delegate->listStore().applyFeed(*decodePayload(listFeed(kTwoSections)).payload);
     delegate->showNote();
@@ -60,17 +58,12 @@ void TestNoteKeyboard::init() {
     h->clock.requests.clear();
 }
 
-void TestNoteKeyboard::cleanup() {
-    h.reset();
-}
-
 // Shift+Tab from the add field lands on the first task; the arrows, Home and End walk every
 // row, headers included; Tab goes back to the field. The ring shows only while the list has
 // the keyboard, and only on its row.
 void TestNoteKeyboard::tabWalkAndRing() {
     QVERIFY(ringed().isEmpty());
     key(Qt::Key_Backtab, Qt::ShiftModifier);
-    QVERIFY(list()->hasFocus());
     QCOMPARE(focused(), QStringLiteral("第一"));
     QCOMPARE(ringed(), QStringList{"第一"});
     const QList<QPair<int, QString>> walk{
@@ -115,8 +108,8 @@ void TestNoteKeyboard::editFromTheKeyboard_data() {
     QTest::newRow("Return, Escape") << int(Qt::Key_Return) << int(Qt::Key_Escape) << false;
 }
 
-// F2 or Return edits the task in place; Return commits, Escape cancels, and the keyboard is
-// back on the same row of the list either way.
+// F2 or Return edits the task in place; Return commits, Escape cancels (what a commit sends is
+// test_note_gestures'), and the keyboard is back on the same row of the list either way.
 void TestNoteKeyboard::editFromTheKeyboard() {
     QFETCH(int, start);
     QFETCH(int, end);
@@ -124,10 +117,8 @@ void TestNoteKeyboard::editFromTheKeyboard() {
     key(Qt::Key_Backtab, Qt::ShiftModifier);
     key(Qt::Key_Down);
     key(start);
-    EditField* field =
-        delegate->note().editing().editingRow() ? delegate->note().editing().editingRow()->editField() : nullptr;
-    QVERIFY(field);
-    QCOMPARE(QApplication::focusWidget(), field);
+    auto* field = qobject_cast<EditField*>(QApplication::focusWidget());
+    QVERIFY(field && field == delegate->note().editing().editingRow()->editField());
     QCOMPARE(field->selectedText(), QStringLiteral("第二"));
     field->insert(QStringLiteral("第二改")); // typed over the selection
     key(end);
@@ -135,9 +126,8 @@ void TestNoteKeyboard::editFromTheKeyboard() {
     QCOMPARE(delegate->listStore().localText().value("a2"),
              committed ? QStringLiteral("第二改") : QString());
     QTRY_VERIFY(list()->hasFocus());
-    QCOMPARE(delegate->note().rows().data(delegate->note().focus().focusedRow()).itemId, QStringLiteral("a2"));
-    h->flushPosts();
-    QCOMPARE(h->posted("edit").size(), committed ? 1 : 0);
+    QCOMPARE(delegate->note().rows().data(delegate->note().focus().focusedRow()).itemId,
+             QStringLiteral("a2"));
 }
 
 // Alt+Down takes a task past the header below into that section, Alt+Up brings it back; each
@@ -156,8 +146,7 @@ void TestNoteKeyboard::altArrowsMoveAcrossHeaders() {
     QCOMPARE(delegate->listStore().orderOverride().value(ListStore::kMine), moved);
     QCOMPARE(h->clock.requests.size(), 3);
     QTRY_COMPARE(h->posted("reorder").size(), 1);
-    QCOMPARE(focused(), QStringLiteral("第二"));
-    QCOMPARE(delegate->note().focus().focusedRow(), 3); // A 第一 B 第二 第三
+    QCOMPARE(delegate->note().focus().focusedRow(), 3); // A 第一 B 第二 第三: still on 第二
 
     key(Qt::Key_Up, Qt::AltModifier);
     QCOMPARE(delegate->listStore().orderOverride().value(ListStore::kMine),
@@ -187,7 +176,6 @@ void TestNoteKeyboard::focusSurvivesARefresh() {
 // drops them.)
 void TestNoteKeyboard::accessibleRows() {
     QAccessibleInterface* list = QAccessible::queryAccessibleInterface(this->list());
-    QVERIFY(list);
     QCOMPARE(list->role(), QAccessible::List);
     QCOMPARE(list->childCount(), 5);
     QAccessibleInterface* header = list->child(0);

@@ -43,46 +43,48 @@ void TestNoteLayout::stacking() {
     QCOMPARE(two.height, 103.0); // the last gap counts too
 }
 
+namespace {
+// The rows shown, from `first` up to `last`, when the viewport shows `viewport` from `offset` on,
+// widened by `margin` each way.
+struct Visible {
+    QList<double> heights;
+    double offset, viewport, margin;
+    qsizetype first, last;
+};
+} // namespace
+Q_DECLARE_METATYPE(Visible)
+
 // Rows 56 (gap 7), 40, 40, 80, 40 high (gaps 6): tops 0, 63, 109, 155, 241, bottoms 56, 103,
 // 149, 235, 281.
 void TestNoteLayout::visibleRows_data() {
-    QTest::addColumn<QList<double>>("heights");
-    QTest::addColumn<double>("offset");
-    QTest::addColumn<double>("viewport");
-    QTest::addColumn<double>("margin");
-    QTest::addColumn<qsizetype>("first");
-    QTest::addColumn<qsizetype>("last");
+    QTest::addColumn<Visible>("v");
     const QList<double> rows{56, 40, 40, 80, 40};
-    QTest::newRow("no rows") << QList<double>{} << 0.0 << 300.0 << 0.0 << qsizetype(0) << qsizetype(0);
-    QTest::newRow("all fit") << rows << 0.0 << 300.0 << 0.0 << qsizetype(0) << qsizetype(5);
-    QTest::newRow("partial rows at both edges") << rows << 100.0 << 60.0 << 0.0 << qsizetype(1) << qsizetype(4);
-    QTest::newRow("edges only touched: not shown") << rows << 103.0 << 52.0 << 0.0 << qsizetype(2) << qsizetype(3);
-    QTest::newRow("in the gap between two rows") << rows << 104.0 << 4.0 << 0.0 << qsizetype(2) << qsizetype(2);
-    QTest::newRow("margin reaches a row each way") << rows << 110.0 << 40.0 << 8.0 << qsizetype(1) << qsizetype(4);
-    QTest::newRow("inside one tall row") << rows << 170.0 << 20.0 << 0.0 << qsizetype(3) << qsizetype(4);
-    QTest::newRow("viewport above everything") << rows << -200.0 << 100.0 << 0.0 << qsizetype(0) << qsizetype(0);
-    QTest::newRow("viewport below everything") << rows << 400.0 << 100.0 << 0.0 << qsizetype(5) << qsizetype(5);
-    QTest::newRow("margin reaches up from below") << rows << 300.0 << 100.0 << 20.0 << qsizetype(4) << qsizetype(5);
+    QTest::newRow("no rows") << Visible{{}, 0, 300, 0, 0, 0};
+    QTest::newRow("all fit") << Visible{rows, 0, 300, 0, 0, 5};
+    QTest::newRow("partial rows at both edges") << Visible{rows, 100, 60, 0, 1, 4};
+    QTest::newRow("edges only touched: not shown") << Visible{rows, 103, 52, 0, 2, 3};
+    QTest::newRow("in the gap between two rows") << Visible{rows, 104, 4, 0, 2, 2};
+    QTest::newRow("margin reaches a row each way") << Visible{rows, 110, 40, 8, 1, 4};
+    QTest::newRow("inside one tall row") << Visible{rows, 170, 20, 0, 3, 4};
+    QTest::newRow("viewport above everything") << Visible{rows, -200, 100, 0, 0, 0};
+    QTest::newRow("viewport below everything") << Visible{rows, 400, 100, 0, 5, 5};
+    QTest::newRow("margin reaches up from below") << Visible{rows, 300, 100, 20, 4, 5};
 }
 
 void TestNoteLayout::visibleRows() {
-    QFETCH(QList<double>, heights);
-    QFETCH(double, offset);
-    QFETCH(double, viewport);
-    QFETCH(double, margin);
-    QFETCH(qsizetype, first);
-    QFETCH(qsizetype, last);
-    QList<double> gaps(heights.size(), 6);
+    QFETCH(Visible, v);
+    QList<double> gaps(v.heights.size(), 6);
     if (!gaps.isEmpty())
         gaps[0] = 7;
-    const Stacked stacked = stackRows(heights, gaps, 0);
-    const RowRange range = ::visibleRows(stacked.tops, heights, offset, viewport, margin);
-    QCOMPARE(range.first, first);
-    QCOMPARE(range.last, last);
+    const Stacked stacked = stackRows(v.heights, gaps, 0);
+    const RowRange range = ::visibleRows(stacked.tops, v.heights, v.offset, v.viewport, v.margin);
+    QCOMPARE(range.first, v.first);
+    QCOMPARE(range.last, v.last);
     // The bisection agrees with asking every row.
-    for (qsizetype i = 0; i < heights.size(); ++i) {
-        QCOMPARE(meetsBand(stacked.tops[i], heights[i], offset - margin, offset + viewport + margin),
-                 i >= first && i < last);
+    for (qsizetype i = 0; i < v.heights.size(); ++i) {
+        QCOMPARE(meetsBand(stacked.tops[i], v.heights[i], v.offset - v.margin,
+                           v.offset + v.viewport + v.margin),
+                 i >= v.first && i < v.last);
     }
 }
 
@@ -102,10 +104,7 @@ void TestNoteLayout::notePos() {
     QFETCH(QString, text);
     QFETCH(bool, valid);
     QFETCH(QPointF, point);
-    const std::optional<QPointF> parsed = parseNotePos(text);
-    QCOMPARE(parsed.has_value(), valid);
-    if (valid)
-        QCOMPARE(*parsed, point);
+    QCOMPARE(parseNotePos(text), valid ? std::optional(point) : std::nullopt);
 }
 
 void TestNoteLayout::fieldTextRect_data() {

@@ -41,7 +41,6 @@ public:
     ListQuestionRecorder question;
 
     AppDelegate& app();
-    void reset() { m_app.reset(); }
     // The tray menu once the rebuilds asked for so far have run.
     QMenu* menu();
     // The panel's row showing `label`, if any: its index, and its widget when it has one.
