@@ -1,4 +1,4 @@
-#include "hub/DurableFile.h"
+#include "disk/DurableFile.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
