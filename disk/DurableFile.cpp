@@ -35,6 +35,14 @@ bool syncFd(int fd) {
     return ::fsync(fd) == 0;
 }
 
+bool syncData(int fd) {
+#if defined(__APPLE__)
+    return syncFd(fd);
+#else
+    return ::fdatasync(fd) == 0;
+#endif
+}
+
 bool syncDirectory(const QString& dir) {
     const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)

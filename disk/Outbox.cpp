@@ -19,34 +19,41 @@ const QString kPending = QStringLiteral("pending");
 const QString kBeside = QStringLiteral("beside");
 const QString kTry = QStringLiteral("try");
 const QString kGone = QStringLiteral("gone");
+constexpr QByteArrayView kMsgMember = "\"msg\":";
 
 QByteArray recordLine(const QString& name, qint64 seq) {
     return QJsonDocument(QJsonObject{{name, seq}}).toJson(QJsonDocument::Compact) + '\n';
 }
 
+// The message goes in last and as it is, so its bytes come back exactly: `"msg":` cannot occur
+// inside a JSON string (its quotes would be escaped), so its first occurrence is the member.
 QByteArray entryLine(const Outbox::Entry& entry) {
-    QJsonObject line{{kSeq, entry.seq},
-                     {kAt, entry.madeMs},
-                     {kMsg, QString::fromUtf8(entry.body)}};
+    QJsonObject meta{{kSeq, entry.seq}, {kAt, entry.madeMs}};
     if (!entry.pendingId.isEmpty())
-        line.insert(kPending, entry.pendingId);
+        meta.insert(kPending, entry.pendingId);
     if (!entry.beside.isEmpty())
-        line.insert(kBeside, QJsonArray::fromStringList(entry.beside));
-    return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+        meta.insert(kBeside, QJsonArray::fromStringList(entry.beside));
+    QByteArray line = QJsonDocument(meta).toJson(QJsonDocument::Compact);
+    line.chop(1);
+    line.append(',').append(kMsgMember).append(entry.body).append("}\n");
+    return line;
 }
 
 // A message line, or nothing when the line is not one (or its message does not read).
-std::optional<Outbox::Entry> entryOf(const QJsonObject& line) {
+std::optional<Outbox::Entry> entryOf(QByteArrayView text, const QJsonObject& line) {
     const QJsonValue seq = line.value(kSeq), at = line.value(kAt), msg = line.value(kMsg);
-    if (!seq.isDouble() || !at.isDouble() || !msg.isString() || seq.toInteger() <= 0)
+    const qsizetype member = text.indexOf(kMsgMember);
+    if (!seq.isDouble() || !at.isDouble() || !msg.isObject() || seq.toInteger() <= 0 ||
+        member < 0 || !text.endsWith('}'))
+        return std::nullopt;
+    std::optional<inbox::Message> message = inbox::fromJson(msg.toObject()).message;
+    if (!message)
         return std::nullopt;
     Outbox::Entry entry;
     entry.seq = seq.toInteger();
     entry.madeMs = at.toInteger();
-    entry.body = msg.toString().toUtf8();
-    std::optional<inbox::Message> message = inbox::parse(entry.body).message;
-    if (!message)
-        return std::nullopt;
+    const qsizetype from = member + kMsgMember.size();
+    entry.body = text.sliced(from, text.size() - 1 - from).toByteArray();
     entry.message = std::move(*message);
     entry.pendingId = line.value(kPending).toString();
     for (const QJsonValue& key : line.value(kBeside).toArray())
@@ -95,12 +102,13 @@ bool Outbox::readLines(const QByteArray& text) {
     QList<qint64> tried;
     qsizetype records = 0;
     qsizetype pos = 0;
+    m_entries.reserve(text.count('\n'));
     for (qsizetype end = text.indexOf('\n'); end >= 0; pos = end + 1, end = text.indexOf('\n', pos)) {
         ++records;
+        const QByteArrayView raw = QByteArrayView(text).sliced(pos, end - pos);
         const QJsonObject line =
-            QJsonDocument::fromJson(QByteArrayView(text).sliced(pos, end - pos).toByteArray())
-                .object();
-        if (std::optional<Entry> entry = entryOf(line);
+            QJsonDocument::fromJson(QByteArray::fromRawData(raw.data(), raw.size())).object();
+        if (std::optional<Entry> entry = entryOf(raw, line);
             entry && (m_entries.isEmpty() || entry->seq > m_entries.last().seq)) {
             m_entries.append(std::move(*entry));
         } else if (line.value(kGone).isDouble()) {
@@ -161,7 +169,7 @@ bool Outbox::write(const QByteArray& line, QString* error) {
         *error = QStringLiteral("the outbox file is not open");
         return false;
     }
-    if (!durable::writeAll(m_file.handle(), line) || !durable::syncFd(m_file.handle())) {
+    if (!durable::writeAll(m_file.handle(), line) || !durable::syncData(m_file.handle())) {
         *error = QStringLiteral("cannot write %1: %2").arg(m_path, durable::systemReason());
         return false;
     }
@@ -192,7 +200,7 @@ bool Outbox::take(qint64 seq, QString* error) {
         return true;
     if (m_entries.isEmpty() && m_file.isOpen()) {
         // Nothing waits: the file starts again empty, so it never grows for good.
-        if (::ftruncate(m_file.handle(), 0) == 0 && durable::syncFd(m_file.handle())) {
+        if (::ftruncate(m_file.handle(), 0) == 0 && durable::syncData(m_file.handle())) {
             m_records = 0;
             return true;
         }

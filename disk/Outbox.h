@@ -11,12 +11,12 @@
 #include <optional>
 
 // The inbox messages the relay has not taken yet, oldest first, in a file that survives a quit,
-// a crash or a power cut. A message is on disk (fsync'd) before it is posted and leaves once the
+// a crash or a power cut. A message is on disk (synced) before it is posted and leaves once the
 // relay has taken it (or refused it for good). The sender decides when to post; this class
 // only keeps the messages and their state. One line per record, each a JSON object:
-//   {"seq":N,"at":MS,"msg":"BODY"[,"pending":"ID","beside":[KEYS]]}   a message
-//   {"try":N}                                                          an add is being posted
-//   {"gone":N}                                                         it left the outbox
+//   {"at":MS,["beside":[KEYS],"pending":"ID",]"seq":N,"msg":BODY}   a message, its bytes as sent
+//   {"try":N}                                                      an add is being posted
+//   {"gone":N}                                                     it left the outbox
 // A line that is not one of these (cut short by a crash, or damaged) is skipped.
 class Outbox {
 public:

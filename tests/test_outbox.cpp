@@ -92,10 +92,10 @@ void TestOutbox::keepsMessagesUntilTaken() {
 void TestOutbox::damagedLines_data() {
     QTest::addColumn<QByteArray>("damage");
     QTest::addColumn<int>("at"); // the damage goes before this line of three messages
-    QTest::newRow("cut short at the end") << QByteArray(R"({"seq":9,"at":1,"msg":"{\"li)") << 3;
+    QTest::newRow("cut short at the end") << QByteArray(R"({"at":1,"seq":9,"msg":{"li)") << 3;
     QTest::newRow("not JSON") << QByteArray("\x01garbage\n") << 1;
     QTest::newRow("a message that does not read")
-        << QByteArray(R"({"seq":7,"at":1,"msg":"{\"list\":\"x\"}"})" "\n") << 2;
+        << QByteArray(R"({"at":1,"seq":7,"msg":{"list":"x","action":"done","ts":1}})" "\n") << 2;
     QTest::newRow("an empty line") << QByteArray("\n") << 0;
     QTest::newRow("a record of nothing") << QByteArray(R"({"gone":99})" "\n") << 2;
 }
