@@ -34,7 +34,6 @@ void OutboxSender::enqueue(const QJsonObject& message, const QString& pendingId)
     const qint64 seq = m_outbox.append(inbox::serialize(message), pendingId, beside, &m_error);
     if (const auto about = aboutOf(*m_outbox.find(seq)))
         m_store.postSent(*about);
-    watchOverdue();
     pump();
 }
 
@@ -83,6 +82,8 @@ void OutboxSender::answered(qint64 seq, const net::Result& result) {
         retryLater();
         break;
     }
+    if (!m_outbox.isEmpty() && m_outbox.find(seq))
+        watchOverdue(); // it failed: the line may be due in a minute
     emit noticeChanged();
     pump();
 }
@@ -171,7 +172,7 @@ qsizetype OutboxSender::overdue() const {
 }
 
 // The line about waiting messages shows once the oldest has waited a minute: a check is set
-// for that moment.
+// for that moment, once a post has failed (while the relay takes each message, none is needed).
 void OutboxSender::watchOverdue() {
     if (m_outbox.isEmpty())
         return;
