@@ -220,13 +220,17 @@ void SyncSim::drag(QList<OrderEntry> order) {
 void SyncSim::quiesce() {
     m_downUntilMs = 0;
     m_burst = 0;
+    m_calm = true;
     drain();
-    for (int round = 0; round < 10 && !m_app->sync.outbox().outbox().isEmpty(); ++round) {
+    // Three fetches a round decide any addition held for its unknown fate.
+    for (int round = 0; round < 50 && !m_app->sync.outbox().outbox().isEmpty(); ++round) {
         m_clock.advance(std::chrono::minutes(5));
         settle();
         drain();
-        m_app->sync.refresh();
-        drain();
+        for (int fetch = 0; fetch < 3; ++fetch) {
+            m_app->sync.refresh();
+            drain();
+        }
     }
     m_f.unsent = int(m_app->sync.outbox().outbox().entries().size());
     for (const QString& list : {rules::kMine, rules::kHers, rules::kMine}) {
@@ -325,7 +329,7 @@ void SyncSim::deliver(qsizetype i) {
     trace("deliver " + QString::fromUtf8(m_proxy->answered[i].request.method));
     const qsizetype before = m_app->handled.size(), repliesBefore = m_app->replies.size();
     m_arriving = m_snapshots.takeAt(i);
-    if (!fetch && chance(m_weather.cutOffPercent))
+    if (!fetch && chance(m_calm ? 0 : m_weather.cutOffPercent))
         return cutOff(i, repliesBefore);
     m_proxy->deliver(i);
     if (!fetch)

@@ -142,5 +142,6 @@ private:
     int m_made = 0;           // texts made up so far
     qint64 m_downUntilMs = 0; // the relay answers 503 until then
     int m_burst = 0;          // posts still to be answered 5xx
+    bool m_calm = false;      // quiescence: no more answers cut off
     QList<qint64> m_snapshots; // beside the proxy's answered: what each fetch's feed includes
 };
