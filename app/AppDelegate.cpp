@@ -7,14 +7,23 @@
 
 using namespace std::chrono_literals;
 
-AppDelegate::AppDelegate(QSettings& store, Endpoints endpoints, Clock& clock, QObject* parent)
+AppDelegate::AppDelegate(QSettings& store, Endpoints endpoints, Clock& clock,
+                         const QString& outboxPath, QObject* parent)
     : QObject(parent), m_clock(clock), m_sync(m_store, m_network, clock), m_actions(m_store, m_sync),
       m_settings(store), m_endpoints(std::move(endpoints)), m_note(m_store, m_actions, m_settings, m_clock) {
     m_sync.dataUrl = m_endpoints.DATA_URL;
     m_sync.inboxUrl = m_endpoints.NTFY_URL;
+    // Before the first fetch: the changes still waiting show as before the quit.
+    if (!outboxPath.isEmpty()) {
+        QString error;
+        if (!m_sync.openOutbox(outboxPath, &error))
+            qWarning("velloa: %s", qPrintable(error));
+    }
+    m_sync.outbox().watchNetwork();
     connect(&m_sync, &FeedSync::feedApplied, this, &AppDelegate::stateChanged);
     connect(&m_sync, &FeedSync::refreshFailed, this, &AppDelegate::stateChanged);
     connect(&m_actions, &ListActions::changed, this, &AppDelegate::stateChanged);
+    connect(&m_sync.outbox(), &OutboxSender::noticeChanged, this, &AppDelegate::stateChanged);
     connect(&m_menu, &MenuController::refreshRequested, this, &AppDelegate::refreshAction);
     connect(&m_menu, &MenuController::updateCheckRequested, this, &AppDelegate::checkUpdateAction);
     connect(&m_menu, &MenuController::noteToggleRequested, this, &AppDelegate::toggleNoteAction);
@@ -50,12 +59,14 @@ void AppDelegate::chooseList() {
 
 void AppDelegate::stateChanged() {
     rebuildMenu();
+    m_note.setUnsent(m_sync.outbox().overdue() > 0);
     m_note.stateChanged();
 }
 
 void AppDelegate::rebuildMenu() {
     m_statusItem.setEntries(
-        buildMenuEntries(m_store, m_sync.lastError(), APP_VERSION, m_autostart.isEnabled()));
+        buildMenuEntries(m_store, m_sync.lastError(), APP_VERSION, m_autostart.isEnabled(),
+                         {m_sync.outbox().overdue(), m_sync.outbox().refused()}));
 }
 
 void AppDelegate::toggleItem(QAction* sender) {

@@ -27,8 +27,10 @@ class AppDelegate : public QObject {
     Q_OBJECT
 
 public:
+    // `outboxPath`: the file that keeps undelivered inbox messages across runs (none: they
+    // are kept in memory only).
     AppDelegate(QSettings& store, Endpoints endpoints, Clock& clock = Clock::system(),
-                QObject* parent = nullptr);
+                const QString& outboxPath = {}, QObject* parent = nullptr);
 
     void applicationDidFinishLaunching();
     void chooseList();

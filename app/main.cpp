@@ -49,7 +49,10 @@ int main(int argc, char* argv[]) {
     registerBundledFonts();
 
     QSettings store;
-    AppDelegate delegate(store, *endpoints);
+    // Per user; the single-instance lock above makes this process its one writer.
+    const QString outbox =
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/outbox.jsonl";
+    AppDelegate delegate(store, *endpoints, Clock::system(), outbox);
     QObject::connect(&instance, &SingleInstance::activationRequested, &delegate,
                      &AppDelegate::showNote);
     QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);

@@ -1,6 +1,6 @@
 #include "hub/FeedStore.h"
 
-#include "hub/DurableFile.h"
+#include "disk/DurableFile.h"
 #include "hub/FeedJson.h"
 
 #include <QDir>

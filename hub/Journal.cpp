@@ -1,6 +1,6 @@
 #include "hub/Journal.h"
 
-#include "hub/DurableFile.h"
+#include "disk/DurableFile.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>

@@ -46,7 +46,8 @@ bool MenuEntry::operator==(const MenuEntry& o) const {
 }
 
 QList<MenuEntry> buildMenuEntries(const ListStore& state, const std::optional<QString>& lastError,
-                                  const QString& appVersion, bool startsAtLogin) {
+                                  const QString& appVersion, bool startsAtLogin,
+                                  const DeliveryNotice& delivery) {
     QList<MenuEntry> menu;
 
     MenuEntry title;
@@ -62,6 +63,11 @@ QList<MenuEntry> buildMenuEntries(const ListStore& state, const std::optional<QS
     menu.append(header(QStringLiteral("维洛清单 v") + appVersion));
     menu.append(separator());
 
+    // Undelivered changes come first in the warning area, beside the refresh's own warning.
+    if (delivery.unsent > 0)
+        menu.append(header(QStringLiteral("⚠️ %1 项改动还没送出").arg(delivery.unsent)));
+    if (delivery.refused > 0)
+        menu.append(header(QStringLiteral("⚠️ 有 %1 项改动被拒收").arg(delivery.refused)));
     const QList<Row>& rows = state.displayRows(false);
     if (lastError) {
         menu.append(header(QStringLiteral("⚠️ ") + *lastError));

@@ -32,9 +32,17 @@ struct MenuEntry {
     bool operator==(const MenuEntry& other) const;
 };
 
+// Changes not delivered yet, for the warning area: how many wait (shown only once one has
+// waited over a minute; 0 otherwise) and how many the relay refused since it last took one.
+struct DeliveryNotice {
+    qsizetype unsent = 0;
+    qsizetype refused = 0;
+};
+
 // `startsAtLogin`: whether "开机启动" is shown checked (read from the autostart file).
 QList<MenuEntry> buildMenuEntries(const ListStore& state, const std::optional<QString>& lastError,
-                                  const QString& appVersion, bool startsAtLogin = false);
+                                  const QString& appVersion, bool startsAtLogin = false,
+                                  const DeliveryNotice& delivery = {});
 
 // The list part of the menu (between its first two separators) as plain text lines: headers
 // and notices as they stand, tasks as "[x] text" or "[ ] text".

@@ -231,8 +231,13 @@ Parse parse(QByteArrayView body) {
         result.error = QStringLiteral("body is not a JSON object");
         return result;
     }
+    return fromJson(document.object());
+}
+
+Parse fromJson(const QJsonObject& object) {
+    Parse result;
     Message message;
-    if (fill(document.object(), &message, &result.error))
+    if (fill(object, &message, &result.error))
         result.message = std::move(message);
     return result;
 }

@@ -59,5 +59,7 @@ struct Parse {
 // `order` an array of objects with string `id` and `cat`, every string valid Unicode. Members
 // the action does not use, and unknown members, are ignored so a newer sender is not refused.
 Parse parse(QByteArrayView body);
+// The same checks on an object read already (a record that holds a message as a member).
+Parse fromJson(const QJsonObject& object);
 
 } // namespace inbox

@@ -177,6 +177,56 @@ void ListStore::postAnswered(const OverlayFloors::Entry& entry, quint64 nextFetc
     m_floors.answered(entry, nextFetch);
 }
 
+void ListStore::restore(const inbox::Message& message, const QString& pendingId,
+                        const QSet<QString>& beside) {
+    using inbox::Action;
+    switch (message.action) {
+    case Action::Done:
+    case Action::Undone:
+        m_localDone[message.id] = message.action == Action::Done;
+        break;
+    case Action::Edit:
+        m_localText[message.id] = message.text;
+        break;
+    case Action::Add:
+        if (pendingId.isEmpty())
+            break;
+        m_floors.added(pendingId, beside);
+        m_pendingAdd[message.list].append(
+            Row{rules::kItem, message.text, pendingId, false, std::nullopt, std::nullopt});
+        break;
+    case Action::Reorder: {
+        QList<OrderEntry> order;
+        for (const inbox::OrderItem& item : message.order)
+            order.append({item.id, item.cat});
+        m_orderOverride[message.list] = std::move(order);
+        break;
+    }
+    }
+    changed();
+}
+
+void ListStore::withdraw(const OverlayFloors::Entry& entry) {
+    using Kind = OverlayFloors::Kind;
+    switch (entry.kind) {
+    case Kind::Done:
+        m_localDone.remove(entry.key);
+        break;
+    case Kind::Text:
+        m_localText.remove(entry.key);
+        break;
+    case Kind::Add:
+        for (QList<Row>& rows : m_pendingAdd)
+            rows.removeIf([&](const Row& row) { return row.id == entry.key; });
+        break;
+    case Kind::Order:
+        m_orderOverride.remove(entry.key);
+        break;
+    }
+    m_floors.forget(entry.kind, entry.key);
+    changed();
+}
+
 Row ListStore::headerRow(const QString& label) {
     return Row{rules::kHeader, label, std::nullopt, std::nullopt, std::nullopt, label};
 }

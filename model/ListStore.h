@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Clock.h"
+#include "model/InboxMessage.h"
 #include "model/ListRules.h"
 #include "model/OverlayFloors.h"
 #include "model/Payload.h"
@@ -77,6 +78,15 @@ public:
     // Shows "mine" or "hers" (anything else is "hers").
     void choose(const QString& list);
     void toggleCollapse(const QString& label);
+
+    // A message made before the last quit and still waiting to be delivered: its change goes
+    // back into the overlay of its list (an add as the row `pendingId`, with the keys of the
+    // tasks that had its text then), so the user sees it as before.
+    void restore(const inbox::Message& message, const QString& pendingId,
+                 const QSet<QString>& beside);
+    // The change will never reach the feed (the relay refused its message): its overlay entry
+    // goes, and what the feed says shows again.
+    void withdraw(const OverlayFloors::Entry& entry);
 
     // The network's inputs. `feed`, the answer to fetch number `fetch`, becomes the current
     // feed, and every overlay entry it already reflects is dropped once the floors let that

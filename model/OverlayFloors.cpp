@@ -25,6 +25,10 @@ bool OverlayFloors::isNewBeside(const QString& pendingId, const QString& key) co
     return floor == adds.constEnd() || !floor->sameText.contains(key);
 }
 
+QSet<QString> OverlayFloors::sameTextBeside(const QString& pendingId) const {
+    return of(Kind::Add).value(pendingId).sameText;
+}
+
 bool OverlayFloors::settles(Kind kind, const QString& key, quint64 fetch) const {
     const QHash<QString, Floor>& floorsOfKind = of(kind);
     const auto floor = floorsOfKind.constFind(key);

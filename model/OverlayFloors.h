@@ -38,6 +38,8 @@ public:
     bool settles(Kind kind, const QString& key, quint64 fetch) const;
     // Whether the task keyed `key` was not among those the user saw beside the added row.
     bool isNewBeside(const QString& pendingId, const QString& key) const;
+    // The keys added() noted for the row, so they outlive a restart with its message.
+    QSet<QString> sameTextBeside(const QString& pendingId) const;
     // The entry has ended: its record goes too.
     void forget(Kind kind, const QString& key);
     bool isEmpty() const;

@@ -58,7 +58,7 @@ void NoteController::refreshNote() {
     m_dragging.abandon();
     NoteContent content =
         buildNoteContent(m_store, [this](const QString& text) { return m_rows.textHeight(text); });
-    m_window.setTitle(content.title, content.updated);
+    m_window.setTitle(content.title, content.updated, m_unsent);
     m_rows.setRows(std::move(content.rows));
 }
 

@@ -36,6 +36,10 @@ public:
     void stateChanged();
     // For desktops without a tray: the header offers the tray menu through a button.
     void setMenuButtonVisible(bool visible) { m_window.setMenuButtonVisible(visible); }
+    // Changes have waited over a minute for the relay: the title band shows a dot (from the
+    // next redraw on).
+    void setUnsent(bool unsent) { m_unsent = unsent; }
+    bool unsentShown() const { return m_unsent; }
 
     NotePanel* panel() const { return m_window.panel(); }
     bool notePinned() const { return m_window.pinned(); }
@@ -61,4 +65,5 @@ private:
     // Last, so the panel goes first: its rows still have their source while they go.
     NoteWindow m_window;
     bool m_pendingRefresh = false;
+    bool m_unsent = false;
 };

@@ -105,14 +105,18 @@ void NoteWindow::setMenuButtonVisible(bool visible) {
         m_panel->setMenuButtonVisible(visible);
 }
 
-void NoteWindow::setTitle(const QString& title, const std::optional<QString>& updated) {
-    if (!m_panel || (m_title && m_title->first == title && m_title->second == updated))
+void NoteWindow::setTitle(const QString& title, const std::optional<QString>& updated,
+                          bool unsent) {
+    const Title wanted{title, updated, unsent};
+    if (!m_panel || m_title == wanted)
         return;
-    m_title.emplace(title, updated);
+    m_title = wanted;
     StyledText text;
     text.font = noteFont(NOTE_FONT_TITLE, QFont::Bold);
     text.append(title, text.font, C_VL_TXT);
     if (updated)
         text.append(QStringLiteral("\u3000") + *updated, noteFont(10), C_VL_TXT_DIM);
+    if (unsent)
+        text.append(QStringLiteral(" \u25CF"), noteFont(8), C_VL_GOLD);
     m_panel->title()->setText(text);
 }

@@ -30,8 +30,10 @@ public:
     bool pinned() const { return m_pinned; }
     // For desktops without a tray: the header offers the tray menu through a button.
     void setMenuButtonVisible(bool visible);
-    // The header's title, and when the feed was updated, dimmed after it.
-    void setTitle(const QString& title, const std::optional<QString>& updated);
+    // The header's title, and when the feed was updated, dimmed after it; `unsent` adds a
+    // small gold dot: changes have waited over a minute for the relay.
+    void setTitle(const QString& title, const std::optional<QString>& updated,
+                  bool unsent = false);
 
 signals:
     // The tray menu is wanted at this place (right click on the card, or the menu button).
@@ -47,7 +49,13 @@ private:
     bool m_pinned = false;
     bool m_menuButton = false;
     // The title shown, so an unchanged one is not laid out again.
-    std::optional<std::pair<QString, std::optional<QString>>> m_title;
+    struct Title {
+        QString text;
+        std::optional<QString> updated;
+        bool unsent = false;
+        bool operator==(const Title&) const = default;
+    };
+    std::optional<Title> m_title;
     // A move by dragging ends when the moves stop; its place is written then, once.
     QTimer m_placeWriter;
 };

@@ -12,7 +12,10 @@ const QString kFetchFailed = QStringLiteral("拉取失败");
 } // namespace
 
 FeedSync::FeedSync(ListStore& store, QNetworkAccessManager& network, Clock& clock, QObject* parent)
-    : QObject(parent), m_store(store), m_network(network), m_clock(clock) {}
+    : QObject(parent), m_store(store), m_network(network), m_clock(clock),
+      m_outbox(
+          store, network, clock, [this](const QByteArray& body) { return postRequest(body); },
+          [this] { return m_nextSequence; }) {}
 
 void FeedSync::refresh() {
     const QUrl url(dataUrl, QUrl::StrictMode);
@@ -58,6 +61,7 @@ void FeedSync::handleReply(quint64 sequence, const net::Result& result) {
             if (!same)
                 m_shown = Shown{QByteArray(body.constData(), body.size()), *payload};
             m_store.applyFeed(std::move(*payload), sequence);
+            m_outbox.feedFetched(sequence);
         }
     }
     if (m_lastError)
@@ -73,51 +77,34 @@ void FeedSync::scheduleQuickRefresh() {
         m_clock.schedule(delay, this, [this] { refresh(); });
 }
 
-void FeedSync::postJSON(const QJsonObject& message,
-                        const std::optional<OverlayFloors::Entry>& about) {
+std::optional<net::Request> FeedSync::postRequest(const QByteArray& body) const {
     const QUrl url(inboxUrl, QUrl::StrictMode);
     if (!url.isValid() || url.scheme().isEmpty())
-        return;
+        return std::nullopt;
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    // Fire and forget: the answer is never used. Only its arrival counts: a failure too, as the
-    // message may have arrived all the same.
-    std::function<void(net::Result)> answered;
-    if (about) {
-        m_store.postSent(*about);
-        answered = [this, entry = *about](const net::Result&) {
-            m_store.postAnswered(entry, m_nextSequence);
-        };
-    }
-    net::send(m_network,
-              {.http = request,
-               .limits = {.maxBytes = kMaxAnswerBytes,
-                          .idleTimeout = postTimeout,
-                          .deadline = postDeadline},
-               .postBody = inbox::serialize(message)},
-              this, std::move(answered));
+    return net::Request{.http = request,
+                        .limits = {.maxBytes = kMaxAnswerBytes,
+                                   .idleTimeout = postTimeout,
+                                   .deadline = postDeadline},
+                        .postBody = body};
 }
 
 void FeedSync::postInbox(const QString& id, inbox::Action action) {
     if (rules::isPendingId(id))
         return;
-    postJSON(inbox::toggle(m_store.choice(), id, action == inbox::Action::Done,
-                           m_clock.secondsSinceEpoch()),
-             OverlayFloors::Entry{OverlayFloors::Kind::Done, id});
+    m_outbox.enqueue(inbox::toggle(m_store.choice(), id, action == inbox::Action::Done,
+                                   m_clock.secondsSinceEpoch()));
 }
 
 void FeedSync::postInboxEdit(const QString& id, const QString& text) {
     if (rules::isPendingId(id))
         return;
-    postJSON(inbox::edit(m_store.choice(), id, text, m_clock.secondsSinceEpoch()),
-             OverlayFloors::Entry{OverlayFloors::Kind::Text, id});
+    m_outbox.enqueue(inbox::edit(m_store.choice(), id, text, m_clock.secondsSinceEpoch()));
 }
 
 void FeedSync::postInboxAdd(const QString& text, const QString& pendingId) {
-    std::optional<OverlayFloors::Entry> about;
-    if (!pendingId.isEmpty())
-        about = OverlayFloors::Entry{OverlayFloors::Kind::Add, pendingId};
-    postJSON(inbox::add(m_store.choice(), text, m_clock.secondsSinceEpoch()), about);
+    m_outbox.enqueue(inbox::add(m_store.choice(), text, m_clock.secondsSinceEpoch()), pendingId);
 }
 
 void FeedSync::postInboxReorder(const QList<inbox::OrderItem>& order) {
@@ -128,6 +115,5 @@ void FeedSync::postInboxReorder(const QList<inbox::OrderItem>& order) {
     }
     if (named.isEmpty())
         return;
-    postJSON(inbox::reorder(m_store.choice(), named, m_clock.secondsSinceEpoch()),
-             OverlayFloors::Entry{OverlayFloors::Kind::Order, m_store.choice()});
+    m_outbox.enqueue(inbox::reorder(m_store.choice(), named, m_clock.secondsSinceEpoch()));
 }

@@ -4,6 +4,7 @@
 #include "model/InboxMessage.h"
 #include "model/InboxPoster.h"
 #include "model/ListStore.h"
+#include "sync/OutboxSender.h"
 
 #include <QJsonObject>
 #include <QObject>
@@ -14,9 +15,10 @@ namespace net {
 struct Result;
 }
 
-// Fetches the list feed, hands each good one to the list state for reconciliation, and posts
-// inbox messages to the relay, both through the one transport (net/). It knows no view: it says
-// what happened through its signals. One instance per process, on the main thread.
+// Fetches the list feed, hands each good one to the list state for reconciliation, and makes
+// the inbox messages, which its outbox keeps until the relay has taken them; both go through the
+// one transport (net/). It knows no view: it says what happened through its signals. One
+// instance per process, on the main thread.
 class FeedSync : public QObject, public InboxPoster {
     Q_OBJECT
 
@@ -31,7 +33,7 @@ public:
     // now and then must not hold a fetch open for good.
     static constexpr Delay kFetchDeadline{120000};
     static constexpr Delay kPostTimeout{20000};
-    // The relay's answer is never used; it is read up to this and dropped.
+    // The relay's answer is read up to this for its status; its body is dropped.
     static constexpr qsizetype kMaxAnswerBytes = 64 * 1024;
     static constexpr Delay kPostDeadline{60000};
 
@@ -52,10 +54,13 @@ public:
     // Three more refreshes, 4, 12 and 30 s from now (never merged with earlier ones).
     void scheduleQuickRefresh() override;
 
-    // Sends `message`. When it is `about` an overlay entry, the list state's floors learn that
-    // it went out and, once the relay answers (or the post fails), that it was answered.
-    void postJSON(const QJsonObject& message,
-                  const std::optional<OverlayFloors::Entry>& about = std::nullopt);
+    // The messages waiting for the relay. Until openOutbox() they are held in memory only.
+    OutboxSender& outbox() { return m_outbox; }
+    const OutboxSender& outbox() const { return m_outbox; }
+    // Reads the outbox file (before the first fetch): its changes go back into the overlay
+    // and sending resumes; from then on every message is on disk before it is posted.
+    bool openOutbox(const QString& path, QString* error) { return m_outbox.open(path, error); }
+
     void postInbox(const QString& id, inbox::Action action) override; // Done or Undone
     void postInboxEdit(const QString& id, const QString& text) override;
     // `pendingId`: the added row waiting in the overlay for the feed to carry the task.
@@ -74,6 +79,7 @@ signals:
 
 private:
     void handleReply(quint64 sequence, const net::Result& result);
+    std::optional<net::Request> postRequest(const QByteArray& body) const;
 
     ListStore& m_store;
     QNetworkAccessManager& m_network;
@@ -88,4 +94,5 @@ private:
     std::optional<Shown> m_shown;
     quint64 m_nextSequence = 1;
     quint64 m_appliedSequence = 0;
+    OutboxSender m_outbox;
 };

@@ -1,7 +1,7 @@
 // The hub's data folder in-process, on a clock the test moves: the journal's damage rules, groups
 // of messages under one sync, coalesced feed rewrites, compaction, private files, and what a
 // failed write reports.
-#include "hub/DurableFile.h"
+#include "disk/DurableFile.h"
 #include "hub/FeedJson.h"
 #include "hub/FeedStore.h"
 #include "tests/support/ManualClock.h"

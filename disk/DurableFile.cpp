@@ -1,4 +1,4 @@
-#include "hub/DurableFile.h"
+#include "disk/DurableFile.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
@@ -33,6 +33,14 @@ bool syncFd(int fd) {
         return true;
 #endif
     return ::fsync(fd) == 0;
+}
+
+bool syncData(int fd) {
+#if defined(__APPLE__)
+    return syncFd(fd);
+#else
+    return ::fdatasync(fd) == 0;
+#endif
 }
 
 bool syncDirectory(const QString& dir) {

@@ -18,6 +18,10 @@ bool writeAll(int fd, QByteArrayView data);
 // fsync (F_FULLFSYNC on macOS, where plain fsync stops at the drive's cache).
 bool syncFd(int fd);
 
+// Like syncFd for a file whose data is what counts: fdatasync where there is one, which also
+// flushes a grown size (an append stays readable) but not the times of the last change.
+bool syncData(int fd);
+
 // Makes a rename or a new file in `dir` itself durable.
 bool syncDirectory(const QString& dir);
 
