@@ -30,7 +30,6 @@ Run runTool(const QStringList& args, const QByteArray& input = {}) {
 
 const QString kSample = QStringLiteral(VELLOA_SOURCE_DIR "/resources/sample/feed.json");
 
-// The texts of the rows the view printed as JSON.
 QStringList rowTexts(const QString& json) {
     QStringList texts;
     for (const QJsonValue& row : QJsonDocument::fromJson(json.toUtf8())["rows"].toArray())

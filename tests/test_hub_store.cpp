@@ -99,7 +99,6 @@ private:
         m_written = std::make_unique<QSignalSpy>(m_store.get(), &FeedStore::feedWritten);
         QVERIFY2(m_store->open(m_dir->path(), &m_error), qPrintable(m_error));
     }
-    // How often each text is in the store's feed.
     QList<qsizetype> counts(const QStringList& texts) const {
         QList<qsizetype> out;
         for (const QString& text : texts)
