@@ -127,8 +127,7 @@ void TestDesktop::secondLaunchHandsOverAlsoAfterACrash() {
     QVERIFY(launch(later));
     // This process answers from its event loop, so the wait must keep it running.
     QTRY_COMPARE_WITH_TIMEOUT(later.state(), QProcess::NotRunning, 30000);
-    QCOMPARE(later.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(later.exitCode(), 0);
+    QCOMPARE(later.exitCode(), 0); // a signal's number is never 0
     QCOMPARE(shown.size(), 1);
 }
 
