@@ -50,7 +50,6 @@ public:
     void send(const QByteArray& bytes) { socket.write(bytes); }
     // True once `count` answers in all (interim 100 Continue included) have arrived.
     bool waitForAnswers(qsizetype count, int timeoutMs = 10000);
-    // True once the server has closed the connection.
     bool waitForClose(int timeoutMs = 10000);
 
     QTcpSocket socket;

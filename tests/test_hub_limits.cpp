@@ -83,9 +83,7 @@ void TestHubLimits::slowReaderGetsTheWholeFile() {
         answer = reader.next();
         m_clock.advance(1s);
     }
-    QVERIFY(answer);
-    QCOMPARE(answer->status, 200);
-    QVERIFY(answer->body == m_release);
+    QVERIFY(answer && answer->body == m_release);
 }
 
 void TestHubLimits::neverReadingClientHoldsOnlyTheBound_data() {

@@ -77,7 +77,9 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         m_clock = std::make_unique<ManualClock>();
         m_error.clear();
+        reopen();
     }
+    void cleanup() { m_store.reset(); }
     void journalDamage_data();
     void journalDamage();
     void groupsMessagesUnderOneSync();
@@ -90,8 +92,24 @@ private slots:
     void retriesAFeedFileItCouldNotWrite();
 
 private:
+    // A store on the test's folder, as after a restart: the old one is gone first.
+    void reopen() {
+        m_store.reset();
+        m_store = std::make_unique<FeedStore>(*m_clock);
+        m_written = std::make_unique<QSignalSpy>(m_store.get(), &FeedStore::feedWritten);
+        QVERIFY2(m_store->open(m_dir->path(), &m_error), qPrintable(m_error));
+    }
+    QList<qsizetype> counts(const QStringList& texts) const {
+        QList<qsizetype> out;
+        for (const QString& text : texts)
+            out << countText(m_store->feed(), text);
+        return out;
+    }
+
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<ManualClock> m_clock;
+    std::unique_ptr<FeedStore> m_store;
+    std::unique_ptr<QSignalSpy> m_written;
     QString m_error;
 };
 
@@ -125,7 +143,7 @@ void TestHubStore::journalDamage() {
     QFETCH(bool, opens);
     QFETCH(QList<qint64>, kept);
     QFETCH(QByteArray, remains);
-    const QString path = m_dir->filePath("journal.log");
+    const QString path = m_dir->filePath("damaged.log"); // not the open store's journal
     writeFile(path, content);
     Journal journal;
     QCOMPARE(journal.open(path, 0, &m_error), opens);
@@ -141,26 +159,25 @@ void TestHubStore::journalDamage() {
 // or answered before it, all are applied in arrival order before the first is answered, and a
 // sender gone meanwhile is not called.
 void TestHubStore::groupsMessagesUnderOneSync() {
-    FeedStore store(*m_clock);
-    QVERIFY2(store.open(m_dir->path(), &m_error), qPrintable(m_error));
     QStringList answered;
     auto gone = std::make_unique<QObject>();
     const QStringList texts = {"甲", "乙", "丙"};
     for (const QString& text : texts) {
-        QObject* context = text == "乙" ? gone.get() : &store;
-        const auto seq = store.submit(addition(text), &m_error, context, [&, text](const QString& e) {
-            answered << text + e + QString::number(countText(store.feed(), "丙"));
-        });
+        QObject* context = text == "乙" ? gone.get() : m_store.get();
+        const auto seq =
+            m_store->submit(addition(text), &m_error, context, [&, text](const QString& e) {
+                answered << text + e + QString::number(countText(m_store->feed(), "丙"));
+            });
         QCOMPARE(seq, texts.indexOf(text) + 1);
     }
     gone.reset();
-    QCOMPARE(store.appliedSeq(), 0);
+    QCOMPARE(m_store->appliedSeq(), 0);
     QCOMPARE(readAll(m_dir->filePath("journal.log")), QByteArray()); // written with the sync
     QTRY_COMPARE(answered.size(), 2);
     QCOMPARE(answered, QStringList({"甲1", "丙1"})); // the last one applied before the first answer
     QCOMPARE(readAll(m_dir->filePath("journal.log")).count('\n'), 1); // one group, one line
     QStringList last;
-    for (const Row& row : store.feed().mine_rows.sliced(store.feed().mine_rows.size() - 3))
+    for (const Row& row : m_store->feed().mine_rows.sliced(m_store->feed().mine_rows.size() - 3))
         last << row.text;
     QCOMPARE(last, texts);
 }
@@ -170,117 +187,93 @@ void TestHubStore::groupsMessagesUnderOneSync() {
 // applies exactly what was acknowledged.
 void TestHubStore::aFailedWriteFailsTheWholeGroup() {
     const QString journal = m_dir->filePath("journal.log");
+    QStringList reports;
+    m_store->report = [&](const QString& line) { reports << line; };
+    QVERIFY(accept(*m_store, "一", &m_error));
+    const QByteArray before = readAll(journal);
+    const QByteArray feedBefore = m_store->feedText();
+    QStringList failures;
     {
-        FeedStore store(*m_clock);
-        QStringList reports;
-        store.report = [&](const QString& line) { reports << line; };
-        QVERIFY2(store.open(m_dir->path(), &m_error), qPrintable(m_error));
-        QVERIFY(accept(store, "一", &m_error));
-        const QByteArray before = readAll(journal);
-        const QByteArray feedBefore = store.feedText();
-        QStringList failures;
-        {
-            // Half a line more fits: the group's write stops part way.
-            FileSizeLimit limit(before.size() * 3 / 2);
-            for (const QString text : {"二", "三", "四"})
-                QVERIFY(store.submit(addition(text), &m_error, nullptr,
-                                     [&](const QString& e) { failures << e; }));
-            store.commit();
-        }
-        const QString reason = QString::fromLocal8Bit(std::strerror(EFBIG));
-        QCOMPARE(failures.size(), 3);
-        QVERIFY2(
-            std::ranges::all_of(failures, [&](const QString& e) { return e.endsWith(reason); }),
-            qPrintable(failures.join('\n')));
-        QCOMPARE(reports, QStringList{failures.first()});
-        QCOMPARE(readAll(journal), before);
-        QCOMPARE(store.feedText(), feedBefore);
-        QCOMPARE(accept(store, "五", &m_error), 2);
+        // Half a line more fits: the group's write stops part way.
+        FileSizeLimit limit(before.size() * 3 / 2);
+        for (const QString text : {"二", "三", "四"})
+            QVERIFY(m_store->submit(addition(text), &m_error, nullptr,
+                                    [&](const QString& e) { failures << e; }));
+        m_store->commit();
     }
-    FeedStore restarted(*m_clock);
-    QVERIFY2(restarted.open(m_dir->path(), &m_error), qPrintable(m_error));
-    for (const QString text : {"一", "二", "三", "四", "五"})
-        QCOMPARE(countText(restarted.feed(), text), text == "一" || text == "五" ? 1 : 0);
+    const QString reason = QString::fromLocal8Bit(std::strerror(EFBIG));
+    QCOMPARE(failures.size(), 3);
+    QVERIFY2(std::ranges::all_of(failures, [&](const QString& e) { return e.endsWith(reason); }),
+             qPrintable(failures.join('\n')));
+    QCOMPARE(reports, QStringList{failures.first()});
+    QCOMPARE(readAll(journal), before);
+    QCOMPARE(m_store->feedText(), feedBefore);
+    QCOMPARE(accept(*m_store, "五", &m_error), 2);
+    reopen();
+    QCOMPARE(counts({"一", "二", "三", "四", "五"}), QList<qsizetype>({1, 0, 0, 0, 1}));
 }
 
 // A burst is in the journal and served at once but written to the feed file once, 100 ms
 // after the previous write; a crash before that write loses nothing and repeats nothing.
 void TestHubStore::coalescesRewritesAndReplaysOnce() {
-    {
-        FeedStore store(*m_clock);
-        QSignalSpy written(&store, &FeedStore::feedWritten);
-        QVERIFY2(store.open(m_dir->path(), &m_error), qPrintable(m_error));
-        for (const QString text : {"一", "二", "三"})
-            QVERIFY(store.submit(addition(text), &m_error));
-        store.commit();
-        const auto served = readFeed(store.feedText(), &m_error);
-        QVERIFY(served && countText(served->feed, "三") == 1 && served->appliedSeq == 3);
-        m_clock->advance(std::chrono::milliseconds(99));
-        QCOMPARE(seqOnDisk(m_dir->path()), 0);
-        m_clock->advance(std::chrono::milliseconds(1));
-        QVERIFY(written.wait());
-        QCOMPARE(written.value(0).value(0), 3);
-        QCOMPARE(seqOnDisk(m_dir->path()), 3);
-        QCOMPARE(readAll(m_dir->filePath("data.json")), store.feedText());
-        QVERIFY(accept(store, "四", &m_error)); // the store goes before it is written
-    }
-    FeedStore restarted(*m_clock);
-    QVERIFY2(restarted.open(m_dir->path(), &m_error), qPrintable(m_error));
-    for (const QString text : {"一", "二", "三", "四"})
-        QCOMPARE(countText(restarted.feed(), text), 1);
+    for (const QString text : {"一", "二", "三"})
+        QVERIFY(m_store->submit(addition(text), &m_error));
+    m_store->commit();
+    const auto served = readFeed(m_store->feedText(), &m_error);
+    QVERIFY(served && countText(served->feed, "三") == 1 && served->appliedSeq == 3);
+    m_clock->advance(std::chrono::milliseconds(99));
+    QCOMPARE(seqOnDisk(m_dir->path()), 0);
+    m_clock->advance(std::chrono::milliseconds(1));
+    QVERIFY(m_written->wait());
+    QCOMPARE(m_written->value(0).value(0), 3);
+    QCOMPARE(readAll(m_dir->filePath("data.json")), m_store->feedText());
+    QVERIFY(accept(*m_store, "四", &m_error));
+    reopen(); // the store goes before "四" is written
+    QCOMPARE(counts({"一", "二", "三", "四"}), QList<qsizetype>({1, 1, 1, 1}));
     QCOMPARE(seqOnDisk(m_dir->path()), 4);
 }
 
 // With an apply delay each message is acknowledged at once and applied when its own delay is
 // up, then written with the next rewrite.
 void TestHubStore::appliesEachMessageAfterTheDelay() {
-    FeedStore store(*m_clock);
-    QSignalSpy written(&store, &FeedStore::feedWritten);
-    store.setApplyDelay(5s);
-    QVERIFY2(store.open(m_dir->path(), &m_error), qPrintable(m_error));
-    QVERIFY(store.submit(addition("早"), &m_error));
-    store.commit();
+    m_store->setApplyDelay(5s);
+    QVERIFY(m_store->submit(addition("早"), &m_error));
+    m_store->commit();
     m_clock->advance(2s);
-    QVERIFY(store.submit(addition("晚"), &m_error));
-    store.commit();
+    QVERIFY(m_store->submit(addition("晚"), &m_error));
+    m_store->commit();
     m_clock->advance(2999ms);
-    QCOMPARE(store.appliedSeq(), 0);
+    QCOMPARE(m_store->appliedSeq(), 0);
     m_clock->advance(1ms);
-    QCOMPARE(countText(store.feed(), "早") + countText(store.feed(), "晚"), 1);
+    QCOMPARE(counts({"早", "晚"}), QList<qsizetype>({1, 0}));
     m_clock->advance(1900ms);
-    QCOMPARE(store.appliedSeq(), 1);
+    QCOMPARE(m_store->appliedSeq(), 1);
     m_clock->advance(100ms);
-    QCOMPARE(store.appliedSeq(), 2);
-    QVERIFY(written.wait());
+    QCOMPARE(m_store->appliedSeq(), 2);
+    QVERIFY(m_written->wait());
     m_clock->advance(FeedStore::kRewriteEvery);
     QTRY_COMPARE(seqOnDisk(m_dir->path()), 2);
-    QCOMPARE(store.waitingCount(), 0);
+    QCOMPARE(m_store->waitingCount(), 0);
 }
 
 // Entries the feed file includes leave the journal once enough have piled up, and at each
 // start; sequence numbers go on counting across it.
 void TestHubStore::compactsTheJournal() {
     const QString journal = m_dir->filePath("journal.log");
-    {
-        FeedStore store(*m_clock);
-        QSignalSpy written(&store, &FeedStore::feedWritten);
-        QVERIFY2(store.open(m_dir->path(), &m_error), qPrintable(m_error));
-        for (qsizetype i = 0; i < FeedStore::kCompactAfter; ++i)
-            QVERIFY(store.submit(addition(QString::number(i)), &m_error));
-        store.commit();
-        m_clock->advance(FeedStore::kRewriteEvery);
-        QVERIFY(written.wait());
-        QCOMPARE(readAll(journal), QByteArray());
-        QCOMPARE(accept(store, "next", &m_error), FeedStore::kCompactAfter + 1);
-        m_clock->advance(FeedStore::kRewriteEvery);
-        QVERIFY(written.wait());
-        QCOMPARE(readAll(journal).count('\n'), 1);
-    }
-    FeedStore restarted(*m_clock);
-    QVERIFY2(restarted.open(m_dir->path(), &m_error), qPrintable(m_error));
+    for (qsizetype i = 0; i < FeedStore::kCompactAfter; ++i)
+        QVERIFY(m_store->submit(addition(QString::number(i)), &m_error));
+    m_store->commit();
+    m_clock->advance(FeedStore::kRewriteEvery);
+    QVERIFY(m_written->wait());
     QCOMPARE(readAll(journal), QByteArray());
-    QCOMPARE(countText(restarted.feed(), "next"), 1);
-    QCOMPARE(accept(restarted, "after", &m_error), FeedStore::kCompactAfter + 2);
+    QCOMPARE(accept(*m_store, "next", &m_error), FeedStore::kCompactAfter + 1);
+    m_clock->advance(FeedStore::kRewriteEvery);
+    QVERIFY(m_written->wait());
+    QCOMPARE(readAll(journal).count('\n'), 1);
+    reopen();
+    QCOMPARE(readAll(journal), QByteArray());
+    QCOMPARE(counts({"next"}), QList<qsizetype>{1});
+    QCOMPARE(accept(*m_store, "after", &m_error), FeedStore::kCompactAfter + 2);
 }
 
 void TestHubStore::keepsItsFilesPrivate_data() {
@@ -317,14 +310,11 @@ void TestHubStore::keepsItsFilesPrivate() {
 // A feed file that cannot be written (a full disk): the operator reads the system's reason, the
 // message already safe in the journal, and the write is tried again.
 void TestHubStore::retriesAFeedFileItCouldNotWrite() {
-    FeedStore store(*m_clock);
-    QSignalSpy written(&store, &FeedStore::feedWritten);
     QStringList reports;
-    store.report = [&](const QString& line) { reports << line; };
-    QVERIFY2(store.open(m_dir->path(), &m_error), qPrintable(m_error));
+    m_store->report = [&](const QString& line) { reports << line; };
     {
         FileSizeLimit limit(1000); // a journal line fits, the feed file does not
-        QVERIFY(accept(store, "kept", &m_error));
+        QVERIFY(accept(*m_store, "kept", &m_error));
         m_clock->advance(FeedStore::kRewriteEvery);
         QTRY_COMPARE(reports.size(), 1);
     }
@@ -332,7 +322,7 @@ void TestHubStore::retriesAFeedFileItCouldNotWrite() {
     QVERIFY2(reports.value(0).contains("data.json: " + reason), qPrintable(reports.join('\n')));
     QCOMPARE(seqOnDisk(m_dir->path()), 0);
     m_clock->advance(FeedStore::kRetryAfter);
-    QVERIFY(written.wait());
+    QVERIFY(m_written->wait());
     QCOMPARE(seqOnDisk(m_dir->path()), 1);
     QCOMPARE(readAll(m_dir->filePath("journal.log")).count('\n'), 1);
 }

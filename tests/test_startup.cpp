@@ -95,14 +95,9 @@ void TestStartup::endpoints() {
     defaults.relayUrl = builtInRelay;
     QString line;
     const std::optional<Endpoints> endpoints = Endpoints::fromEnvironment(environment, defaults, &line);
-    if (error.isNull()) {
-        QVERIFY2(endpoints, qPrintable(line));
-        QCOMPARE(endpoints->DATA_URL, dataUrl);
-        QCOMPARE(endpoints->NTFY_URL, inboxUrl);
-    } else {
-        QVERIFY(!endpoints);
-        QCOMPARE(line, error);
-    }
+    QCOMPARE(line, error);
+    QCOMPARE(endpoints ? endpoints->DATA_URL : QString(), dataUrl);
+    QCOMPARE(endpoints ? endpoints->NTFY_URL : QString(), inboxUrl);
 }
 
 // The real binary refuses before it shows anything: one line naming the variable, status 2.

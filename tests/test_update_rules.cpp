@@ -67,10 +67,13 @@ void TestUpdateRules::manifest_data() {
     QTest::addColumn<bool>("readable");
     QTest::addColumn<QString>("notes"); // null: none
     QTest::addColumn<QByteArray>("sha256");
-    const auto row = [](const char* name, const QByteArray& members, bool readable,
-                        const QString& notes = {}, const QByteArray& sha256 = {}) {
-        QTest::newRow(name) << "{\"version\":\"2.14\"" + members + '}' << readable << notes
-                            << sha256;
+    const auto whole = [](const char* name, const QByteArray& json, bool readable,
+                          const QString& notes = {}, const QByteArray& sha256 = {}) {
+        QTest::newRow(name) << json << readable << notes << sha256;
+    };
+    const auto row = [&](const char* name, const QByteArray& members, bool readable,
+                         const QString& notes = {}, const QByteArray& sha256 = {}) {
+        whole(name, "{\"version\":\"2.14\"" + members + '}', readable, notes, sha256);
     };
     const QByteArray hex = QByteArray(63, 'a') + 'F';
     row("version and url", R"(,"url":"https://h/v.zip")", true);
@@ -84,13 +87,10 @@ void TestUpdateRules::manifest_data() {
     row("numeric notes", R"(,"url":"u","notes":1)", false);
     row("short sha256", R"(,"url":"u","sha256":"abc")", false);
     row("sha256 not hex", R"(,"url":"u","sha256":")" + QByteArray(64, 'g') + '"', false);
-    QTest::newRow("no version") << QByteArray(R"({"url":"u"})") << false << QString()
-                                << QByteArray();
-    QTest::newRow("numeric version")
-        << QByteArray(R"({"version":2.14,"url":"u"})") << false << QString() << QByteArray();
-    QTest::newRow("array") << QByteArray(R"([{"version":"2.14","url":"u"}])") << false << QString()
-                           << QByteArray();
-    QTest::newRow("empty body") << QByteArray() << false << QString() << QByteArray();
+    whole("no version", R"({"url":"u"})", false);
+    whole("numeric version", R"({"version":2.14,"url":"u"})", false);
+    whole("array", R"([{"version":"2.14","url":"u"}])", false);
+    whole("empty body", {}, false);
 }
 
 void TestUpdateRules::manifest() {
@@ -113,22 +113,20 @@ void TestUpdateRules::location_data() {
     QTest::addColumn<int>("platform");
     QTest::addColumn<QString>("readOnly"); // a folder that cannot be written, if any
     QTest::addColumn<QString>("bundle");   // empty: cannot be replaced
-    const auto onLinux = [](const char* name, const QString& dir, const QString& readOnly,
-                            const QString& bundle) {
-        QTest::newRow(name) << dir << int(UpdatePlatform::Linux) << readOnly << bundle;
+    const auto row = [](const char* name, const QString& dir, const QString& readOnly,
+                        const QString& bundle, UpdatePlatform platform = UpdatePlatform::Linux) {
+        QTest::newRow(name) << dir << int(platform) << readOnly << bundle;
     };
-    const auto mac = [](const char* name, const QString& dir, const QString& bundle) {
-        QTest::newRow(name) << dir << int(UpdatePlatform::MacOS) << QString() << bundle;
-    };
-    onLinux("portable folder", "/home/u/apps/Velloa.app/", "", "/home/u/apps/Velloa.app");
-    onLinux("not a Velloa.app folder", "/home/u/build/app", "", "");
-    onLinux("other .app name", "/home/u/Other.app", "", "");
-    onLinux("package install under /usr", "/usr/lib/Velloa.app", "", "");
-    onLinux("folder read-only", "/opt/Velloa.app", "/opt/Velloa.app", "");
-    onLinux("parent read-only: cannot rename", "/opt/Velloa.app", "/opt", "");
-    onLinux("macOS layout on Linux", "/home/u/Velloa.app/Contents/MacOS", "", "");
-    mac("macOS bundle", "/Users/u/V 2.app/Contents/MacOS", "/Users/u/V 2.app");
-    mac("macOS, bare executable", "/Users/u/build", "");
+    row("portable folder", "/home/u/apps/Velloa.app/", "", "/home/u/apps/Velloa.app");
+    row("not a Velloa.app folder", "/home/u/build/app", "", "");
+    row("other .app name", "/home/u/Other.app", "", "");
+    row("package install under /usr", "/usr/lib/Velloa.app", "", "");
+    row("folder read-only", "/opt/Velloa.app", "/opt/Velloa.app", "");
+    row("parent read-only: cannot rename", "/opt/Velloa.app", "/opt", "");
+    row("macOS layout on Linux", "/home/u/Velloa.app/Contents/MacOS", "", "");
+    row("macOS bundle", "/Users/u/V 2.app/Contents/MacOS", "", "/Users/u/V 2.app",
+        UpdatePlatform::MacOS);
+    row("macOS, bare executable", "/Users/u/build", "", "", UpdatePlatform::MacOS);
 }
 
 void TestUpdateRules::location() {

@@ -8,7 +8,6 @@
 // Relative path -> content for files, "dir" for folders, "-> target" for links: the whole
 // state of a folder, to check exactly what a run changed.
 QMap<QString, QByteArray> folderTree(const QString& root);
-// Writes a file, making its folders; `executable` adds the execute bits.
 bool writeFile(const QString& path, const QByteArray& data, bool executable = false);
 
 // Release archives built by the tests themselves with libarchive's writer, hostile ones
