@@ -12,7 +12,16 @@
 
 #include <cstdio>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 int main(int argc, char* argv[]) {
+#ifdef __GLIBC__
+    // Qt's network thread would otherwise get a malloc arena of its own, whose free pages stay
+    // in the process; the one thread that allocates much is ours, so one arena serves all.
+    mallopt(M_ARENA_MAX, 1);
+#endif
     // Bad endpoints stop the app before it shows anything: a wrong address would lose every
     // message silently. The line names the variable and never the topic.
     QString error;

@@ -96,15 +96,16 @@ void NoteBackground::paintEvent(QPaintEvent*) {
 
     painter.save();
     painter.setClipPath(path);
-    if (const std::optional<QImage> picture = vlBackgroundImage()) {
-        // Stretched into the card; scaled once per card size rather than on every paint.
-        const QSize target = (card.size() * ratio).toSize();
-        if (m_picture.size() != target) {
-            m_picture = QPixmap::fromImage(picture->scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-            m_picture.setDevicePixelRatio(ratio);
-        }
-        painter.drawPixmap(card.topLeft(), m_picture);
+    // Stretched into the card; decoded at the card's size once per size rather than on every
+    // paint, and only that size is kept.
+    const QSize target = (card.size() * ratio).toSize();
+    if (m_picture.size() != target) {
+        const std::optional<QImage> picture = vlBackgroundImage(target);
+        m_picture = picture ? QPixmap::fromImage(*picture) : QPixmap();
+        m_picture.setDevicePixelRatio(ratio);
     }
+    if (!m_picture.isNull())
+        painter.drawPixmap(card.topLeft(), m_picture);
     painter.fillRect(card, C_VL_DIM);
     QLinearGradient darker(card.topLeft(), card.bottomLeft());
     darker.setColorAt(0, QColor::fromRgbF(0, 0, 0, 0));

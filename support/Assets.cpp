@@ -97,13 +97,12 @@ std::optional<QImage> decodeBase64Image(const QByteArray& base64) {
     return image;
 }
 
-std::optional<QImage> LazyImage::get() {
-    if (!m_image)
-        m_image = decodeBase64Image(m_base64());
-    return m_image;
-}
-
-std::optional<QImage> vlBackgroundImage() {
-    static LazyImage background(&BG_B64);
-    return background.get();
+std::optional<QImage> vlBackgroundImage(const QSize& size) {
+    if (size.isEmpty())
+        return std::nullopt;
+    // The whole picture lives only for this call: the card keeps the scaled copy alone.
+    const std::optional<QImage> whole = decodeBase64Image(BG_B64());
+    if (!whole)
+        return std::nullopt;
+    return whole->scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }

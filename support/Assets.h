@@ -7,7 +7,6 @@
 #include <QString>
 #include <QTextOption>
 
-#include <functional>
 #include <optional>
 
 // The application's own resource folder: Contents/Resources of the bundle on macOS, the
@@ -43,17 +42,7 @@ NotePara notePara();
 // Decodes strict base64 text into an image; nothing when the text or the image data is bad.
 std::optional<QImage> decodeBase64Image(const QByteArray& base64);
 
-// An image decoded from base64 text on first use and kept from then on. A failed decode is
-// not remembered, so the next call tries again.
-class LazyImage {
-public:
-    explicit LazyImage(std::function<QByteArray()> base64) : m_base64(std::move(base64)) {}
-    std::optional<QImage> get();
-
-private:
-    std::function<QByteArray()> m_base64;
-    std::optional<QImage> m_image;
-};
-
-// The note panel's background picture (BG_B64), decoded once. Main thread only.
-std::optional<QImage> vlBackgroundImage();
+// The note panel's background picture (BG_B64), stretched smoothly to `size` device pixels.
+// The whole 600 x 960 picture is decoded for the call and dropped, so only the caller's copy
+// stays; nothing when the picture cannot be read or `size` is empty.
+std::optional<QImage> vlBackgroundImage(const QSize& size);

@@ -41,6 +41,7 @@ private slots:
     void onlyPresentFontsAreRegistered();
     void checkboxPixels_data();
     void checkboxPixels();
+    void backgroundImage_data();
     void backgroundImage();
 };
 
@@ -130,7 +131,17 @@ void TestAssets::checkboxPixels() {
     }
 }
 
+void TestAssets::backgroundImage_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("card at 1x") << QSize(276, 456);
+    QTest::newRow("card at 2x") << QSize(552, 912);
+    QTest::newRow("larger than the picture") << QSize(700, 1100);
+}
+
+// The card keeps only the picture at its own size, and it must be the whole picture stretched
+// smoothly into the card, pixel for pixel.
 void TestAssets::backgroundImage() {
+    QFETCH(QSize, size);
     const QByteArray text = BG_B64();
     QVERIFY(!text.isEmpty() && !text.contains('\n'));
     const QByteArray jpeg = QByteArray::fromBase64(text);
@@ -139,9 +150,14 @@ void TestAssets::backgroundImage() {
     const qsizetype sof = jpeg.indexOf("\xFF\xC0");
     QVERIFY(sof > 0 && !jpeg.contains("\xFF\xC2"));
     QCOMPARE(int(jpeg[sof + 9]), 3); // components
-    const QImage image = vlBackgroundImage().value_or(QImage());
-    QCOMPARE(image.size(), QSize(600, 960));
-    QCOMPARE(vlBackgroundImage()->cacheKey(), image.cacheKey());
+    const QImage whole = QImage::fromData(jpeg);
+    QCOMPARE(whole.size(), QSize(600, 960));
+
+    const std::optional<QImage> image = vlBackgroundImage(size);
+    QVERIFY(image);
+    QCOMPARE(image->size(), size);
+    QCOMPARE(*image, whole.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    QVERIFY(!vlBackgroundImage(QSize()));
 }
 
 QTEST_MAIN(TestAssets)

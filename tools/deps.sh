@@ -26,8 +26,9 @@ velloa_install_packages() {
 # What building the app needs: compiler and build tools, Qt (libxkbcommon-dev and libgl-dev
 # are what Qt's CMake packages look for), Qt's own translations (its error texts in the user's
 # language), the JSON parser, libarchive for unpacking updates, CJK glyphs for the Chinese
-# texts and colour emoji for section labels and tasks that carry them.
-VELLOA_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
+# texts and colour emoji for section labels and tasks that carry them. lld and ccache only make
+# builds faster (CMake uses them when present).
+VELLOA_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config lld ccache qt6-base-dev qt6-base-dev-tools
     qt6-translations-l10n libxkbcommon-dev libgl-dev libsimdjson-dev libarchive-dev
     fonts-noto-cjk fonts-noto-color-emoji)
 # What the tests and benchmarks add: Google Benchmark, font files for the asset tests,
