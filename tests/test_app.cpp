@@ -215,6 +215,7 @@ void TestApp::settings_data() {
     QTest::newRow("nothing stored") << Stored{absent, absent, absent, false, 480.0, {}};
     QTest::newRow("typed values") << Stored{true, 360.0, "100,200", true, 360.0, "100,200"};
     QTest::newRow("below the minimum") << Stored{false, 250.0, absent, false, 480.0, {}};
+    QTest::newRow("exactly the minimum") << Stored{false, NOTE_MIN_H, absent, false, NOTE_MIN_H, {}};
     QTest::newRow("strings as INI returns them")
         << Stored{"true", "512.5", absent, true, 512.5, {}};
     QTest::newRow("corrupt values read as absent") << Stored{"abc", "abc", 42, false, 480.0, {}};
