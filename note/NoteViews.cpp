@@ -99,7 +99,8 @@ void NoteBackground::paintEvent(QPaintEvent*) {
     // Stretched into the card; decoded at the card's size once per size rather than on every
     // paint, and only that size is kept.
     const QSize target = (card.size() * ratio).toSize();
-    if (m_picture.size() != target) {
+    if (m_pictureFor != target) {
+        m_pictureFor = target;
         const std::optional<QImage> picture = vlBackgroundImage(target);
         m_picture = picture ? QPixmap::fromImage(*picture) : QPixmap();
         m_picture.setDevicePixelRatio(ratio);

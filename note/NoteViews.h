@@ -40,6 +40,9 @@ private:
     WindowDragger m_drag;
     QImage m_shadow;
     QPixmap m_picture;
+    // The device size m_picture was made for: a picture that does not decode is not tried again
+    // on every paint.
+    QSize m_pictureFor;
 };
 
 // The document of the row list: rows are placed top-down; a press on its empty space moves
