@@ -1,6 +1,7 @@
 #include "disk/Outbox.h"
 
 #include "disk/DurableFile.h"
+#include "disk/OutboxScan.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -110,9 +111,13 @@ bool Outbox::readLines(const QByteArray& text) {
     for (qsizetype end = text.indexOf('\n'); end >= 0; pos = end + 1, end = text.indexOf('\n', pos)) {
         ++records;
         const QByteArrayView raw = QByteArrayView(text).sliced(pos, end - pos);
-        const QJsonObject line =
-            QJsonDocument::fromJson(QByteArray::fromRawData(raw.data(), raw.size())).object();
-        std::optional<Entry> entry = entryOf(raw, line);
+        // Qt's parser only for a line the plain reader does not take (see OutboxScan.h).
+        std::optional<Entry> entry = scanPlainEntry(raw);
+        QJsonObject line;
+        if (!entry) {
+            line = QJsonDocument::fromJson(QByteArray::fromRawData(raw.data(), raw.size())).object();
+            entry = entryOf(raw, line);
+        }
         const qsizetype same = entry ? indexOf(entry->seq) : -1;
         if (entry && (m_entries.isEmpty() || entry->seq > m_entries.last().seq)) {
             m_entries.append(std::move(*entry));
