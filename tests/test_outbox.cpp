@@ -151,6 +151,7 @@ void TestOutbox::damagedLines_data() {
         << line(R"({"action":"reorder","list":"mine","order":[{"id":"x"}],"ts":1})") << 1;
     QTest::newRow("a list of no one") << line(R"({"action":"done","id":"x","list":"his","ts":1})") << 1;
     QTest::newRow("not UTF-8") << line("{\"action\":\"done\",\"id\":\"\xFF\",\"list\":\"mine\",\"ts\":1}") << 1;
+    QTest::newRow("a surrogate in UTF-8") << line("{\"action\":\"done\",\"id\":\"\xED\xA0\x80\",\"list\":\"mine\",\"ts\":1}") << 1;
     QTest::newRow("no seq") << QByteArray(R"({"at":1,"msg":{"action":"done","id":"x","list":"mine","ts":1}})" "\n") << 1;
 }
 
