@@ -107,6 +107,7 @@ void OutboxSender::answered(qint64 seq, const net::Result& result) {
         retryLater();
         break;
     }
+    adoptShownTexts();
     if (!m_outbox.isEmpty() && m_outbox.find(seq))
         watchOverdue(); // it failed: the line may be due in a minute
     emit noticeChanged();
@@ -156,7 +157,20 @@ void OutboxSender::feedFetched(quint64 fetch) {
         leave(seq, false);
     if (!shown.isEmpty())
         emit noticeChanged();
+    adoptShownTexts();
     resendNow();
+}
+
+// An add edited while its post may have been arriving turned out not to have arrived (the relay
+// did not take it, or three fetches did not show it): it is sent again anyway, so with the
+// row's text.
+void OutboxSender::adoptShownTexts() {
+    QList<std::pair<QString, QString>> edited;
+    for (const Outbox::Entry& entry : m_outbox.entries())
+        if (!entry.shownText.isEmpty() && !entry.unsure && entry.seq != m_inFlight)
+            edited.append({entry.pendingId, entry.shownText});
+    for (const auto& [pendingId, text] : std::as_const(edited))
+        editPending(pendingId, text);
 }
 
 // Whether the feed shows an unsure addition: the pending-add reconciliation has ended its row

@@ -48,7 +48,8 @@ public:
     void enqueue(const QJsonObject& message, const QString& pendingId = {});
     // The user edited the row of an add still waiting here. Until its post may have gone out
     // the add carries the new text (its other members as they were); after that the message
-    // stays as it may have arrived and only the row keeps the new text, across a restart too.
+    // stays as it may have arrived and only the row keeps the new text, across a restart too,
+    // until the add turns out not to have arrived: then it carries the new text after all.
     // An add that has left already is not touched: the row's text stays local.
     void editPending(const QString& pendingId, const QString& text);
     // A fetch's feed was applied: unsure additions it shows leave, and what waits is sent now.
@@ -78,6 +79,7 @@ private:
     void answered(qint64 seq, const net::Result& result);
     void leave(qint64 seq, bool refused);
     void retryLater();
+    void adoptShownTexts();
     void watchOverdue();
     bool shows(const Outbox::Entry& entry) const;
     std::optional<OverlayFloors::Entry> aboutOf(const Outbox::Entry& entry) const;
