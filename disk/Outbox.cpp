@@ -1,6 +1,7 @@
 #include "disk/Outbox.h"
 
 #include "disk/DurableFile.h"
+#include "disk/OutboxScan.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -17,6 +18,7 @@ const QString kAt = QStringLiteral("at");
 const QString kMsg = QStringLiteral("msg");
 const QString kPending = QStringLiteral("pending");
 const QString kBeside = QStringLiteral("beside");
+const QString kShown = QStringLiteral("shown");
 const QString kTry = QStringLiteral("try");
 const QString kGone = QStringLiteral("gone");
 constexpr QByteArrayView kMsgMember = "\"msg\":";
@@ -33,6 +35,8 @@ QByteArray entryLine(const Outbox::Entry& entry) {
         meta.insert(kPending, entry.pendingId);
     if (!entry.beside.isEmpty())
         meta.insert(kBeside, QJsonArray::fromStringList(entry.beside));
+    if (!entry.shownText.isEmpty())
+        meta.insert(kShown, entry.shownText);
     QByteArray line = QJsonDocument(meta).toJson(QJsonDocument::Compact);
     line.chop(1);
     line.append(',').append(kMsgMember).append(entry.body).append("}\n");
@@ -56,6 +60,7 @@ std::optional<Outbox::Entry> entryOf(QByteArrayView text, const QJsonObject& lin
     entry.body = text.sliced(from, text.size() - 1 - from).toByteArray();
     entry.message = std::move(*message);
     entry.pendingId = line.value(kPending).toString();
+    entry.shownText = line.value(kShown).toString();
     for (const QJsonValue& key : line.value(kBeside).toArray())
         entry.beside.append(key.toString());
     return entry;
@@ -106,11 +111,18 @@ bool Outbox::readLines(const QByteArray& text) {
     for (qsizetype end = text.indexOf('\n'); end >= 0; pos = end + 1, end = text.indexOf('\n', pos)) {
         ++records;
         const QByteArrayView raw = QByteArrayView(text).sliced(pos, end - pos);
-        const QJsonObject line =
-            QJsonDocument::fromJson(QByteArray::fromRawData(raw.data(), raw.size())).object();
-        if (std::optional<Entry> entry = entryOf(raw, line);
-            entry && (m_entries.isEmpty() || entry->seq > m_entries.last().seq)) {
+        // Qt's parser only for a line the plain reader does not take (see OutboxScan.h).
+        std::optional<Entry> entry = scanPlainEntry(raw);
+        QJsonObject line;
+        if (!entry) {
+            line = QJsonDocument::fromJson(QByteArray::fromRawData(raw.data(), raw.size())).object();
+            entry = entryOf(raw, line);
+        }
+        const qsizetype same = entry ? indexOf(entry->seq) : -1;
+        if (entry && (m_entries.isEmpty() || entry->seq > m_entries.last().seq)) {
             m_entries.append(std::move(*entry));
+        } else if (same >= 0) {
+            m_entries[same] = std::move(*entry); // revised: the later line holds it as it is
         } else if (line.value(kGone).isDouble()) {
             const qsizetype i = indexOf(line.value(kGone).toInteger());
             if (i >= 0)
@@ -189,6 +201,18 @@ qint64 Outbox::append(const QByteArray& body, const QString& pendingId, const QS
     write(entryLine(entry), error);
     m_entries.append(std::move(entry));
     return m_entries.last().seq;
+}
+
+bool Outbox::revise(const Entry& entry, QString* error) {
+    const qsizetype i = indexOf(entry.seq);
+    if (i < 0)
+        return true;
+    Entry& kept = m_entries[i];
+    kept.body = entry.body;
+    kept.message = inbox::parse(entry.body).message.value_or(inbox::Message{});
+    kept.beside = entry.beside;
+    kept.shownText = entry.shownText;
+    return write(entryLine(kept), error);
 }
 
 bool Outbox::take(qint64 seq, QString* error) {

@@ -14,7 +14,9 @@
 // a crash or a power cut. A message is on disk (synced) before it is posted and leaves once the
 // relay has taken it (or refused it for good). The sender decides when to post; this class
 // only keeps the messages and their state. One line per record, each a JSON object:
-//   {"at":MS,["beside":[KEYS],"pending":"ID",]"seq":N,"msg":BODY}   a message, its bytes as sent
+//   {"at":MS,["beside":[KEYS],"pending":"ID",["shown":"TEXT",]]"seq":N,"msg":BODY}
+//                                                                  a message, its bytes as sent;
+//                                                                  again with the same N: revised
 //   {"try":N}                                                      an add is being posted
 //   {"gone":N}                                                     it left the outbox
 // A line that is not one of these (cut short by a crash, or damaged) is skipped.
@@ -29,6 +31,9 @@ public:
         // when the user added it (a task with that text and another key is the addition).
         QString pendingId;
         QStringList beside;
+        // An add edited after its post may have gone out: the row shows this text, the message
+        // keeps the one that may have arrived.
+        QString shownText;
         // An add whose post may have reached the relay (its answer never came): it is not
         // posted again until kFetchesBeforeResend fetches from `watchFrom` on did not show it.
         bool unsure = false;
@@ -57,6 +62,8 @@ public:
     // memory all the same, so it is still sent.
     qint64 append(const QByteArray& body, const QString& pendingId, const QStringList& beside,
                   QString* error);
+    // Replaces the entry with the same number (an add edited before it was posted), durably.
+    bool revise(const Entry& entry, QString* error);
     // The message has left: taken by the relay, or refused for good.
     bool take(qint64 seq, QString* error);
     // An add is about to be posted: after a crash from here on, it may have arrived.

@@ -178,7 +178,7 @@ void ListStore::postAnswered(const OverlayFloors::Entry& entry, quint64 nextFetc
 }
 
 void ListStore::restore(const inbox::Message& message, const QString& pendingId,
-                        const QSet<QString>& beside) {
+                        const QSet<QString>& beside, const QString& shownText) {
     using inbox::Action;
     switch (message.action) {
     case Action::Done:
@@ -194,6 +194,8 @@ void ListStore::restore(const inbox::Message& message, const QString& pendingId,
         m_floors.added(pendingId, beside);
         m_pendingAdd[message.list].append(
             Row{rules::kItem, message.text, pendingId, false, std::nullopt, std::nullopt});
+        if (!shownText.isEmpty())
+            m_localText[pendingId] = shownText;
         break;
     case Action::Reorder: {
         QList<OrderEntry> order;
@@ -203,6 +205,26 @@ void ListStore::restore(const inbox::Message& message, const QString& pendingId,
         break;
     }
     }
+    changed();
+}
+
+void ListStore::pendingTextSent(const QString& pendingId) {
+    const auto text = m_localText.constFind(pendingId);
+    if (text == m_localText.constEnd())
+        return;
+    for (auto list = m_pendingAdd.begin(); list != m_pendingAdd.end(); ++list) {
+        for (Row& row : *list) {
+            if (row.id != pendingId)
+                continue;
+            row.text = *text;
+            QSet<QString> sameText;
+            for (const Row& task : m_payload ? rules::rowsOf(*m_payload, list.key()) : QList<Row>{})
+                if (isItem(task) && task.text == row.text)
+                    sameText.insert(keyOf(task));
+            m_floors.added(pendingId, sameText);
+        }
+    }
+    m_localText.erase(text);
     changed();
 }
 

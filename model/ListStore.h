@@ -82,8 +82,12 @@ public:
     // A message made before the last quit and still waiting to be delivered: its change goes
     // back into the overlay of its list (an add as the row `pendingId`, with the keys of the
     // tasks that had its text then), so the user sees it as before.
+    // `shownText`: an add's row shows it instead (edited after the add may have gone out).
     void restore(const inbox::Message& message, const QString& pendingId,
-                 const QSet<QString>& beside);
+                 const QSet<QString>& beside, const QString& shownText = {});
+    // The waiting add of the row `pendingId` now carries the text the user gave the row: the row
+    // takes it as its own (no local text any more), beside the tasks that have it now.
+    void pendingTextSent(const QString& pendingId);
     // The change will never reach the feed (the relay refused its message): its overlay entry
     // goes, and what the feed says shows again.
     void withdraw(const OverlayFloors::Entry& entry);

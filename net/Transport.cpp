@@ -1,10 +1,13 @@
 #include "net/Transport.h"
 
+#include <QCoreApplication>
 #include <QIODevice>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QTimer>
+#include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace net {
@@ -19,7 +22,62 @@ bool isTransportError(QNetworkReply::NetworkError code) {
     const bool fromStatus = (c >= 200 && c < 300) ||
                             code == QNetworkReply::ProtocolInvalidOperationError ||
                             (c >= 400 && c < 500);
+    // Qt could not send a post again after the connection closed: as for a closed connection.
+    if (code == QNetworkReply::ContentReSendError)
+        return true;
     return code != QNetworkReply::NoError && !fromStatus;
+}
+
+// Qt gives no text with its refusal to send a post again ("Unknown error"): it is what the
+// user would have seen otherwise, a closed connection, in Qt's words (and its translation).
+QString errorText(QNetworkReply::NetworkError code, const QString& qtText) {
+    if (code == QNetworkReply::ContentReSendError)
+        return QCoreApplication::translate("QHttp", "Connection closed");
+    return qtText;
+}
+
+// A post's body that can be read once only. Qt sends a request again by itself (up to twice)
+// when the connection closes before an answer, a post too, so a message the relay took before
+// hanging up would arrive two or three times while we count one post. Qt rewinds the body
+// before it sends it again; this body refuses to once any of it was read, so the post ends
+// with an error instead and its sender decides (a rewind before the first byte is harmless:
+// nothing of it went out).
+class OneShotBody : public QIODevice {
+public:
+    explicit OneShotBody(const QByteArray& body) : m_body(body) {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override {
+        return m_body.size() - m_read + QIODevice::bytesAvailable();
+    }
+    bool reset() override { return m_read == 0; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        const qint64 n = std::min(maxSize, m_body.size() - m_read);
+        std::memcpy(data, m_body.constData() + m_read, size_t(n));
+        m_read += n;
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    const QByteArray m_body;
+    qint64 m_read = 0;
+};
+
+QNetworkReply* post(QNetworkAccessManager& network, QNetworkRequest http,
+                    const QByteArray& body) {
+    // Qt reads a sequential body straight from the device, without a copy it could rewind,
+    // only when it is told the length and told not to buffer it.
+    http.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
+    http.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+    auto* device = new OneShotBody(body);
+    QNetworkReply* reply = network.post(http, device);
+    device->setParent(reply);
+    return reply;
 }
 
 // One request under way. The body is taken as it arrives, never beyond the cap and never after
@@ -89,7 +147,7 @@ public:
         m_result.url = m_reply->url();
         const bool oursForTheBody = m_result.oversized || !m_result.sinkError.isEmpty();
         if (!oursForTheBody && isTransportError(m_reply->error()))
-            m_result.transportError = m_reply->errorString();
+            m_result.transportError = errorText(m_reply->error(), m_reply->errorString());
         std::function<void(Result)> done = std::move(m_done);
         if (m_context && done)
             done(std::move(m_result));
@@ -123,7 +181,7 @@ void send(QNetworkAccessManager& network, const Request& request, QObject* conte
     QNetworkRequest http = request.http;
     http.setTransferTimeout(int(request.limits.idleTimeout.count()));
     QNetworkReply* reply =
-        request.postBody ? network.post(http, *request.postBody) : network.get(http);
+        request.postBody ? post(network, http, *request.postBody) : network.get(http);
     // With a read buffer Qt's network thread stops reading the socket while that much waits
     // for us, so the body is held once, here, and the cap bounds the memory a request takes,
     // however much the server sends.

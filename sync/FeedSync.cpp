@@ -99,7 +99,7 @@ void FeedSync::postInbox(const QString& id, inbox::Action action) {
 
 void FeedSync::postInboxEdit(const QString& id, const QString& text) {
     if (rules::isPendingId(id))
-        return;
+        return m_outbox.editPending(id, text); // the relay knows no pending id: the add says it
     m_outbox.enqueue(inbox::edit(m_store.choice(), id, text, m_clock.secondsSinceEpoch()));
 }
 

@@ -13,7 +13,7 @@ bool OutboxSender::open(const QString& path, QString* error) {
     const bool opened = m_outbox.open(path, error);
     for (const Outbox::Entry& entry : m_outbox.entries()) {
         m_store.restore(entry.message, entry.pendingId,
-                        QSet<QString>(entry.beside.cbegin(), entry.beside.cend()));
+                        QSet<QString>(entry.beside.cbegin(), entry.beside.cend()), entry.shownText);
         if (const auto about = aboutOf(entry))
             m_store.postSent(*about);
     }
@@ -37,6 +37,31 @@ void OutboxSender::enqueue(const QJsonObject& message, const QString& pendingId)
     pump();
 }
 
+void OutboxSender::editPending(const QString& pendingId, const QString& text) {
+    const auto it = std::ranges::find_if(m_outbox.entries(), [&](const Outbox::Entry& e) {
+        return e.message.action == inbox::Action::Add && e.pendingId == pendingId;
+    });
+    if (it == m_outbox.entries().cend())
+        return;
+    Outbox::Entry entry = *it;
+    if (entry.unsure || entry.seq == m_inFlight) {
+        entry.shownText = text;
+    } else {
+        // Nothing of it has reached the relay (a failed post counts as not taken, as for any
+        // resend): the add itself now says what the row says.
+        inbox::Message message = entry.message;
+        message.text = text;
+        entry.body = inbox::serialize(inbox::toJson(message));
+        entry.shownText.clear();
+        m_store.pendingTextSent(pendingId);
+        const QSet<QString> same = m_store.floors().sameTextBeside(pendingId);
+        entry.beside = QStringList(same.cbegin(), same.cend());
+        entry.beside.sort();
+    }
+    m_error.clear();
+    m_outbox.revise(entry, &m_error);
+}
+
 void OutboxSender::pump() {
     if (m_inFlight || m_retryWaiting)
         return;
@@ -51,13 +76,13 @@ void OutboxSender::pump() {
     // until the feed tells.
     if (entry->message.action == inbox::Action::Add)
         m_outbox.posting(seq, &m_error);
-    m_inFlight = true;
+    m_inFlight = seq;
     net::send(m_network, *request, this, [this, seq](const net::Result& r) { answered(seq, r); });
     emit posted();
 }
 
 void OutboxSender::answered(qint64 seq, const net::Result& result) {
-    m_inFlight = false;
+    m_inFlight = 0;
     const Outbox::Entry* entry = m_outbox.find(seq);
     if (!entry)
         return pump();
@@ -82,6 +107,7 @@ void OutboxSender::answered(qint64 seq, const net::Result& result) {
         retryLater();
         break;
     }
+    adoptShownTexts();
     if (!m_outbox.isEmpty() && m_outbox.find(seq))
         watchOverdue(); // it failed: the line may be due in a minute
     emit noticeChanged();
@@ -131,7 +157,20 @@ void OutboxSender::feedFetched(quint64 fetch) {
         leave(seq, false);
     if (!shown.isEmpty())
         emit noticeChanged();
+    adoptShownTexts();
     resendNow();
+}
+
+// An add edited while its post may have been arriving turned out not to have arrived (the relay
+// did not take it, or three fetches did not show it): it is sent again anyway, so with the
+// row's text.
+void OutboxSender::adoptShownTexts() {
+    QList<std::pair<QString, QString>> edited;
+    for (const Outbox::Entry& entry : m_outbox.entries())
+        if (!entry.shownText.isEmpty() && !entry.unsure && entry.seq != m_inFlight)
+            edited.append({entry.pendingId, entry.shownText});
+    for (const auto& [pendingId, text] : std::as_const(edited))
+        editPending(pendingId, text);
 }
 
 // Whether the feed shows an unsure addition: the pending-add reconciliation has ended its row

@@ -46,6 +46,12 @@ public:
     bool open(const QString& path, QString* error);
     // A new message; an add names its pending row.
     void enqueue(const QJsonObject& message, const QString& pendingId = {});
+    // The user edited the row of an add still waiting here. Until its post may have gone out
+    // the add carries the new text (its other members as they were); after that the message
+    // stays as it may have arrived and only the row keeps the new text, across a restart too,
+    // until the add turns out not to have arrived: then it carries the new text after all.
+    // An add that has left already is not touched: the row's text stays local.
+    void editPending(const QString& pendingId, const QString& text);
     // A fetch's feed was applied: unsure additions it shows leave, and what waits is sent now.
     void feedFetched(quint64 fetch);
     // Sends what waits now, without waiting out the retry delay.
@@ -73,6 +79,7 @@ private:
     void answered(qint64 seq, const net::Result& result);
     void leave(qint64 seq, bool refused);
     void retryLater();
+    void adoptShownTexts();
     void watchOverdue();
     bool shows(const Outbox::Entry& entry) const;
     std::optional<OverlayFloors::Entry> aboutOf(const Outbox::Entry& entry) const;
@@ -84,7 +91,7 @@ private:
     std::function<quint64()> m_nextFetch;
     Outbox m_outbox;
     QString m_error;
-    bool m_inFlight = false;
+    qint64 m_inFlight = 0; // the message whose post is under way, if any
     bool m_retryWaiting = false;
     quint64 m_retryRound = 0; // a wait whose round has passed is void
     Delay m_backoff = kFirstRetry;

@@ -2,6 +2,7 @@
 #include "menu/MenuStyle.h"
 #include "note/NotePanel.h"
 #include "note/NoteRow.h"
+#include "note/NoteViews.h"
 #include "menu/StatusMenu.h"
 #include "support/Theme.h"
 
@@ -33,6 +34,7 @@ private slots:
     void timersRefreshAndCheck();
     void menuWidgets();
     void failedRefreshReplacesTheList();
+    void unsentDot();
     void startAtLoginFromTheMenu();
     void trayIconAndFallback();
     void settings_data();
@@ -156,6 +158,34 @@ void TestApp::failedRefreshReplacesTheList() {
     QVERIFY(menuItems(h->menu(), Kind::Task).isEmpty());
     QCOMPARE(menuItems(h->menu(), Kind::Header).size(), 2);
     QCOMPARE(menuItems(h->menu(), Kind::Command).size(), 5);
+}
+
+// A change that waited over a minute for the relay: a gold dot in the panel's title band until
+// the relay takes it.
+void TestApp::unsentDot() {
+    AppDelegate* delegate = &h->app();
+    delegate->applicationDidFinishLaunching();
+    const auto taken = std::exchange(h->server.handler, [&](const TestHttpServer::Request& r) {
+        return TestHttpServer::Answer{r.method == "GET" ? 200 : 503, h->feed};
+    });
+    const auto goldPixels = [&] {
+        QCoreApplication::processEvents();
+        const QImage title = delegate->note().panel()->title()->grab().toImage();
+        qsizetype gold = 0;
+        for (int y = 0; y < title.height(); ++y)
+            for (int x = 0; x < title.width(); ++x)
+                gold += title.pixel(x, y) == C_VL_GOLD.rgb();
+        return gold;
+    };
+    delegate->listActions().toggle(QStringLiteral("a"), false);
+    QTRY_VERIFY(h->server.waitForRequests(2)); // the first fetch and the post
+    QCOMPARE(goldPixels(), 0);
+    h->clock.advance(std::chrono::seconds(61));
+    QTRY_VERIFY(goldPixels() > 0);
+    h->server.handler = taken;
+    delegate->refresh();
+    QTRY_VERIFY(delegate->feedSync().outbox().outbox().isEmpty());
+    QTRY_COMPARE(goldPixels(), 0);
 }
 
 // "开机启动" shows what the autostart file says after every choice, also when it could not be

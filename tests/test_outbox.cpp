@@ -30,6 +30,8 @@ class TestOutbox : public QObject {
 private slots:
     void init();
     void keepsMessagesUntilTaken();
+    void readsEveryForm_data();
+    void readsEveryForm();
     void damagedLines_data();
     void damagedLines();
     void unsureAddHoldsLaterMessages_data();
@@ -89,6 +91,46 @@ void TestOutbox::keepsMessagesUntilTaken() {
     QVERIFY(again->append(done(QStringLiteral("c")), {}, {}, &error) > third);
 }
 
+void TestOutbox::readsEveryForm_data() {
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("pending");
+    const auto order = [](const QString& cat) {
+        return inbox::serialize(inbox::reorder(QStringLiteral("hers"), {{QStringLiteral("a"), cat}, {QStringLiteral("b"), {}}}, -5));
+    };
+    QTest::newRow("a tick") << done(QStringLiteral("任务-1")) << QString();
+    QTest::newRow("an untick") << inbox::serialize(inbox::toggle(QStringLiteral("hers"), {}, false, 0)) << QString();
+    QTest::newRow("an edit") << inbox::serialize(inbox::edit(QStringLiteral("mine"), QStringLiteral("b"), QStringLiteral("新 文字"), 1)) << QString();
+    QTest::newRow("an add") << add(QStringLiteral("买菜")) << QStringLiteral("pending-1");
+    QTest::newRow("an add, a quote in its text") << add(QStringLiteral("买 \"菜\"")) << QStringLiteral("pending-\\");
+    QTest::newRow("an add that starts with U+FEFF") << add(QStringLiteral("\uFEFF买")) << QStringLiteral("pending-1");
+    QTest::newRow("an order") << order(QStringLiteral("工作")) << QString();
+    QTest::newRow("an order, a line break in a section") << order(QStringLiteral("a\nb")) << QString();
+    QTest::newRow("a tick with members of other forms")
+        << QByteArray(R"({"action":"done","id":"a","list":"mine","order":[{"cat":"c","id":"d"}],"text":"t","ts":7})") << QString();
+    QTest::newRow("unknown members, spaces, an order item with more")
+        << QByteArray(R"({ "action":"reorder","list":"mine","ts":7,"order":[{"id":"a","cat":"c","x":1}],"new":[1]})") << QString();
+}
+
+// Whatever its form, a message comes back from the file exactly as it was read when made,
+// with its add's row and the keys beside it.
+void TestOutbox::readsEveryForm() {
+    QFETCH(QByteArray, body);
+    QFETCH(QString, pending);
+    const QStringList beside = pending.isEmpty() ? QStringList() : QStringList{QStringLiteral("k1"), QStringLiteral("k2")};
+    QString error;
+    reopened()->append(body, pending, beside, &error);
+    auto outbox = reopened();
+    QCOMPARE(outbox->skippedLines(), 0);
+    QCOMPARE(outbox->entries().size(), 1);
+    const Outbox::Entry& entry = outbox->entries().first();
+    QCOMPARE(entry.body, body);
+    QVERIFY(inbox::parse(body).message.has_value());
+    QCOMPARE(entry.message, *inbox::parse(body).message);
+    QCOMPARE(entry.pendingId, pending);
+    QCOMPARE(entry.beside, beside);
+    QCOMPARE(entry.madeMs, m_clock.msecsSinceEpoch());
+}
+
 void TestOutbox::damagedLines_data() {
     QTest::addColumn<QByteArray>("damage");
     QTest::addColumn<int>("at"); // the damage goes before this line of three messages
@@ -98,6 +140,19 @@ void TestOutbox::damagedLines_data() {
         << QByteArray(R"({"at":1,"seq":7,"msg":{"list":"x","action":"done","ts":1}})" "\n") << 2;
     QTest::newRow("an empty line") << QByteArray("\n") << 0;
     QTest::newRow("a record of nothing") << QByteArray(R"({"gone":99})" "\n") << 2;
+    // Lines almost in the plain form the outbox writes.
+    const auto line = [](const char* message) {
+        return QByteArray(R"({"at":1,"seq":7,"msg":)") + message + "}\n";
+    };
+    QTest::newRow("a fraction for ts") << line(R"({"action":"done","id":"x","list":"mine","ts":1.5})") << 1;
+    QTest::newRow("an edit without its text") << line(R"({"action":"edit","id":"x","list":"mine","ts":1})") << 2;
+    QTest::newRow("an add of no text") << line(R"({"action":"add","list":"mine","text":"","ts":1})") << 2;
+    QTest::newRow("an order item without its section")
+        << line(R"({"action":"reorder","list":"mine","order":[{"id":"x"}],"ts":1})") << 1;
+    QTest::newRow("a list of no one") << line(R"({"action":"done","id":"x","list":"his","ts":1})") << 1;
+    QTest::newRow("not UTF-8") << line("{\"action\":\"done\",\"id\":\"\xFF\",\"list\":\"mine\",\"ts\":1}") << 1;
+    QTest::newRow("a surrogate in UTF-8") << line("{\"action\":\"done\",\"id\":\"\xED\xA0\x80\",\"list\":\"mine\",\"ts\":1}") << 1;
+    QTest::newRow("no seq") << QByteArray(R"({"at":1,"msg":{"action":"done","id":"x","list":"mine","ts":1}})" "\n") << 1;
 }
 
 // A damaged line is skipped and the rest kept; the file is then written anew without it, and

@@ -194,9 +194,12 @@ void TestOutboxDelivery::relayDownThenUp() {
 void TestOutboxDelivery::noAnswerAfterTheBody_data() {
     QTest::addColumn<bool>("isAdd");
     QTest::addColumn<bool>("feedShowsIt");
-    QTest::newRow("a tick is sent again") << false << false;
-    QTest::newRow("an add the feed shows is not") << true << true;
-    QTest::newRow("an add three feeds do not show is") << true << false;
+    QTest::addColumn<bool>("editAndRestart"); // the add's row edited, then a quit and a start
+    QTest::newRow("a tick is sent again") << false << false << false;
+    QTest::newRow("an add the feed shows is not") << true << true << false;
+    QTest::newRow("an add three feeds do not show is") << true << false << false;
+    QTest::newRow("an add edited after its post, not shown, is sent again with the new text")
+        << true << false << true;
 }
 
 // The body went out and no answer came: a tick is sent again after the wait; an add waits for
@@ -204,6 +207,7 @@ void TestOutboxDelivery::noAnswerAfterTheBody_data() {
 void TestOutboxDelivery::noAnswerAfterTheBody() {
     QFETCH(bool, isAdd);
     QFETCH(bool, feedShowsIt);
+    QFETCH(bool, editAndRestart);
     const QString landed = R"([{"kind":"item","id":"n1","text":"买菜"}])";
     m_server->deferredHandler = [&](const TestHttpServer::Request& request, auto reply) {
         if (request.method == "GET")
@@ -227,13 +231,28 @@ void TestOutboxDelivery::noAnswerAfterTheBody() {
         QTRY_VERIFY(app->sync.outbox().outbox().isEmpty());
         return;
     }
+    const QString pending = *app->store.pendingAdd().value(ListStore::kMine).first().id;
+    if (editAndRestart) {
+        // It may have arrived as it was: the message stays so, the row keeps the new text.
+        app->actions.edit(pending, QStringLiteral("买菜"), QStringLiteral("买水果"));
+        app.reset();
+        app = start(m_server->url(QStringLiteral("/topic")));
+        QCOMPARE(app->store.localText().value(pending), QStringLiteral("买水果"));
+    }
     // No timer sends an add again; its three quick refreshes (4, 12, 30 s) decide.
     QSignalSpy fetched(&app->sync, &FeedSync::answerHandled);
+    for (int i = 0; editAndRestart && i < 3; ++i)
+        app->sync.refresh();
     m_clock.advance(10min);
     QTRY_COMPARE(fetched.size(), 3);
     QTRY_VERIFY(app->sync.outbox().outbox().isEmpty());
-    QCOMPARE(postBodies(), QList<QByteArray>(feedShowsIt ? 1 : 2, m_server->requests[0].body));
+    QList<QByteArray> bodies(feedShowsIt ? 1 : 2, m_server->requests[0].body);
+    if (editAndRestart)
+        bodies.last().replace("买菜", "买水果");
+    QCOMPARE(postBodies(), bodies);
     QCOMPARE(app->store.pendingAdd().value(ListStore::kMine).isEmpty(), feedShowsIt);
+    if (editAndRestart)
+        QCOMPARE(app->store.pendingAdd().value(ListStore::kMine).first().text, QStringLiteral("买水果"));
 }
 
 // Changes made while the relay is down come back after a quit as they were shown, are sent
@@ -245,6 +264,9 @@ void TestOutboxDelivery::restartRestoresAndSendsOnce() {
         app->actions.toggle(QStringLiteral("a"), false);
         app->actions.edit(QStringLiteral("b"), QStringLiteral("B"), QStringLiteral("B2"));
         const QString pending = *app->actions.add(QStringLiteral("买菜"));
+        m_clock.advance(2s);
+        app->actions.edit(pending, QStringLiteral("买菜"), QStringLiteral("买菜和水果"));
+        QCOMPARE(app->store.pendingAdd().value(ListStore::kMine).first().text, QStringLiteral("买菜和水果"));
         app->actions.reorder({{QStringLiteral("b"), QStringLiteral("S")}, {pending, QString()},
                               {QStringLiteral("a"), QStringLiteral("S")}});
         for (const Outbox::Entry& entry : app->sync.outbox().outbox().entries())
@@ -252,11 +274,13 @@ void TestOutboxDelivery::restartRestoresAndSendsOnce() {
         QTest::qWait(50);
     }
     QCOMPARE(made.size(), 4);
+    // The edit of the added row, made before its post went out, is in the add itself.
+    QCOMPARE(made[2], QByteArray(R"({"action":"add","list":"mine","text":"买菜和水果","ts":1765000000})"));
     auto app = start(m_server->url(QStringLiteral("/topic")));
     QCOMPARE(app->store.localDone(), (QHash<QString, bool>{{QStringLiteral("a"), true}}));
     QCOMPARE(app->store.localText(), (QHash<QString, QString>{{QStringLiteral("b"), QStringLiteral("B2")}}));
     QCOMPARE(app->store.pendingAdd().value(ListStore::kMine).size(), 1);
-    QCOMPARE(app->store.pendingAdd().value(ListStore::kMine).first().text, QStringLiteral("买菜"));
+    QCOMPARE(app->store.pendingAdd().value(ListStore::kMine).first().text, QStringLiteral("买菜和水果"));
     QCOMPARE(app->store.orderOverride().value(ListStore::kMine),
              (QList<OrderEntry>{{QStringLiteral("b"), QStringLiteral("S")}, {QStringLiteral("a"), QStringLiteral("S")}}));
     QVERIFY(m_server->waitForRequests(4));

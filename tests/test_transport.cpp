@@ -137,6 +137,10 @@ void TestTransport::wireFaults() {
                  qPrintable(QString::number(handedOver)));
     else
         QCOMPARE(net::classifyPost(*result), expected.outcome);
+    // Qt sends a request again by itself when the connection closes first: never a post,
+    // which the server may have taken already.
+    if (way == Way::Post)
+        QCOMPARE(server.requests.size(), answer.status ? 1 : 0);
 }
 
 void TestTransport::postOutcomes_data() {
