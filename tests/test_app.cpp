@@ -24,180 +24,6 @@ QString firstHeader(QMenu* menu) {
 
 } // namespace
 
-class TestApp : public QObject {
-    Q_OBJECT
-
-private slots:
-    void init();
-    void launchSequence();
-    void timersRefreshAndCheck();
-    void menuWidgets();
-    void failedRefreshReplacesTheList();
-    void startAtLoginFromTheMenu();
-    void trayIconAndFallback();
-    void settings_data();
-    void settings();
-
-private:
-    std::optional<AppHarness> h;
-};
-
-void TestApp::init() {
-    h.emplace(); // the previous test's app is gone first
-    h->feed = feedJson();
-}
-
-// The steps happen in their order: tray and a menu for "mine" before the dialog asks, the
-// choice before the first fetch, then the panel, then the timers.
-void TestApp::launchSequence() {
-    AppDelegate* delegate = &h->app();
-    QStringList steps;
-    const auto panelShown = [&] { return delegate->note().panel() && delegate->note().panel()->isVisible(); };
-    connect(&delegate->feedSync(), &FeedSync::fetchStarted, this, [&] { steps << (panelShown() ? "fetch, note shown" : "fetch"); });
-    h->clock.onRequest = [&](const QString& request) {
-        steps << request + (panelShown() ? ", note shown" : "");
-    };
-    h->question.answer = ListStore::kHers;
-    h->question.onAsk = [&] {
-        steps << "dialog";
-        QVERIFY(delegate->statusItem().trayIcon());
-        // Already built, for "mine", with no feed: the fallback title and the all-done line.
-        QMenu* menu = h->menu();
-        QCOMPARE(menuItems(menu, Kind::Title).value(0)->text(), QStringLiteral("阿蓁的 To-do"));
-        QCOMPARE(firstHeader(menu), QStringLiteral("（今天没有待办，全清啦 🎉）"));
-    };
-    delegate->applicationDidFinishLaunching();
-
-    QCOMPARE(steps, (QStringList{"dialog", "fetch", "every 30000, note shown", "once 4000, note shown",
-                                 "every 21600000, note shown"}));
-    QCOMPARE(delegate->listStore().choice(), ListStore::kHers);
-    QVERIFY(!delegate->statusItem().trayIcon()->icon().isNull());
-    QCOMPARE(menuItems(h->menu(), Kind::Title).value(0)->text(), QStringLiteral("晴川子的 To-do"));
-    QVERIFY(h->server.waitForRequests(1));
-    QCOMPARE(h->server.requests[0].path, QByteArray("/data.json"));
-    QTRY_COMPARE(menuItems(h->menu(), Kind::Title).value(0)->text(),
-                 QStringLiteral("Hers\u300012-06 08:30"));
-}
-
-// Moving the clock runs the refresh every 30 s and the silent update checks at +4 s and 6 h.
-void TestApp::timersRefreshAndCheck() {
-    AppDelegate* delegate = &h->app();
-    QSignalSpy fetches(&delegate->feedSync(), &FeedSync::fetchStarted);
-    QSignalSpy checks(delegate, &AppDelegate::updateCheckRequested);
-    delegate->applicationDidFinishLaunching();
-    QCOMPARE(fetches.size(), 1);
-    h->clock.advance(std::chrono::milliseconds(3999));
-    QCOMPARE(checks.size(), 0);
-    h->clock.advance(std::chrono::milliseconds(1));
-    QCOMPARE(checks.size(), 1);
-    QCOMPARE(checks[0][0].toBool(), false);
-    QCOMPARE(fetches.size(), 1);
-    h->clock.advance(std::chrono::seconds(26));
-    QCOMPARE(fetches.size(), 2);
-    h->clock.advance(std::chrono::seconds(60));
-    QCOMPARE(fetches.size(), 4);
-    h->clock.advance(std::chrono::hours(6));
-    QCOMPARE(checks.size(), 2);
-}
-
-void TestApp::menuWidgets() {
-    AppDelegate* delegate = &h->app();
-    ListStore& state = delegate->listStore();
-    state.applyFeed(*decodePayload(feedJson()).payload);
-    state.addPending(task("pending-1", QString(40, QChar(0x5B57)), {}, false));
-    state.toggleCollapse(QStringLiteral("S")); // the menu still lists it
-    delegate->rebuildMenu();
-    QMenu* menu = h->menu();
-
-    const QList<QAction*> headers = menuItems(menu, Kind::Header);
-    QCOMPARE(headers[0]->text(), QStringLiteral("维洛清单 v2.13"));
-    QVERIFY(!headers[0]->isEnabled() && !headers[1]->isEnabled());
-    const QList<QAction*> tasks = menuItems(menu, Kind::Task);
-    QCOMPARE(tasks.size(), 3);
-    // "&" is doubled so QMenu shows it instead of reading a mnemonic; the tab stays.
-    QCOMPARE(tasks[0]->text(), QStringLiteral("T && J\tx"));
-    QVERIFY(tasks[0]->isEnabled());
-    QCOMPARE(taskItemTag(tasks[1]), 1);
-    QVERIFY(tasks[1]->font().strikeOut() && !tasks[0]->font().strikeOut());
-
-    QStringList commands, keys;
-    for (QAction* a : menuItems(menu, Kind::Command)) {
-        commands << a->text();
-        keys << a->shortcut().toString();
-    }
-    QCOMPARE(commands, (QStringList{"便签（悬浮窗）", "刷新", "检查更新…", "开机启动", "退出"}));
-    QCOMPARE(keys, (QStringList{"Ctrl+N", "Ctrl+R", "", "", "Ctrl+Q"}));
-
-    QMenu* switcher = menuItems(menu, Kind::Title).value(0)->menu();
-    QCOMPARE(switcher->actions().size(), 2);
-    QVERIFY(switcher->actions()[0]->isChecked() && !switcher->actions()[1]->isChecked());
-
-    // The 40-character pending task is wrapped onto several lines, and the style makes the
-    // item tall enough for all of them.
-    QAction* longTask = tasks[2];
-    QVERIFY2(longTask->text().count(QLatin1Char('\n')) >= 2, qPrintable(longTask->text()));
-    menu->adjustSize();
-    const int lines = int(longTask->text().count(QLatin1Char('\n'))) + 1;
-    QVERIFY(menu->actionGeometry(longTask).height() >= lines * menu->actionGeometry(tasks[1]).height() * 3 / 4);
-    for (const QString& line : longTask->text().split(QLatin1Char('\n')))
-        QVERIFY(QFontMetricsF(longTask->font()).horizontalAdvance(line) <= MENU_TEXT_W);
-}
-
-void TestApp::failedRefreshReplacesTheList() {
-    AppDelegate* delegate = &h->app();
-    delegate->listStore().applyFeed(*decodePayload(feedJson()).payload);
-    h->server.handler = [](const TestHttpServer::Request&) {
-        return TestHttpServer::Answer{200, {}, {}, 0, true};
-    };
-    QSignalSpy failed(&delegate->feedSync(), &FeedSync::refreshFailed);
-    delegate->refresh();
-    QVERIFY(failed.wait());
-    QTRY_COMPARE(firstHeader(h->menu()), QStringLiteral("⚠️ Connection closed"));
-    QVERIFY(menuItems(h->menu(), Kind::Task).isEmpty());
-    QCOMPARE(menuItems(h->menu(), Kind::Header).size(), 2);
-    QCOMPARE(menuItems(h->menu(), Kind::Command).size(), 5);
-}
-
-// "开机启动" shows what the autostart file says after every choice, also when it could not be
-// written (Qt's own flip of the check mark must not stay).
-void TestApp::startAtLoginFromTheMenu() {
-    AppDelegate* delegate = &h->app();
-    delegate->rebuildMenu();
-    const auto item = [&] { return menuItems(h->menu(), Kind::Command).value(3); };
-    QVERIFY(menuItemAction(item()) == Action::ToggleAutostart && !item()->isChecked());
-    const QString file = delegate->autostart().filePath();
-    item()->trigger();
-    QVERIFY(QFile::exists(file));
-    QTRY_VERIFY(item()->isChecked());
-    // Turned off by the desktop's settings: the menu says so the moment it opens.
-    QFile entry(file);
-    QVERIFY(entry.open(QIODevice::Append) && entry.write("X-GNOME-Autostart-enabled=false\n") > 0);
-    entry.close();
-    emit delegate->statusItem().menu()->aboutToShow();
-    QVERIFY(!menuItems(delegate->statusItem().menu(), Kind::Command).value(3)->isChecked());
-    item()->trigger();
-    QTRY_VERIFY(item()->isChecked());
-    item()->trigger();
-    QVERIFY(!QFile::exists(file));
-    QTRY_VERIFY(!item()->isChecked());
-
-    QVERIFY(QFile(h->dir.filePath(QStringLiteral("plain"))).open(QIODevice::WriteOnly));
-    delegate->autostart() = Autostart(Autostart::Kind::XdgAutostart, h->dir.filePath(QStringLiteral("plain/sub")), {});
-    item()->trigger(); // its folder cannot be made under a file
-    QCoreApplication::processEvents();
-    QVERIFY(!item()->isChecked());
-}
-
-void TestApp::trayIconAndFallback() {
-    // 36 device pixels at ratio 2: 18 x 18 points, for the artwork and the emoji stand-in.
-    const QImage artwork = trayIcon(ICON_B64()).pixmap(QSize(18, 18), 2.0).toImage();
-    const QImage fallback = trayIcon("%%% not base64").pixmap(QSize(18, 18), 2.0).toImage();
-    QCOMPARE(fallback.size(), QSize(36, 36));
-    QImage blank(fallback.size(), fallback.format());
-    blank.fill(Qt::transparent);
-    QVERIFY2(fallback != blank && fallback != artwork, "the emoji is drawn instead");
-}
-
 namespace {
 // The panel's settings as stored (an invalid QVariant: absent), and as read.
 struct Stored {
@@ -209,31 +35,195 @@ struct Stored {
 } // namespace
 Q_DECLARE_METATYPE(Stored)
 
-void TestApp::settings_data() {
-    QTest::addColumn<Stored>("s");
-    const QVariant absent;
-    QTest::newRow("nothing stored") << Stored{absent, absent, absent, false, 480.0, {}};
-    QTest::newRow("typed values") << Stored{true, 360.0, "100,200", true, 360.0, "100,200"};
-    QTest::newRow("below the minimum") << Stored{false, 250.0, absent, false, 480.0, {}};
-    QTest::newRow("exactly the minimum") << Stored{false, NOTE_MIN_H, absent, false, NOTE_MIN_H, {}};
-    QTest::newRow("strings as INI returns them")
-        << Stored{"true", "512.5", absent, true, 512.5, {}};
-    QTest::newRow("corrupt values read as absent") << Stored{"abc", "abc", 42, false, 480.0, {}};
-}
+class TestApp : public QObject {
+    Q_OBJECT
 
-void TestApp::settings() {
-    QFETCH(Stored, s);
-    for (const auto& [key, value] :
-         {std::pair{"notePinned", s.pinned}, {"noteH", s.height}, {"notePos", s.pos}}) {
-        if (value.isValid())
-            h->store.setValue(QLatin1String(key), value);
+private slots:
+    void init() {
+        h.emplace(); // the previous test's app is gone first
+        h->feed = feedJson();
     }
-    const Settings read(h->store);
-    QCOMPARE(read.notePinned(), s.expectPinned);
-    QCOMPARE(read.noteHeight(), s.expectHeight);
-    QCOMPARE(read.notePos().value_or(QString()), s.expectPos);
-    QCOMPARE(h->app().notePinned(), s.expectPinned);
-}
+
+    // The steps happen in their order: tray and a menu for "mine" before the dialog asks, the
+    // choice before the first fetch, then the panel, then the timers.
+    void launchSequence() {
+        AppDelegate* delegate = &h->app();
+        QStringList steps;
+        const auto panelShown = [&] { return delegate->note().panel() && delegate->note().panel()->isVisible(); };
+        connect(&delegate->feedSync(), &FeedSync::fetchStarted, this, [&] { steps << (panelShown() ? "fetch, note shown" : "fetch"); });
+        h->clock.onRequest = [&](const QString& request) {
+            steps << request + (panelShown() ? ", note shown" : "");
+        };
+        h->question.answer = ListStore::kHers;
+        h->question.onAsk = [&] {
+            steps << "dialog";
+            QVERIFY(delegate->statusItem().trayIcon());
+            // Already built, for "mine", with no feed: the fallback title and the all-done line.
+            QMenu* menu = h->menu();
+            QCOMPARE(menuItems(menu, Kind::Title).value(0)->text(), QStringLiteral("阿蓁的 To-do"));
+            QCOMPARE(firstHeader(menu), QStringLiteral("（今天没有待办，全清啦 🎉）"));
+        };
+        delegate->applicationDidFinishLaunching();
+
+        QCOMPARE(steps, (QStringList{"dialog", "fetch", "every 30000, note shown", "once 4000, note shown",
+                                     "every 21600000, note shown"}));
+        QCOMPARE(delegate->listStore().choice(), ListStore::kHers);
+        QVERIFY(!delegate->statusItem().trayIcon()->icon().isNull());
+        QCOMPARE(menuItems(h->menu(), Kind::Title).value(0)->text(), QStringLiteral("晴川子的 To-do"));
+        QVERIFY(h->server.waitForRequests(1));
+        QCOMPARE(h->server.requests[0].path, QByteArray("/data.json"));
+        QTRY_COMPARE(menuItems(h->menu(), Kind::Title).value(0)->text(),
+                     QStringLiteral("Hers\u300012-06 08:30"));
+    }
+
+    // Moving the clock runs the refresh every 30 s and the silent update checks at +4 s and 6 h.
+    void timersRefreshAndCheck() {
+        AppDelegate* delegate = &h->app();
+        QSignalSpy fetches(&delegate->feedSync(), &FeedSync::fetchStarted);
+        QSignalSpy checks(delegate, &AppDelegate::updateCheckRequested);
+        delegate->applicationDidFinishLaunching();
+        QCOMPARE(fetches.size(), 1);
+        h->clock.advance(std::chrono::milliseconds(3999));
+        QCOMPARE(checks.size(), 0);
+        h->clock.advance(std::chrono::milliseconds(1));
+        QCOMPARE(checks.size(), 1);
+        QCOMPARE(checks[0][0].toBool(), false);
+        QCOMPARE(fetches.size(), 1);
+        h->clock.advance(std::chrono::seconds(26));
+        QCOMPARE(fetches.size(), 2);
+        h->clock.advance(std::chrono::seconds(60));
+        QCOMPARE(fetches.size(), 4);
+        h->clock.advance(std::chrono::hours(6));
+        QCOMPARE(checks.size(), 2);
+    }
+
+    void menuWidgets() {
+        AppDelegate* delegate = &h->app();
+        ListStore& state = delegate->listStore();
+        state.applyFeed(*decodePayload(feedJson()).payload);
+        state.addPending(task("pending-1", QString(40, QChar(0x5B57)), {}, false));
+        state.toggleCollapse(QStringLiteral("S")); // the menu still lists it
+        delegate->rebuildMenu();
+        QMenu* menu = h->menu();
+
+        const QList<QAction*> headers = menuItems(menu, Kind::Header);
+        QCOMPARE(headers[0]->text(), QStringLiteral("维洛清单 v2.13"));
+        QVERIFY(!headers[0]->isEnabled() && !headers[1]->isEnabled());
+        const QList<QAction*> tasks = menuItems(menu, Kind::Task);
+        QCOMPARE(tasks.size(), 3);
+        // "&" is doubled so QMenu shows it instead of reading a mnemonic; the tab stays.
+        QCOMPARE(tasks[0]->text(), QStringLiteral("T && J\tx"));
+        QVERIFY(tasks[0]->isEnabled());
+        QCOMPARE(taskItemTag(tasks[1]), 1);
+        QVERIFY(tasks[1]->font().strikeOut() && !tasks[0]->font().strikeOut());
+
+        QStringList commands, keys;
+        for (QAction* a : menuItems(menu, Kind::Command)) {
+            commands << a->text();
+            keys << a->shortcut().toString();
+        }
+        QCOMPARE(commands, (QStringList{"便签（悬浮窗）", "刷新", "检查更新…", "开机启动", "退出"}));
+        QCOMPARE(keys, (QStringList{"Ctrl+N", "Ctrl+R", "", "", "Ctrl+Q"}));
+
+        QMenu* switcher = menuItems(menu, Kind::Title).value(0)->menu();
+        QCOMPARE(switcher->actions().size(), 2);
+        QVERIFY(switcher->actions()[0]->isChecked() && !switcher->actions()[1]->isChecked());
+
+        // The 40-character pending task is wrapped onto several lines, and the style makes the
+        // item tall enough for all of them.
+        QAction* longTask = tasks[2];
+        QVERIFY2(longTask->text().count(QLatin1Char('\n')) >= 2, qPrintable(longTask->text()));
+        menu->adjustSize();
+        const int lines = int(longTask->text().count(QLatin1Char('\n'))) + 1;
+        QVERIFY(menu->actionGeometry(longTask).height() >= lines * menu->actionGeometry(tasks[1]).height() * 3 / 4);
+        for (const QString& line : longTask->text().split(QLatin1Char('\n')))
+            QVERIFY(QFontMetricsF(longTask->font()).horizontalAdvance(line) <= MENU_TEXT_W);
+    }
+
+    void failedRefreshReplacesTheList() {
+        AppDelegate* delegate = &h->app();
+        delegate->listStore().applyFeed(*decodePayload(feedJson()).payload);
+        h->server.handler = [](const TestHttpServer::Request&) {
+            return TestHttpServer::Answer{200, {}, {}, 0, true};
+        };
+        QSignalSpy failed(&delegate->feedSync(), &FeedSync::refreshFailed);
+        delegate->refresh();
+        QVERIFY(failed.wait());
+        QTRY_COMPARE(firstHeader(h->menu()), QStringLiteral("⚠️ Connection closed"));
+        QVERIFY(menuItems(h->menu(), Kind::Task).isEmpty());
+        QCOMPARE(menuItems(h->menu(), Kind::Header).size(), 2);
+        QCOMPARE(menuItems(h->menu(), Kind::Command).size(), 5);
+    }
+
+    // "开机启动" shows what the autostart file says after every choice, also when it could not be
+    // written (Qt's own flip of the check mark must not stay).
+    void startAtLoginFromTheMenu() {
+        AppDelegate* delegate = &h->app();
+        delegate->rebuildMenu();
+        const auto item = [&] { return menuItems(h->menu(), Kind::Command).value(3); };
+        QVERIFY(menuItemAction(item()) == Action::ToggleAutostart && !item()->isChecked());
+        const QString file = delegate->autostart().filePath();
+        item()->trigger();
+        QVERIFY(QFile::exists(file));
+        QTRY_VERIFY(item()->isChecked());
+        // Turned off by the desktop's settings: the menu says so the moment it opens.
+        QFile entry(file);
+        QVERIFY(entry.open(QIODevice::Append) && entry.write("X-GNOME-Autostart-enabled=false\n") > 0);
+        entry.close();
+        emit delegate->statusItem().menu()->aboutToShow();
+        QVERIFY(!menuItems(delegate->statusItem().menu(), Kind::Command).value(3)->isChecked());
+        item()->trigger();
+        QTRY_VERIFY(item()->isChecked());
+        item()->trigger();
+        QVERIFY(!QFile::exists(file));
+        QTRY_VERIFY(!item()->isChecked());
+
+        QVERIFY(QFile(h->dir.filePath(QStringLiteral("plain"))).open(QIODevice::WriteOnly));
+        delegate->autostart() = Autostart(Autostart::Kind::XdgAutostart, h->dir.filePath(QStringLiteral("plain/sub")), {});
+        item()->trigger(); // its folder cannot be made under a file
+        QCoreApplication::processEvents();
+        QVERIFY(!item()->isChecked());
+    }
+
+    void trayIconAndFallback() {
+        // 36 device pixels at ratio 2: 18 x 18 points, for the artwork and the emoji stand-in.
+        const QImage artwork = trayIcon(ICON_B64()).pixmap(QSize(18, 18), 2.0).toImage();
+        const QImage fallback = trayIcon("%%% not base64").pixmap(QSize(18, 18), 2.0).toImage();
+        QCOMPARE(fallback.size(), QSize(36, 36));
+        QImage blank(fallback.size(), fallback.format());
+        blank.fill(Qt::transparent);
+        QVERIFY2(fallback != blank && fallback != artwork, "the emoji is drawn instead");
+    }
+
+    void settings_data() {
+        QTest::addColumn<Stored>("s");
+        const QVariant absent;
+        QTest::newRow("nothing stored") << Stored{absent, absent, absent, false, 480.0, {}};
+        QTest::newRow("typed values") << Stored{true, 360.0, "100,200", true, 360.0, "100,200"};
+        QTest::newRow("below the minimum") << Stored{false, 250.0, absent, false, 480.0, {}};
+        QTest::newRow("exactly the minimum") << Stored{false, NOTE_MIN_H, absent, false, NOTE_MIN_H, {}};
+        QTest::newRow("strings as INI returns them")
+            << Stored{"true", "512.5", absent, true, 512.5, {}};
+        QTest::newRow("corrupt values read as absent") << Stored{"abc", "abc", 42, false, 480.0, {}};
+    }
+
+    void settings() {
+        QFETCH(Stored, s);
+        for (const auto& [key, value] :
+             {std::pair{"notePinned", s.pinned}, {"noteH", s.height}, {"notePos", s.pos}}) {
+            if (value.isValid())
+                h->store.setValue(QLatin1String(key), value);
+        }
+        const Settings read(h->store);
+        QCOMPARE(read.notePinned(), s.expectPinned);
+        QCOMPARE(read.noteHeight(), s.expectHeight);
+        QCOMPARE(read.notePos().value_or(QString()), s.expectPos);
+        QCOMPARE(h->app().notePinned(), s.expectPinned);
+    }
+
+private:
+    std::optional<AppHarness> h;
+};
 
 QTEST_MAIN(TestApp)
 #include "test_app.moc"
