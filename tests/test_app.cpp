@@ -1,10 +1,14 @@
-#include "tests/support/AppHarness.h"
+// The whole app offscreen: its launch, its settings, and the tray menu as a user meets it (what
+// its items, their shortcuts and the icon's clicks do, it stays put while open, emoji are drawn
+// in colour, and a refresh that changes nothing costs nothing).
 #include "menu/MenuStyle.h"
+#include "menu/StatusMenu.h"
 #include "note/NotePanel.h"
 #include "note/NoteRow.h"
-#include "menu/StatusMenu.h"
 #include "support/Theme.h"
+#include "tests/support/AppHarness.h"
 
+#include <QJsonDocument>
 #include <QSystemTrayIcon>
 #include <QtTest>
 
@@ -22,9 +26,6 @@ QString firstHeader(QMenu* menu) {
     return headers.size() > 1 ? headers[1]->text() : QString(); // [0] is the version line
 }
 
-} // namespace
-
-namespace {
 // The panel's settings as stored (an invalid QVariant: absent), and as read.
 struct Stored {
     QVariant pinned, height, pos;
@@ -32,12 +33,34 @@ struct Stored {
     double expectHeight;
     QString expectPos;
 };
+
+QByteArray shopFeed(const QByteArray& updated, const QString& more = {}) {
+    return listFeed(rowsJson(rowsFrom("#🛒 购物,a=牛奶@🛒 购物" + more)), updated);
+}
+
+// The item that runs `action`, in the menu or its list switcher.
+QAction* itemFor(QMenu* menu, Action action) {
+    const QList<QAction*> items = menu->actions() + menuItems(menu, Kind::Title).value(0)->menu()->actions();
+    return *std::find_if(items.begin(), items.end(), [&](QAction* a) { return menuItemAction(a) == action; });
+}
+
+// The inbox messages the relay got, as "action id".
+QStringList messages(const TestHttpServer& server) {
+    QStringList out;
+    for (const TestHttpServer::Request& request : server.requests) {
+        const QJsonObject message = QJsonDocument::fromJson(request.body).object();
+        if (request.method == "POST")
+            out << message.value("action").toString() + ' ' + message.value("id").toString();
+    }
+    return out;
+}
+
 } // namespace
+
 Q_DECLARE_METATYPE(Stored)
 
 class TestApp : public QObject {
     Q_OBJECT
-
 private slots:
     void init() {
         h.emplace(); // the previous test's app is gone first
@@ -221,9 +244,192 @@ private slots:
         QCOMPARE(h->app().notePinned(), s.expectPinned);
     }
 
+private slots:
+    // Each command does what it names and nothing else: the list switch through the write path,
+    // the rest through the app. Chosen with the pointer, or with its shortcut while the menu (or
+    // its list switcher) is open, which closes the menu first.
+    void commands_data() {
+        QTest::addColumn<Action>("action");
+        QTest::addColumn<int>("key"); // 0: the item is clicked
+        QTest::addColumn<bool>("inSwitcher");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("阿蓁 TODO") << Action::UseMine << 0 << false << "list mine";
+        QTest::newRow("晴川子 TODO") << Action::UseHers << 0 << false << "list hers";
+        QTest::newRow("便签（悬浮窗）") << Action::ToggleNote << 0 << false << "note shown";
+        QTest::newRow("刷新") << Action::Refresh << 0 << false << "fetch";
+        QTest::newRow("检查更新…") << Action::CheckUpdate << 0 << false << "manual update check";
+        QTest::newRow("开机启动") << Action::ToggleAutostart << 0 << false << "starts at login";
+        QTest::newRow("退出") << Action::Quit << 0 << false << "quit";
+        QTest::newRow("Ctrl+N") << Action::None << int(Qt::Key_N) << false << "note shown";
+        QTest::newRow("Ctrl+R") << Action::None << int(Qt::Key_R) << false << "fetch";
+        QTest::newRow("Ctrl+R in the list switcher") << Action::None << int(Qt::Key_R) << true << "fetch";
+    }
+
+    void commands() {
+        QFETCH(Action, action);
+        QFETCH(int, key);
+        QFETCH(bool, inSwitcher);
+        QFETCH(QString, outcome);
+        startMenu();
+        QStringList seen;
+        QObject scope;
+        const ListStore& state = delegate->listStore();
+        connect(&delegate->listActions(), &ListActions::changed, &scope, [&] { seen << "list " + state.choice(); });
+        connect(&delegate->feedSync(), &FeedSync::fetchStarted, &scope, [&] { seen << "fetch"; });
+        connect(delegate, &AppDelegate::updateCheckRequested, &scope,
+                [&](bool manual) { seen << (manual ? "manual update check" : "silent update check"); });
+        connect(&delegate->menuController(), &MenuController::quitRequested, &scope, [&] { seen << "quit"; });
+        if (key == 0) {
+            itemFor(menu(), action)->trigger();
+        } else {
+            QMenu* open = menu();
+            open->popup(QPoint(40, 40));
+            QMenu* target = inSwitcher ? menuItems(open, Kind::Title).value(0)->menu() : open;
+            target->popup(QPoint(200, 40));
+            QTest::keyClick(target, Qt::Key(key), Qt::ControlModifier);
+            QVERIFY(!open->isVisible() && !target->isVisible());
+        }
+        if (delegate->note().panel() && delegate->note().panel()->isVisible())
+            seen << "note shown";
+        if (delegate->autostart().isEnabled())
+            seen << "starts at login";
+        QCOMPARE(seen, QStringList{outcome});
+    }
+
+    // A tick flips the task from the state its item showed, through the write path, with the one
+    // message it calls for: none for a pending task, and nothing at all for a task without an id.
+    void ticks_data() {
+        QTest::addColumn<QString>("task");
+        QTest::addColumn<bool>("shownDone");
+        QTest::addColumn<bool>("doneAfter");
+        QTest::addColumn<QStringList>("sent");
+        QTest::newRow("open") << "牛奶" << false << true << QStringList{"done a"};
+        QTest::newRow("done") << "牛奶" << true << false << QStringList{"undone a"};
+        QTest::newRow("pending") << "新的" << false << true << QStringList{};
+        QTest::newRow("pending, done") << "新的" << true << false << QStringList{};
+        QTest::newRow("without an id") << "无号" << false << false << QStringList{};
+    }
+
+    void ticks() {
+        QFETCH(QString, task);
+        QFETCH(bool, shownDone);
+        QFETCH(bool, doneAfter);
+        QFETCH(QStringList, sent);
+        startMenu();
+        ListStore& state = delegate->listStore();
+        state.addPending(::task("pending-1", "新的", {}, false));
+        state.addPending(::task({}, "无号", {}, false));
+        state.setDone(QStringLiteral("a"), shownDone);
+        state.setDone(QStringLiteral("pending-1"), shownDone);
+        delegate->rebuildMenu();
+        const auto item = [&] {
+            const QList<QAction*> tasks = menuItems(menu(), Kind::Task);
+            return *std::find_if(tasks.begin(), tasks.end(), [&](QAction* a) { return a->text() == task; });
+        };
+        QCOMPARE(taskItemTag(item()), shownDone ? 1 : 0);
+        item()->trigger();
+        QVERIFY(!state.localDone().contains(QString()));
+        QTRY_COMPARE(taskItemTag(item()), doneAfter ? 1 : 0);
+        // A message sent after the tick marks the point by which the tick's own has arrived.
+        delegate->listActions().toggle(QStringLiteral("z"), false);
+        QTRY_VERIFY(messages(h->server).contains("done z"));
+        QCOMPARE(messages(h->server), sent << "done z");
+    }
+
+    // Linux trays report a left click as Trigger and open nothing themselves; a right click opens
+    // the tray's own context menu, so no click opens it a second time.
+    void trayClicks_data() {
+        QTest::addColumn<QSystemTrayIcon::ActivationReason>("reason");
+        QTest::addColumn<bool>("opens");
+    #ifndef Q_OS_MACOS // the menu bar opens it on every click
+        QTest::newRow("left click") << QSystemTrayIcon::Trigger << true;
+    #endif
+        QTest::newRow("right click") << QSystemTrayIcon::Context << false;
+        QTest::newRow("double click") << QSystemTrayIcon::DoubleClick << false;
+    }
+
+    void trayClicks() {
+        QFETCH(QSystemTrayIcon::ActivationReason, reason);
+        QFETCH(bool, opens);
+        startMenu();
+        delegate->statusItem().create(trayIcon(ICON_B64()));
+        QMenu* shown = menu();
+        emit delegate->statusItem().trayIcon()->activated(reason);
+        QCOMPARE(shown->isVisible(), opens);
+        shown->hide();
+    }
+
+    // The menu is a snapshot while the user reads and points at it; what arrives meanwhile
+    // shows the moment it closes, in the same menu.
+    void openMenuStaysWhileARefreshLands() {
+        startMenu();
+        QMenu* open = menu();
+        open->popup(QPoint(40, 40));
+        const QAction* pointedAt = menuItems(open, Kind::Task).value(0);
+        refreshWith(shopFeed("12-06 09:00", ",b=面包@🛒 购物"));
+        QVERIFY(open->isVisible());
+        QCOMPARE(menuItems(open, Kind::Task), QList<QAction*>{const_cast<QAction*>(pointedAt)});
+        open->hide();
+        QTRY_COMPARE(menuItems(menu(), Kind::Task).size(), 2);
+        QCOMPARE(menu(), open);
+        QCOMPARE(menuItems(open, Kind::Title).value(0)->text(), QStringLiteral("Mine\u300012-06 09:00"));
+    }
+
+    // "🛒" must come from a colour emoji font, not a grey missing-glyph box or a monochrome
+    // outline: the header line has clearly coloured pixels.
+    void emojiDrawnInColour() {
+        startMenu();
+        QMenu* shown = menu();
+        shown->adjustSize();
+        const QImage image = shown->grab().toImage();
+        const QList<QAction*> headers = menuItems(shown, Kind::Header);
+        QCOMPARE(headers.value(1)->text(), QStringLiteral("🛒 购物"));
+        const QRect line = shown->actionGeometry(headers[1]);
+        int coloured = 0;
+        for (int y = line.top(); y <= line.bottom(); ++y) {
+            for (int x = line.left(); x <= line.right(); ++x) {
+                // Grey text and a grey box have equal channels; the emoji's blues and reds do not.
+                const QColor c = image.pixelColor(x, y);
+                const int chroma = std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()});
+                coloured += chroma > 24 ? 1 : 0;
+            }
+        }
+        QVERIFY2(coloured >= 12, qPrintable(QString::number(coloured)));
+    }
+
+    // A feed that changes only its time, to an empty one, is one rebuild: the title then ends in
+    // the separator alone.
+    void unchangedRefreshRebuildsNothing() {
+        startMenu();
+        QCOMPARE(delegate->statusItem().rebuildCount(), 1);
+        refreshWith(h->feed);
+        refreshWith(h->feed);
+        QCOMPARE(delegate->statusItem().rebuildCount(), 1);
+        refreshWith(shopFeed(""));
+        QCOMPARE(delegate->statusItem().rebuildCount(), 2);
+        QCOMPARE(menuItems(menu(), Kind::Title).value(0)->text(), QStringLiteral("Mine\u3000"));
+    }
+
 private:
+    QMenu* menu() { return h->menu(); }
+    void refreshWith(const QByteArray& feed);
+    // The menu's tests run the app on a feed of one section, "🛒 购物".
+    void startMenu() {
+        delegate = &h->app();
+        refreshWith(shopFeed("12-06 08:30"));
+    }
+
     std::optional<AppHarness> h;
+    AppDelegate* delegate = nullptr;
 };
+
+void TestApp::refreshWith(const QByteArray& feed) {
+    h->feed = feed;
+    QSignalSpy handled(&delegate->feedSync(), &FeedSync::answerHandled);
+    delegate->refresh();
+    QVERIFY(handled.wait());
+    QCoreApplication::processEvents();
+}
 
 QTEST_MAIN(TestApp)
 #include "test_app.moc"
