@@ -239,7 +239,7 @@ private slots:
         QCOMPARE(drag::steppedIndex(kSlots, from, step).value_or(-1), qsizetype(to));
     }
 
-    // The keys test_note_keyboard presses in the panel are left to it: here the rest of the map.
+    // The keys test_note_input presses in the panel are left to it: here the rest of the map.
     void listKeys_data() {
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");
