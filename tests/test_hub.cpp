@@ -1,6 +1,5 @@
-// The hub in-process: applying a message to a feed and writing it back, its data folder on a
-// clock the test moves (journal damage, grouped syncs, coalesced rewrites, compaction, private
-// files, failed writes).
+// The hub in-process: a message applied to a feed and written back; its data folder on a clock
+// the test moves (journal damage, syncs, rewrites, compaction, private files, failed writes).
 #include "disk/DurableFile.h"
 #include "hub/FeedJson.h"
 #include "hub/FeedOps.h"
@@ -38,17 +37,10 @@ Payload baseFeed() {
     Payload feed;
     feed.updated = QStringLiteral("before");
     feed.mine_title = feed.hers = kOdd;
-    feed.mine_rows = {header("工作"),
-                      item("a", "工作"),
-                      item("b", "工作", kToday),
-                      item("c", "工作", "2026-12-01"),
-                      header("生活"),
-                      item("d", "生活"),
-                      item("e")};
+    feed.mine_rows = {header("工作"), item("a", "工作"), item("b", "工作", kToday),
+                      item("c", "工作", "2026-12-01"), header("生活"), item("d", "生活"), item("e")};
     // Rows the app never shows are kept as they are; a present but empty cat stays present.
-    feed.hers_rows = {header("学习"),
-                      item("h1", "学习"),
-                      {"note", kOdd, kOdd, {}, kOdd, kOdd},
+    feed.hers_rows = {header("学习"), item("h1", "学习"), {"note", kOdd, kOdd, {}, kOdd, kOdd},
                       {"note", {}, {}, {}, {}, QString()}};
     return feed;
 }
@@ -76,11 +68,9 @@ QList<Row> randomRows(QRandomGenerator& random) {
         }
         const QString id = pick(random, ids), cat = pick(random, cats);
         const int state = random.bounded(4); // open, done today, done earlier, done undated
+        const std::optional<QString> doneAt[] = {{}, kToday, QString("2026-12-01"), {}};
         rows.append({"item", text, id.isEmpty() ? std::nullopt : std::optional(id),
-                     state == 0 ? std::nullopt : std::optional(true),
-                     state == 1   ? std::optional(kToday)
-                     : state == 2 ? std::optional(QString("2026-12-01"))
-                                  : std::nullopt,
+                     state == 0 ? std::nullopt : std::optional(true), doneAt[state],
                      cat.isEmpty() ? std::nullopt : std::optional(cat)});
     }
     return rows;
@@ -143,7 +133,6 @@ public:
         ::setrlimit(RLIMIT_FSIZE, &limit);
     }
     ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &m_old); }
-
 private:
     rlimit m_old{};
 };
@@ -184,9 +173,8 @@ private slots:
         // places one for one, every other row stays where it was.
         QTest::newRow("reorder back and forth keeps the places")
             << inbox::reorder("mine", {{"d", "工作"}, {"e", "其他"}, {"a", "工作"}}, 1)
-            << QList<Row>{header("工作"), item("d", "工作"), item("e", "其他"),
-                          mine[3],        header("生活"),    item("a", "工作"),
-                          mine[2]};
+            << QList<Row>{header("工作"), item("d", "工作"), item("e", "其他"), mine[3],
+                          header("生活"), item("a", "工作"), mine[2]};
         // Repeating the current state is no change: `updated` stays.
         QTest::newRow("done again changes nothing") << inbox::toggle("mine", "b", true, 1) << mine;
         QTest::newRow("unknown id changes nothing") << inbox::toggle("mine", "zz", true, 1) << mine;
@@ -206,7 +194,6 @@ private slots:
         QCOMPARE(hers ? feed.mine_rows : feed.hers_rows, hers ? before.mine_rows : before.hers_rows);
         QCOMPARE(changed, expected != (hers ? before.hers_rows : before.mine_rows));
         QCOMPARE(feed.updated, QString(changed ? "12-06 09:15" : "before"));
-
         QString error;
         const auto stored = readFeed(serializeFeed(feed, 41), &error);
         QVERIFY2(stored && stored->feed == feed, qPrintable(error));
@@ -270,7 +257,6 @@ private slots:
         }
     }
 
-private slots:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         m_clock = std::make_unique<ManualClock>();
@@ -289,19 +275,16 @@ private slots:
                          group = Journal::lineFor(3, "{\"c\":3}\t{\"d\":4}\t{\"e\":5}");
         QByteArray badCheck = two;
         badCheck[3] = badCheck[3] == '0' ? '1' : '0';
-        const auto row = [](const char* name, const QByteArray& content, bool opens,
-                            const QList<qint64>& kept, const QByteArray& remains) {
-            QTest::newRow(name) << content << opens << kept << remains;
-        };
-        row("whole lines", one + two, true, {1, 2}, one + two);
+        using Seqs = QList<qint64>;
+        QTest::newRow("whole lines") << one + two << true << Seqs{1, 2} << one + two;
         // An append a crash cut short was never acknowledged: it goes.
-        row("last line without its break", one + two.chopped(1), true, {1}, one);
-        row("last line with a bad check", one + badCheck, true, {1}, one);
+        QTest::newRow("last line without its break") << one + two.chopped(1) << true << Seqs{1} << one;
+        QTest::newRow("last line with a bad check") << one + badCheck << true << Seqs{1} << one;
         // A group is one line: a crash amid its write damages nothing before it.
-        row("a group", one + group, true, {1, 3, 4, 5}, one + group);
-        row("a group cut short", one + two + group.chopped(8), true, {1, 2}, one + two);
+        QTest::newRow("a group") << one + group << true << Seqs{1, 3, 4, 5} << one + group;
+        QTest::newRow("a group cut short") << one + two + group.chopped(8) << true << Seqs{1, 2} << one + two;
         // A whole line after a damaged one was acknowledged: nothing may be guessed away.
-        row("damage before a whole line", badCheck + one, false, {}, badCheck + one);
+        QTest::newRow("damage before a whole line") << badCheck + one << false << Seqs{} << badCheck + one;
     }
 
     void journalDamage() {
@@ -454,10 +437,8 @@ private slots:
         QTemporaryDir parent;
         const QString dir = parent.filePath("hub");
         const mode_t oldMask = ::umask(022);
-        if (folderExists) {
-            QVERIFY(QDir().mkpath(dir));
+        if (folderExists) // writeFile makes the folder first
             QVERIFY(writeFile(dir + "/journal.log", {}));
-        }
         FeedStore store(*m_clock);
         QSignalSpy written(&store, &FeedStore::feedWritten);
         const bool opened = store.open(dir, &m_error) && accept(store, "x", &m_error);
