@@ -86,6 +86,20 @@ private slots:
         QCOMPARE(items[1].sec, A);
     }
 
+    // The snapshot is made anew when the day changes, with no change to the list: a task done
+    // on the day before is hidden the next morning.
+    void newDayHidesTasksDoneTheDayBefore() {
+        struct MovedByHand : Clock {
+            QDateTime at = fixtureClock().now();
+            QDateTime now() const override { return at; }
+        } clock;
+        ListStore state(clock);
+        state.applyFeed(feedOf({task("t", "t", {}, true, kFixtureToday)}));
+        QCOMPARE(render(state, false), (QStringList{"H:其他", "t*"}));
+        clock.at = clock.at.addDays(1);
+        QCOMPARE(render(state, false), QStringList());
+    }
+
     void noFeedTitlesAndPendingIds() {
         ListStore state = stateWith({}, {"nofeed", "pending:pending-1=mine only"});
         QCOMPARE(state.currentTitle(), QStringLiteral("阿蓁的 To-do"));
