@@ -61,21 +61,319 @@ class TestNote : public QObject {
     Q_OBJECT
 
 private slots:
-    void init();
-    void listFillsBetweenHeaderAndField();
-    void refreshBeforeThePanelExistsDoesNothing();
-    void rowsDrawn_data();
-    void rowsDrawn();
-    void doneTextIsStruckThrough();
-    void clickRules();
-    void unchangedRefreshKeepsRowsAndScroll();
-    void longListHasWidgetsOnlyWhereShown();
-    void pinTwiceRestores();
-    void gripResizesFromTheTop();
-    void placeRememberedWhenOnAScreen_data();
-    void placeRememberedWhenOnAScreen();
-    void withoutTrayThePanelOffersTheMenu();
-    void backgroundShowsPictureAndShadow();
+    void init() {
+        h.emplace(); // the previous test's app is gone first
+    }
+
+    // For any height the header band keeps its place at the top, the field its place at the
+    // bottom, and the list takes all the height between them; the rows' document is never shorter
+    // than the list. A stored height is the panel's.
+    void listFillsBetweenHeaderAndField() {
+        h->store.setValue("noteH", 2000.0);
+        show();
+        NotePanel* panel = note().panel();
+        QCOMPARE(panel->size(), QSize(300, 2000));
+        QList<int> first;
+        for (const int height : {2000, 300, 517}) {
+            panel->resize(300, height);
+            const QRect list = panel->scroll()->geometry(), field = panel->input()->geometry();
+            QVERIFY(panel->closeButton()->geometry().bottom() < list.top());
+            QVERIFY(panel->title()->geometry().bottom() < list.top() && list.bottom() < field.top());
+            QCOMPARE(panel->resizeHandle()->geometry().bottom(), height - 1);
+            // Side by side, nothing overlaps: title, pin, close; the field, then its add button.
+            QVERIFY(panel->title()->geometry().right() < panel->pinButton()->x());
+            QVERIFY(panel->pinButton()->geometry().right() < panel->closeButton()->x());
+            QVERIFY(field.right() < panel->addButton()->x());
+            const QList<int> kept{panel->closeButton()->y(), panel->pinButton()->y(), panel->title()->y(), list.top(),
+                                  height - list.height(), height - field.y(), height - panel->addButton()->y()};
+            if (first.isEmpty())
+                first = kept;
+            QCOMPARE(kept, first);
+            QVERIFY(panel->stack()->height() >= panel->scroll()->viewport()->height());
+        }
+    }
+
+    void refreshBeforeThePanelExistsDoesNothing() {
+        app()->refreshNote();
+        app()->listActions().toggleCollapse(QStringLiteral("x"));
+        QVERIFY(!note().panel());
+        QCOMPARE(note().rows().rebuildCount(), 0);
+    }
+
+    // Drawn over black, where the translucent fills show as these greys and colours. A done task
+    // shows a green box with a white tick left of its text, an open one a grey ring and no green;
+    // only a lifted row is opaque; a header's chevron points down (wider than tall) when expanded
+    // and right (taller than wide) when collapsed; an emblem shows in a header high enough for it.
+    void rowsDrawn_data() {
+        QTest::addColumn<bool>("isHeader");
+        QTest::addColumn<bool>("flag"); // header: collapsed; task: done
+        QTest::addColumn<double>("height");
+        QTest::addColumn<double>("dragPad");
+        QTest::addColumn<QColor>("colour");
+        QTest::addColumn<int>("from"); // the columns looked at
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QString>("seen"); // "none", "some", "wide" or "tall"
+        const QColor stroke(143, 146, 155); // the chevron's white at 0.55 over the card
+        const QColor emblem(51, 51, 53);    // its faint gold over the card
+        const int text = 46, chevron = 205, emblemFrom = 140, end = 238;
+        const auto row = [](const char* name, bool header, bool flag, double h, double pad, const QColor& colour,
+                            int from, int to, const char* seen) {
+            QTest::newRow(name) << header << flag << h << pad << colour << from << to << QString(seen);
+        };
+        row("done: green box", false, true, 40, 0, C_ACCENT, 0, text, "some");
+        row("done: white tick", false, true, 40, 0, Qt::white, 0, text, "some");
+        row("open: no green", false, false, 40, 0, C_ACCENT, 0, end, "none");
+        row("open: grey ring", false, false, 40, 0, QColor(158, 158, 158), 0, text, "some");
+        row("lifted: opaque card", false, false, 48, 12, C_VL_DRAG_FILL, 0, end, "some");
+        row("resting: translucent card", false, false, 48, 0, C_VL_DRAG_FILL, 0, end, "none");
+        row("header card", true, false, 56, 0, QColor(16, 23, 42), 0, end, "some");
+        row("expanded: chevron down", true, false, 56, 0, stroke, chevron, end, "wide");
+        row("collapsed: chevron right", true, true, 56, 0, stroke, chevron, end, "tall");
+        row("emblem at 56", true, false, 56, 0, emblem, emblemFrom, chevron, "some");
+        row("no emblem at 26", true, false, 26, 0, emblem, emblemFrom, chevron, "none");
+    }
+
+    void rowsDrawn() {
+        QFETCH(bool, isHeader);
+        QFETCH(bool, flag);
+        QFETCH(double, height);
+        QFETCH(double, dragPad);
+        QFETCH(QColor, colour);
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(QString, seen);
+        NoteRowData data;
+        data.isHeader = isHeader;
+        data.label = QStringLiteral("任务");
+        data.subText = countLine(2, 1);
+        data.itemId = QStringLiteral("a");
+        (isHeader ? data.collapsed : data.isDone) = flag;
+        NoteRow row(data);
+        row.setDragPad(dragPad);
+        const auto [extent, count] = drawnIn(drawn(row, 238, height), colour, {from, to});
+        const QString got = count == 0 ? "none" : seen == "some" ? "some" : extent.width() > extent.height() ? "wide" : "tall";
+        QVERIFY2(got == seen, qPrintable(QStringLiteral("%1 pixels, %2 x %3").arg(count).arg(extent.width()).arg(extent.height())));
+    }
+
+    // Only the strike-out draws a long horizontal line through text made of vertical strokes.
+    void doneTextIsStruckThrough() {
+        const auto longestRun = [](bool done) {
+            NoteRowData data;
+            data.label = QStringLiteral("| | | | | | | |");
+            data.itemId = QStringLiteral("a");
+            data.isDone = done;
+            NoteRow row(data);
+            const QImage image = drawn(row, 238, 40);
+            int longest = 0;
+            for (int y = 5; y < 35; ++y) {
+                int run = 0;
+                for (int x = 60; x < 180; ++x) {
+                    run = image.pixelColor(x, y).lightness() > 55 ? run + 1 : 0;
+                    longest = std::max(longest, run);
+                }
+            }
+            return longest;
+        };
+        QVERIFY2(longestRun(true) >= 30, qPrintable(QString::number(longestRun(true))));
+        QVERIFY2(longestRun(false) < 10, qPrintable(QString::number(longestRun(false))));
+    }
+
+    void clickRules() {
+        show();
+        // A header toggles its section; the count line stays.
+        QTest::mouseClick(row(QStringLiteral("购物")), Qt::LeftButton, {}, QPoint(100, 20));
+        QVERIFY(app()->listStore().collapsedCats().contains(QStringLiteral("🛒 购物")));
+        QTRY_COMPARE(note().rows().count(), 1);
+        QTest::mouseClick(note().rows().view(0), Qt::LeftButton, {}, QPoint(100, 20));
+        QTRY_COMPARE(note().rows().count(), 4);
+
+        // A task ticks through the one write path: overlay, message, the menu too.
+        QTest::mouseClick(row(QStringLiteral("牛奶")), Qt::LeftButton, {}, QPoint(30, 15));
+        QCOMPARE(app()->listStore().localDone().value(QStringLiteral("a")), true);
+        QTRY_COMPARE(h->posted(QStringLiteral("done")).size(), 1);
+        QCOMPARE(h->posted(QStringLiteral("done"))[0].value("id").toString(), QStringLiteral("a"));
+        QTRY_VERIFY(row(QStringLiteral("牛奶")) && row(QStringLiteral("牛奶"))->data().isDone);
+
+        // A task without an id ignores clicks.
+        QTest::mouseClick(row(QStringLiteral("no id")), Qt::LeftButton, {}, QPoint(30, 15));
+        QCOMPARE(app()->listStore().localDone().size(), 1);
+
+        // A pending task has no handle: a click where it would be toggles it.
+        app()->listActions().add(QStringLiteral("新的"));
+        QTRY_VERIFY(row(QStringLiteral("新的")));
+        NoteRow* pending = row(QStringLiteral("新的"));
+        QTest::mouseClick(pending, Qt::LeftButton, {}, QPoint(pending->width() - 5, 15));
+        QVERIFY(!pending->isDragging());
+        QCOMPARE(app()->listStore().localDone().value(pending->itemId()), true);
+    }
+
+    // A refresh that changes nothing visible leaves the rows, the hover and the scroll alone.
+    void unchangedRefreshKeepsRowsAndScroll() {
+        show(feedJson(30));
+        const int built = note().rows().rebuildCount();
+        QScrollBar* bar = note().panel()->scroll()->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        bar->setValue(bar->maximum() / 2);
+        const int scrolled = bar->value();
+        const QList<NoteRow*> before = note().rows().views();
+        app()->listStore().applyFeed(*decodePayload(feedJson(30)).payload);
+        app()->refreshNote();
+        QCOMPARE(note().rows().views(), before);
+        QCOMPARE(note().rows().rebuildCount(), built);
+        QCOMPARE(bar->value(), scrolled);
+        app()->listActions().toggle(QStringLiteral("x3"), false);
+        QTRY_COMPARE(note().rows().rebuildCount(), built + 1);
+    }
+
+    // 2,000 tasks: widgets only for the rows near the visible part, handed on as the list scrolls;
+    // what they show, where, and what a click on one does follow the row, not the widget.
+    void longListHasWidgetsOnlyWhereShown() {
+        show(feedJson(2000));
+        NotePanel* panel = note().panel();
+        const auto widgets = [&] { return panel->stack()->findChildren<NoteRow*>().size(); };
+        QCOMPARE(note().rows().count(), 2004);
+        QVERIFY2(widgets() <= 20, qPrintable(QString::number(widgets())));
+        QScrollBar* bar = panel->scroll()->verticalScrollBar();
+        bar->setValue(bar->maximum());
+        const qsizetype last = note().rows().count() - 1;
+        NoteRow* lastRow = note().rows().view(last);
+        QVERIFY(lastRow && lastRow->isVisible());
+        QCOMPARE(lastRow->label(), QStringLiteral("任务 1999"));
+        const int shownAt = lastRow->mapTo(panel->scroll()->viewport(), QPoint(0, 0)).y();
+        QVERIFY(shownAt > 0 && shownAt + lastRow->height() <= panel->scroll()->viewport()->height());
+        QVERIFY2(widgets() <= 20, qPrintable(QString::number(widgets())));
+
+        // A click where a row reached by scrolling is shown ticks that row's task.
+        const qsizetype target = h->rowIndex(QStringLiteral("任务 1993"));
+        const QPoint inViewport(40, int(note().rows().target(target)) - bar->value() + 15);
+        QTest::mouseClick(panel->windowHandle(), Qt::LeftButton, {},
+                          panel->scroll()->viewport()->mapTo(panel, inViewport));
+        QTRY_COMPARE(h->posted(QStringLiteral("done")).size(), 1);
+        QCOMPARE(h->posted(QStringLiteral("done"))[0].value("id").toString(), QStringLiteral("x1993"));
+
+        // The row being edited keeps its widget and editor while the list scrolls far away.
+        note().editing().begin(row(QStringLiteral("任务 1997")));
+        bar->setValue(0);
+        QVERIFY(note().editing().editingRow() && note().editing().editingRow()->editField());
+        QCOMPARE(note().editing().editingRow()->label(), QStringLiteral("任务 1997"));
+        QCOMPARE(note().rows().view(0)->label(), QStringLiteral("购物"));
+        QTest::keyClick(note().editing().editingRow()->editField(), Qt::Key_Escape);
+        QVERIFY(!note().editing().editingRow());
+        bar->setValue(0); // the focus leaving the editor may have scrolled back to it
+        QVERIFY(!note().rows().view(h->rowIndex(QStringLiteral("任务 1997"))));
+        QVERIFY2(widgets() <= 21, qPrintable(QString::number(widgets())));
+    }
+
+    // Each click flips the pin, its picture and the stored choice; the panel stays where it is.
+    void pinTwiceRestores() {
+        show();
+        NotePanel* panel = note().panel();
+        const QPoint where = panel->pos();
+        QCOMPARE(panel->pinButton()->glyph(), NoteGlyph::Pin);
+        for (const bool pinned : {true, false}) {
+            panel->pinButton()->click();
+            QVERIFY(panel->isPinned() == pinned && panel->isVisible());
+            QCOMPARE(panel->pinButton()->glyph(), pinned ? NoteGlyph::PinFill : NoteGlyph::Pin);
+            QCOMPARE(panel->pinButton()->tint() == C_VL_GOLD, pinned);
+            QCOMPARE(h->store.value("notePinned").toBool(), pinned);
+            QCOMPARE(panel->pos(), where);
+        }
+    }
+
+    void gripResizesFromTheTop() {
+        show();
+        NotePanel* panel = note().panel();
+        const QRect start = panel->geometry();
+        ResizeHandle* grip = panel->resizeHandle();
+        // The grip moves with the bottom edge; the pointer is where the press was, plus dy.
+        const QPointF pressedAt = grip->mapToGlobal(QPointF(100, 9));
+        const auto send = [&](QEvent::Type type, int dy) {
+            const QPointF local(100, 9);
+            const QPointF global = pressedAt + QPointF(0, dy);
+            QMouseEvent event(type, local, local, global, Qt::LeftButton,
+                              type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, {});
+            QApplication::sendEvent(grip, &event);
+        };
+        send(QEvent::MouseButtonPress, 0);
+        send(QEvent::MouseMove, 100);
+        QCOMPARE(panel->height(), 580);
+        send(QEvent::MouseMove, -1000); // far up: stops at the minimum
+        QCOMPARE(panel->height(), int(NOTE_MIN_H));
+        const int screenH = panel->screen()->availableGeometry().height();
+        send(QEvent::MouseMove, 100000); // far down: stops at the screen's height
+        QCOMPARE(panel->height(), screenH);
+        QCOMPARE(panel->y(), start.y());
+        send(QEvent::MouseMove, 20);
+        send(QEvent::MouseButtonRelease, 20);
+        QCOMPARE(h->store.value("noteH").toDouble(), 500.0);
+    }
+
+    void placeRememberedWhenOnAScreen_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("used");
+        QTest::newRow("on the screen") << "{100, 80}" << true;
+        QTest::newRow("off every screen") << "{-5000, 90000}" << false;
+    }
+
+    void placeRememberedWhenOnAScreen() {
+        QFETCH(QString, stored);
+        QFETCH(bool, used);
+        h->store.setValue("notePos", stored);
+        show();
+        NotePanel* panel = note().panel();
+        const QRect screen = panel->screen()->availableGeometry();
+        const QPoint fallback(screen.right() + 1 - 300 - 20, screen.top() + 20);
+        QCOMPARE(panel->pos(), used ? QPoint(100, 80) : fallback);
+        // A move by the user is written once it ends, and used at the next showing.
+        panel->move(140, 120);
+        QTRY_COMPARE(h->store.value("notePos").toString(), QStringLiteral("{140, 120}"));
+        note().hideNoteAction();
+        panel->place(QPoint(0, 0));
+        app()->toggleNoteAction();
+        QCOMPARE(panel->pos(), QPoint(140, 120));
+    }
+
+    // Offscreen there is no tray: the panel's header offers the tray menu with every command
+    // (test_app checks which).
+    void withoutTrayThePanelOffersTheMenu() {
+        app()->applicationDidFinishLaunching();
+        NotePanel* panel = note().panel();
+        QVERIFY(panel->menuButton()->isVisible());
+        QVERIFY(panel->title()->geometry().right() < panel->menuButton()->geometry().left());
+        QVERIFY(panel->menuButton()->geometry().right() < panel->pinButton()->geometry().left());
+        panel->menuButton()->click();
+        QMenu* menu = app()->statusItem().menu();
+        QTRY_VERIFY(menu->isVisible());
+        QCOMPARE(menuItems(menu, MenuEntry::Kind::Command).size(), 5);
+        menu->hide();
+    }
+
+    // The card shows the picture through the dimming (a row across it is not one colour, which the
+    // vertical gradient alone would give), and a black shadow falls from it, stronger below than
+    // above since it is moved downwards.
+    void backgroundShowsPictureAndShadow() {
+        NoteBackground background;
+        background.resize(324, 504);
+        QImage image(background.size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        background.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        const QRectF card = FlipY{504}.rect(noteFrames(504).card);
+
+        int darkest = 255, lightest = 0;
+        const int y = int(card.center().y());
+        for (int x = int(card.left()) + 16; x < int(card.right()) - 16; ++x) {
+            const int grey = qGray(image.pixel(x, y));
+            darkest = std::min(darkest, grey);
+            lightest = std::max(lightest, grey);
+        }
+        QVERIFY2(lightest - darkest > 6, qPrintable(QStringLiteral("%1..%2").arg(darkest).arg(lightest)));
+
+        const QRgb below = image.pixel(int(card.center().x()), int(card.bottom()) + 5);
+        const QRgb above = image.pixel(int(card.center().x()), int(card.top()) - 5);
+        QVERIFY2(qAlpha(below) > 40 && qAlpha(below) > qAlpha(above) + 10,
+                 qPrintable(QStringLiteral("below %1, above %2").arg(qAlpha(below)).arg(qAlpha(above))));
+        QCOMPARE(qRed(below) + qGreen(below) + qBlue(below), 0);
+    }
 
 private:
     void show(const QByteArray& feed = feedJson());
@@ -87,324 +385,10 @@ private:
     std::optional<AppHarness> h;
 };
 
-void TestNote::init() {
-    h.emplace(); // the previous test's app is gone first
-}
-
 void TestNote::show(const QByteArray& feed) {
     app()->listStore().applyFeed(*decodePayload(feed).payload);
     app()->showNote();
     QVERIFY(note().panel() && note().panel()->isVisible());
-}
-
-// For any height the header band keeps its place at the top, the field its place at the
-// bottom, and the list takes all the height between them; the rows' document is never shorter
-// than the list. A stored height is the panel's.
-void TestNote::listFillsBetweenHeaderAndField() {
-    h->store.setValue("noteH", 2000.0);
-    show();
-    NotePanel* panel = note().panel();
-    QCOMPARE(panel->size(), QSize(300, 2000));
-    QList<int> first;
-    for (const int height : {2000, 300, 517}) {
-        panel->resize(300, height);
-        const QRect list = panel->scroll()->geometry(), field = panel->input()->geometry();
-        QVERIFY(panel->closeButton()->geometry().bottom() < list.top());
-        QVERIFY(panel->title()->geometry().bottom() < list.top() && list.bottom() < field.top());
-        QCOMPARE(panel->resizeHandle()->geometry().bottom(), height - 1);
-        // Side by side, nothing overlaps: title, pin, close; the field, then its add button.
-        QVERIFY(panel->title()->geometry().right() < panel->pinButton()->x());
-        QVERIFY(panel->pinButton()->geometry().right() < panel->closeButton()->x());
-        QVERIFY(field.right() < panel->addButton()->x());
-        const QList<int> kept{panel->closeButton()->y(), panel->pinButton()->y(), panel->title()->y(), list.top(),
-                              height - list.height(), height - field.y(), height - panel->addButton()->y()};
-        if (first.isEmpty())
-            first = kept;
-        QCOMPARE(kept, first);
-        QVERIFY(panel->stack()->height() >= panel->scroll()->viewport()->height());
-    }
-}
-
-void TestNote::refreshBeforeThePanelExistsDoesNothing() {
-    app()->refreshNote();
-    app()->listActions().toggleCollapse(QStringLiteral("x"));
-    QVERIFY(!note().panel());
-    QCOMPARE(note().rows().rebuildCount(), 0);
-}
-
-// Drawn over black, where the translucent fills show as these greys and colours. A done task
-// shows a green box with a white tick left of its text, an open one a grey ring and no green;
-// only a lifted row is opaque; a header's chevron points down (wider than tall) when expanded
-// and right (taller than wide) when collapsed; an emblem shows in a header high enough for it.
-void TestNote::rowsDrawn_data() {
-    QTest::addColumn<bool>("isHeader");
-    QTest::addColumn<bool>("flag"); // header: collapsed; task: done
-    QTest::addColumn<double>("height");
-    QTest::addColumn<double>("dragPad");
-    QTest::addColumn<QColor>("colour");
-    QTest::addColumn<int>("from"); // the columns looked at
-    QTest::addColumn<int>("to");
-    QTest::addColumn<QString>("seen"); // "none", "some", "wide" or "tall"
-    const QColor stroke(143, 146, 155); // the chevron's white at 0.55 over the card
-    const QColor emblem(51, 51, 53);    // its faint gold over the card
-    const int text = 46, chevron = 205, emblemFrom = 140, end = 238;
-    const auto row = [](const char* name, bool header, bool flag, double h, double pad, const QColor& colour,
-                        int from, int to, const char* seen) {
-        QTest::newRow(name) << header << flag << h << pad << colour << from << to << QString(seen);
-    };
-    row("done: green box", false, true, 40, 0, C_ACCENT, 0, text, "some");
-    row("done: white tick", false, true, 40, 0, Qt::white, 0, text, "some");
-    row("open: no green", false, false, 40, 0, C_ACCENT, 0, end, "none");
-    row("open: grey ring", false, false, 40, 0, QColor(158, 158, 158), 0, text, "some");
-    row("lifted: opaque card", false, false, 48, 12, C_VL_DRAG_FILL, 0, end, "some");
-    row("resting: translucent card", false, false, 48, 0, C_VL_DRAG_FILL, 0, end, "none");
-    row("header card", true, false, 56, 0, QColor(16, 23, 42), 0, end, "some");
-    row("expanded: chevron down", true, false, 56, 0, stroke, chevron, end, "wide");
-    row("collapsed: chevron right", true, true, 56, 0, stroke, chevron, end, "tall");
-    row("emblem at 56", true, false, 56, 0, emblem, emblemFrom, chevron, "some");
-    row("no emblem at 26", true, false, 26, 0, emblem, emblemFrom, chevron, "none");
-}
-
-void TestNote::rowsDrawn() {
-    QFETCH(bool, isHeader);
-    QFETCH(bool, flag);
-    QFETCH(double, height);
-    QFETCH(double, dragPad);
-    QFETCH(QColor, colour);
-    QFETCH(int, from);
-    QFETCH(int, to);
-    QFETCH(QString, seen);
-    NoteRowData data;
-    data.isHeader = isHeader;
-    data.label = QStringLiteral("任务");
-    data.subText = countLine(2, 1);
-    data.itemId = QStringLiteral("a");
-    (isHeader ? data.collapsed : data.isDone) = flag;
-    NoteRow row(data);
-    row.setDragPad(dragPad);
-    const auto [extent, count] = drawnIn(drawn(row, 238, height), colour, {from, to});
-    const QString got = count == 0 ? "none" : seen == "some" ? "some" : extent.width() > extent.height() ? "wide" : "tall";
-    QVERIFY2(got == seen, qPrintable(QStringLiteral("%1 pixels, %2 x %3").arg(count).arg(extent.width()).arg(extent.height())));
-}
-
-// Only the strike-out draws a long horizontal line through text made of vertical strokes.
-void TestNote::doneTextIsStruckThrough() {
-    const auto longestRun = [](bool done) {
-        NoteRowData data;
-        data.label = QStringLiteral("| | | | | | | |");
-        data.itemId = QStringLiteral("a");
-        data.isDone = done;
-        NoteRow row(data);
-        const QImage image = drawn(row, 238, 40);
-        int longest = 0;
-        for (int y = 5; y < 35; ++y) {
-            int run = 0;
-            for (int x = 60; x < 180; ++x) {
-                run = image.pixelColor(x, y).lightness() > 55 ? run + 1 : 0;
-                longest = std::max(longest, run);
-            }
-        }
-        return longest;
-    };
-    QVERIFY2(longestRun(true) >= 30, qPrintable(QString::number(longestRun(true))));
-    QVERIFY2(longestRun(false) < 10, qPrintable(QString::number(longestRun(false))));
-}
-
-void TestNote::clickRules() {
-    show();
-    // A header toggles its section; the count line stays.
-    QTest::mouseClick(row(QStringLiteral("购物")), Qt::LeftButton, {}, QPoint(100, 20));
-    QVERIFY(app()->listStore().collapsedCats().contains(QStringLiteral("🛒 购物")));
-    QTRY_COMPARE(note().rows().count(), 1);
-    QTest::mouseClick(note().rows().view(0), Qt::LeftButton, {}, QPoint(100, 20));
-    QTRY_COMPARE(note().rows().count(), 4);
-
-    // A task ticks through the one write path: overlay, message, the menu too.
-    QTest::mouseClick(row(QStringLiteral("牛奶")), Qt::LeftButton, {}, QPoint(30, 15));
-    QCOMPARE(app()->listStore().localDone().value(QStringLiteral("a")), true);
-    QTRY_COMPARE(h->posted(QStringLiteral("done")).size(), 1);
-    QCOMPARE(h->posted(QStringLiteral("done"))[0].value("id").toString(), QStringLiteral("a"));
-    QTRY_VERIFY(row(QStringLiteral("牛奶")) && row(QStringLiteral("牛奶"))->data().isDone);
-
-    // A task without an id ignores clicks.
-    QTest::mouseClick(row(QStringLiteral("no id")), Qt::LeftButton, {}, QPoint(30, 15));
-    QCOMPARE(app()->listStore().localDone().size(), 1);
-
-    // A pending task has no handle: a click where it would be toggles it.
-    app()->listActions().add(QStringLiteral("新的"));
-    QTRY_VERIFY(row(QStringLiteral("新的")));
-    NoteRow* pending = row(QStringLiteral("新的"));
-    QTest::mouseClick(pending, Qt::LeftButton, {}, QPoint(pending->width() - 5, 15));
-    QVERIFY(!pending->isDragging());
-    QCOMPARE(app()->listStore().localDone().value(pending->itemId()), true);
-}
-
-// A refresh that changes nothing visible leaves the rows, the hover and the scroll alone.
-void TestNote::unchangedRefreshKeepsRowsAndScroll() {
-    show(feedJson(30));
-    const int built = note().rows().rebuildCount();
-    QScrollBar* bar = note().panel()->scroll()->verticalScrollBar();
-    QVERIFY(bar->maximum() > 0);
-    bar->setValue(bar->maximum() / 2);
-    const int scrolled = bar->value();
-    const QList<NoteRow*> before = note().rows().views();
-    app()->listStore().applyFeed(*decodePayload(feedJson(30)).payload);
-    app()->refreshNote();
-    QCOMPARE(note().rows().views(), before);
-    QCOMPARE(note().rows().rebuildCount(), built);
-    QCOMPARE(bar->value(), scrolled);
-    app()->listActions().toggle(QStringLiteral("x3"), false);
-    QTRY_COMPARE(note().rows().rebuildCount(), built + 1);
-}
-
-// 2,000 tasks: widgets only for the rows near the visible part, handed on as the list scrolls;
-// what they show, where, and what a click on one does follow the row, not the widget.
-void TestNote::longListHasWidgetsOnlyWhereShown() {
-    show(feedJson(2000));
-    NotePanel* panel = note().panel();
-    const auto widgets = [&] { return panel->stack()->findChildren<NoteRow*>().size(); };
-    QCOMPARE(note().rows().count(), 2004);
-    QVERIFY2(widgets() <= 20, qPrintable(QString::number(widgets())));
-    QScrollBar* bar = panel->scroll()->verticalScrollBar();
-    bar->setValue(bar->maximum());
-    const qsizetype last = note().rows().count() - 1;
-    NoteRow* lastRow = note().rows().view(last);
-    QVERIFY(lastRow && lastRow->isVisible());
-    QCOMPARE(lastRow->label(), QStringLiteral("任务 1999"));
-    const int shownAt = lastRow->mapTo(panel->scroll()->viewport(), QPoint(0, 0)).y();
-    QVERIFY(shownAt > 0 && shownAt + lastRow->height() <= panel->scroll()->viewport()->height());
-    QVERIFY2(widgets() <= 20, qPrintable(QString::number(widgets())));
-
-    // A click where a row reached by scrolling is shown ticks that row's task.
-    const qsizetype target = h->rowIndex(QStringLiteral("任务 1993"));
-    const QPoint inViewport(40, int(note().rows().target(target)) - bar->value() + 15);
-    QTest::mouseClick(panel->windowHandle(), Qt::LeftButton, {},
-                      panel->scroll()->viewport()->mapTo(panel, inViewport));
-    QTRY_COMPARE(h->posted(QStringLiteral("done")).size(), 1);
-    QCOMPARE(h->posted(QStringLiteral("done"))[0].value("id").toString(), QStringLiteral("x1993"));
-
-    // The row being edited keeps its widget and editor while the list scrolls far away.
-    note().editing().begin(row(QStringLiteral("任务 1997")));
-    bar->setValue(0);
-    QVERIFY(note().editing().editingRow() && note().editing().editingRow()->editField());
-    QCOMPARE(note().editing().editingRow()->label(), QStringLiteral("任务 1997"));
-    QCOMPARE(note().rows().view(0)->label(), QStringLiteral("购物"));
-    QTest::keyClick(note().editing().editingRow()->editField(), Qt::Key_Escape);
-    QVERIFY(!note().editing().editingRow());
-    bar->setValue(0); // the focus leaving the editor may have scrolled back to it
-    QVERIFY(!note().rows().view(h->rowIndex(QStringLiteral("任务 1997"))));
-    QVERIFY2(widgets() <= 21, qPrintable(QString::number(widgets())));
-}
-
-// Each click flips the pin, its picture and the stored choice; the panel stays where it is.
-void TestNote::pinTwiceRestores() {
-    show();
-    NotePanel* panel = note().panel();
-    const QPoint where = panel->pos();
-    QCOMPARE(panel->pinButton()->glyph(), NoteGlyph::Pin);
-    for (const bool pinned : {true, false}) {
-        panel->pinButton()->click();
-        QVERIFY(panel->isPinned() == pinned && panel->isVisible());
-        QCOMPARE(panel->pinButton()->glyph(), pinned ? NoteGlyph::PinFill : NoteGlyph::Pin);
-        QCOMPARE(panel->pinButton()->tint() == C_VL_GOLD, pinned);
-        QCOMPARE(h->store.value("notePinned").toBool(), pinned);
-        QCOMPARE(panel->pos(), where);
-    }
-}
-
-void TestNote::gripResizesFromTheTop() {
-    show();
-    NotePanel* panel = note().panel();
-    const QRect start = panel->geometry();
-    ResizeHandle* grip = panel->resizeHandle();
-    // The grip moves with the bottom edge; the pointer is where the press was, plus dy.
-    const QPointF pressedAt = grip->mapToGlobal(QPointF(100, 9));
-    const auto send = [&](QEvent::Type type, int dy) {
-        const QPointF local(100, 9);
-        const QPointF global = pressedAt + QPointF(0, dy);
-        QMouseEvent event(type, local, local, global, Qt::LeftButton,
-                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, {});
-        QApplication::sendEvent(grip, &event);
-    };
-    send(QEvent::MouseButtonPress, 0);
-    send(QEvent::MouseMove, 100);
-    QCOMPARE(panel->height(), 580);
-    send(QEvent::MouseMove, -1000); // far up: stops at the minimum
-    QCOMPARE(panel->height(), int(NOTE_MIN_H));
-    const int screenH = panel->screen()->availableGeometry().height();
-    send(QEvent::MouseMove, 100000); // far down: stops at the screen's height
-    QCOMPARE(panel->height(), screenH);
-    QCOMPARE(panel->y(), start.y());
-    send(QEvent::MouseMove, 20);
-    send(QEvent::MouseButtonRelease, 20);
-    QCOMPARE(h->store.value("noteH").toDouble(), 500.0);
-}
-
-void TestNote::placeRememberedWhenOnAScreen_data() {
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<bool>("used");
-    QTest::newRow("on the screen") << "{100, 80}" << true;
-    QTest::newRow("off every screen") << "{-5000, 90000}" << false;
-}
-
-void TestNote::placeRememberedWhenOnAScreen() {
-    QFETCH(QString, stored);
-    QFETCH(bool, used);
-    h->store.setValue("notePos", stored);
-    show();
-    NotePanel* panel = note().panel();
-    const QRect screen = panel->screen()->availableGeometry();
-    const QPoint fallback(screen.right() + 1 - 300 - 20, screen.top() + 20);
-    QCOMPARE(panel->pos(), used ? QPoint(100, 80) : fallback);
-    // A move by the user is written once it ends, and used at the next showing.
-    panel->move(140, 120);
-    QTRY_COMPARE(h->store.value("notePos").toString(), QStringLiteral("{140, 120}"));
-    note().hideNoteAction();
-    panel->place(QPoint(0, 0));
-    app()->toggleNoteAction();
-    QCOMPARE(panel->pos(), QPoint(140, 120));
-}
-
-// Offscreen there is no tray: the panel's header offers the tray menu with every command
-// (test_app checks which).
-void TestNote::withoutTrayThePanelOffersTheMenu() {
-    app()->applicationDidFinishLaunching();
-    NotePanel* panel = note().panel();
-    QVERIFY(panel->menuButton()->isVisible());
-    QVERIFY(panel->title()->geometry().right() < panel->menuButton()->geometry().left());
-    QVERIFY(panel->menuButton()->geometry().right() < panel->pinButton()->geometry().left());
-    panel->menuButton()->click();
-    QMenu* menu = app()->statusItem().menu();
-    QTRY_VERIFY(menu->isVisible());
-    QCOMPARE(menuItems(menu, MenuEntry::Kind::Command).size(), 5);
-    menu->hide();
-}
-
-// The card shows the picture through the dimming (a row across it is not one colour, which the
-// vertical gradient alone would give), and a black shadow falls from it, stronger below than
-// above since it is moved downwards.
-void TestNote::backgroundShowsPictureAndShadow() {
-    NoteBackground background;
-    background.resize(324, 504);
-    QImage image(background.size(), QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    background.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-    const QRectF card = FlipY{504}.rect(noteFrames(504).card);
-
-    int darkest = 255, lightest = 0;
-    const int y = int(card.center().y());
-    for (int x = int(card.left()) + 16; x < int(card.right()) - 16; ++x) {
-        const int grey = qGray(image.pixel(x, y));
-        darkest = std::min(darkest, grey);
-        lightest = std::max(lightest, grey);
-    }
-    QVERIFY2(lightest - darkest > 6, qPrintable(QStringLiteral("%1..%2").arg(darkest).arg(lightest)));
-
-    const QRgb below = image.pixel(int(card.center().x()), int(card.bottom()) + 5);
-    const QRgb above = image.pixel(int(card.center().x()), int(card.top()) - 5);
-    QVERIFY2(qAlpha(below) > 40 && qAlpha(below) > qAlpha(above) + 10,
-             qPrintable(QStringLiteral("below %1, above %2").arg(qAlpha(below)).arg(qAlpha(above))));
-    QCOMPARE(qRed(below) + qGreen(below) + qBlue(below), 0);
 }
 
 QTEST_MAIN(TestNote)

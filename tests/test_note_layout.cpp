@@ -8,41 +8,6 @@
 
 #include <QtTest>
 
-class TestNoteLayout : public QObject {
-    Q_OBJECT
-
-private slots:
-    void stacking();
-    void visibleRows_data();
-    void visibleRows();
-    void notePos_data();
-    void notePos();
-    void fieldTextRect_data();
-    void fieldTextRect();
-    void rowPartsKeepApart_data();
-    void rowPartsKeepApart();
-    void content_data();
-    void content();
-    void dragInsertion_data();
-    void dragInsertion();
-    void keyboardStep_data();
-    void keyboardStep();
-    void listKeys_data();
-    void listKeys();
-    void dragScrollSpeed_data();
-    void dragScrollSpeed();
-    void dragSteps();
-};
-
-void TestNoteLayout::stacking() {
-    const Stacked none = stackRows({}, {}, 348);
-    QVERIFY(none.tops.isEmpty());
-    QCOMPARE(none.height, 348.0);
-    const Stacked two = stackRows({56, 34}, {7, 6}, 50);
-    QCOMPARE(two.tops, (QList<double>{0, 63}));
-    QCOMPARE(two.height, 103.0); // the last gap counts too
-}
-
 namespace {
 // The rows shown, from `first` up to `last`, when the viewport shows `viewport` from `offset` on,
 // widened by `margin` each way.
@@ -54,142 +19,6 @@ struct Visible {
 } // namespace
 Q_DECLARE_METATYPE(Visible)
 
-// Rows 56 (gap 7), 40, 40, 80, 40 high (gaps 6): tops 0, 63, 109, 155, 241, bottoms 56, 103,
-// 149, 235, 281.
-void TestNoteLayout::visibleRows_data() {
-    QTest::addColumn<Visible>("v");
-    const QList<double> rows{56, 40, 40, 80, 40};
-    QTest::newRow("no rows") << Visible{{}, 0, 300, 0, 0, 0};
-    QTest::newRow("all fit") << Visible{rows, 0, 300, 0, 0, 5};
-    QTest::newRow("partial rows at both edges") << Visible{rows, 100, 60, 0, 1, 4};
-    QTest::newRow("edges only touched: not shown") << Visible{rows, 103, 52, 0, 2, 3};
-    QTest::newRow("in the gap between two rows") << Visible{rows, 104, 4, 0, 2, 2};
-    QTest::newRow("margin reaches a row each way") << Visible{rows, 110, 40, 8, 1, 4};
-    QTest::newRow("inside one tall row") << Visible{rows, 170, 20, 0, 3, 4};
-    QTest::newRow("viewport above everything") << Visible{rows, -200, 100, 0, 0, 0};
-    QTest::newRow("viewport below everything") << Visible{rows, 400, 100, 0, 5, 5};
-    QTest::newRow("margin reaches up from below") << Visible{rows, 300, 100, 20, 4, 5};
-}
-
-void TestNoteLayout::visibleRows() {
-    QFETCH(Visible, v);
-    QList<double> gaps(v.heights.size(), 6);
-    if (!gaps.isEmpty())
-        gaps[0] = 7;
-    const Stacked stacked = stackRows(v.heights, gaps, 0);
-    const RowRange range = ::visibleRows(stacked.tops, v.heights, v.offset, v.viewport, v.margin);
-    QCOMPARE(range.first, v.first);
-    QCOMPARE(range.last, v.last);
-    // The bisection agrees with asking every row.
-    for (qsizetype i = 0; i < v.heights.size(); ++i) {
-        QCOMPARE(meetsBand(stacked.tops[i], v.heights[i], v.offset - v.margin,
-                           v.offset + v.viewport + v.margin),
-                 i >= v.first && i < v.last);
-    }
-}
-
-void TestNoteLayout::notePos_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<QPointF>("point");
-    QTest::newRow("negative, written form") << formatNotePos(QPointF(120, -40.5)) << true << QPointF(120, -40.5);
-    QTest::newRow("spaces") << " { 1e2 ,3 } " << true << QPointF(100, 3);
-    QTest::newRow("no braces") << "12, 34" << false << QPointF();
-    QTest::newRow("one number") << "{12}" << false << QPointF();
-    QTest::newRow("words") << "{left, top}" << false << QPointF();
-    QTest::newRow("empty") << "" << false << QPointF();
-}
-
-void TestNoteLayout::notePos() {
-    QFETCH(QString, text);
-    QFETCH(bool, valid);
-    QFETCH(QPointF, point);
-    QCOMPARE(parseNotePos(text), valid ? std::optional(point) : std::nullopt);
-}
-
-void TestNoteLayout::fieldTextRect_data() {
-    QTest::addColumn<QRectF>("base");
-    QTest::addColumn<double>("natural");
-    QTest::addColumn<QRectF>("expected");
-    QTest::newRow("centred on its height") << QRectF(3, 4, 222, 28) << 17.0 << QRectF(13, 9.5, 202, 17);
-    QTest::newRow("narrow keeps 10") << QRectF(0, 0, 25, 28) << 17.0 << QRectF(10, 0 + 5.5, 10, 17);
-    QTest::newRow("no natural height") << QRectF(0, 0, 222, 28) << 0.0 << QRectF(10, 0, 202, 28);
-    QTest::newRow("taller than the box") << QRectF(0, 0, 222, 28) << 28.0 << QRectF(10, 0, 202, 28);
-}
-
-void TestNoteLayout::fieldTextRect() {
-    QFETCH(QRectF, base);
-    QFETCH(double, natural);
-    QFETCH(QRectF, expected);
-    QCOMPARE(vCenterTextRect(base, natural), expected);
-}
-
-// However high a row is and however far it is lifted, its parts keep apart: a task's text
-// starts right of its checkbox and ends before the pencil, which ends before the handle zone
-// and never takes its presses; a text taller than the row sits on its bottom edge; a header's
-// title sits on its count line, its chevron right of both, pointing down when expanded and right
-// when collapsed; a header too low for its emblem draws none.
-void TestNoteLayout::rowPartsKeepApart_data() {
-    QTest::addColumn<double>("h");
-    QTest::addColumn<double>("pad");
-    for (const double h : {26.0, 40.0, 56.0, 90.0})
-        for (const double pad : {0.0, 12.0})
-            QTest::addRow("%g high, lifted %g", h, pad) << h << pad;
-}
-
-void TestNoteLayout::rowPartsKeepApart() {
-    using namespace rowgeom;
-    QFETCH(double, h);
-    QFETCH(double, pad);
-    const double w = NOTE_LIST_W, boxRadius = 8.5;
-    const QRectF text = taskTextRect(w, h, pad, 17), pencil = editButton(w, h);
-    QVERIFY(text.left() >= checkboxCentre(w, h, pad).x() + boxRadius);
-    QVERIFY(text.right() <= pencil.left() && !inHandleZone(w, pencil.right()));
-    QVERIFY(taskCard(w, h, pad).contains(QRectF(checkboxCentre(w, h, pad), QSizeF(1, 1))));
-    QCOMPARE(taskTextRect(w, h, pad, h + 20).y(), 0.0);
-    QCOMPARE(emblemBox(w, h).has_value(), h > 26);
-    const QRectF title = headerTitleRect(w, h, 20, 14), sub = headerSubRect(w, h, 20, 14);
-    QVERIFY(sub.bottom() <= title.top() && title.left() == sub.left());
-    const QList<QPointF> down = chevron(w, h, false), right = chevron(w, h, true);
-    for (const QPointF& p : down + right)
-        QVERIFY(p.x() > title.right() && p.x() < w && p.y() > 0 && p.y() < h);
-    // y grows upwards: the tip of a chevron pointing down is its lowest point.
-    QVERIFY(down[1].y() < down[0].y() && down[1].y() < down[2].y());
-    QVERIFY(right[1].x() > right[0].x() && right[1].x() > right[2].x());
-}
-
-void TestNoteLayout::content_data() {
-    QTest::addColumn<QString>("rows"); // as rowsFrom reads them
-    QTest::addColumn<QStringList>("overlay");
-    QTest::addColumn<QStringList>("shown"); // "H:label|count|collapsed" or "T:text|done|height"
-    QTest::newRow("local tick counts at once")
-        << "#🛒 购物 ✨,a=牛奶@🛒 购物 ✨,b=面包@🛒 购物 ✨" << QStringList{"done:a"}
-        << QStringList{"H:购物|2 项 · 已完成 1|", "T:牛奶|done|34", "T:面包||34"};
-    QTest::newRow("collapsed keeps its count")
-        << "#A,a*=x@A,b=y@A" << QStringList{"collapse:A"} << QStringList{"H:A|2 项 · 已完成 1|collapsed"};
-    QTest::newRow("其他 counts only items labelled so")
-        << "a=no label,b=unknown@Z" << QStringList{"pending:pending-1=new"}
-        << QStringList{"H:其他|1 项 · 已完成 0|", "T:no label||34", "T:unknown||34", "T:new||34"};
-    QTest::newRow("tall text") << "a=tall" << QStringList{} << QStringList{"H:其他|0 项 · 已完成 0|", "T:tall||49"};
-}
-
-void TestNoteLayout::content() {
-    QFETCH(QString, rows);
-    QFETCH(QStringList, overlay);
-    QFETCH(QStringList, shown);
-    // 16 measured gives 16 + 14, raised to 34; 35 gives 35 + 14.
-    const NoteContent content = buildNoteContent(stateWith(rowsFrom(rows), overlay),
-                                                 [](const QString& t) { return t == "tall" ? 35.0 : 16.0; });
-    QStringList out;
-    for (const NoteRowData& r : content.rows) {
-        out << (r.isHeader ? QStringLiteral("H:%1|%2|%3").arg(r.label, r.subText, r.collapsed ? "collapsed" : "")
-                           : QStringLiteral("T:%1|%2|%3").arg(r.label, r.isDone ? "done" : "").arg(r.rowH));
-    }
-    QCOMPARE(out, shown);
-    QCOMPARE(content.title, QStringLiteral("Mine"));
-    QCOMPARE(content.updated, std::optional<QString>("u"));
-}
-
 namespace {
 // Header H (56 high, gap 7), tasks a b c (40, gap 6), header H2, task d alone in its section:
 // centres 28, 83, 129, 175, 229, 284.
@@ -197,137 +26,287 @@ const QList<drag::Slot> kSlots{{56, 7, true}, {40, 6, false}, {40, 6, false}, {4
                                {56, 7, true},  {40, 6, false}};
 } // namespace
 
-// A row keeps its place until its centre passes a neighbour's centre, whichever way, and never
-// rises above the first header.
-void TestNoteLayout::dragInsertion_data() {
-    QTest::addColumn<int>("dragged");
-    QTest::addColumn<double>("centre");
-    QTest::addColumn<int>("index");
-    const double third = 40.0 / 3;
-    const struct {
-        const char* name;
-        int row;
-        double centre;
-    } rows[] = {{"first", 1, 83}, {"middle", 2, 129}, {"above a header", 3, 175}, {"alone in its section", 5, 284}};
-    for (const auto& r : rows) {
-        QTest::addRow("%s: pressed, not moved", r.name) << r.row << r.centre << r.row;
-        QTest::addRow("%s: a third of a row up", r.name) << r.row << r.centre - third << r.row;
-        QTest::addRow("%s: a third of a row down", r.name) << r.row << r.centre + third << r.row;
+class TestNoteLayout : public QObject {
+    Q_OBJECT
+
+private slots:
+    void stacking() {
+        const Stacked none = stackRows({}, {}, 348);
+        QVERIFY(none.tops.isEmpty());
+        QCOMPARE(none.height, 348.0);
+        const Stacked two = stackRows({56, 34}, {7, 6}, 50);
+        QCOMPARE(two.tops, (QList<double>{0, 63}));
+        QCOMPARE(two.height, 103.0); // the last gap counts too
     }
-    QTest::newRow("first: just past the next one's centre") << 1 << 129.1 << 2;
-    QTest::newRow("first: up past the header stays under it") << 1 << 5.0 << 1;
-    QTest::newRow("middle: just past the one above") << 2 << 82.9 << 1;
-    QTest::newRow("middle: just past the one below") << 2 << 175.1 << 3;
-    QTest::newRow("middle: past two at once") << 2 << 229.5 << 4;
-    // Reaching a centre is not passing it, both ways.
-    QTest::newRow("middle: exactly on the centre above") << 2 << 83.0 << 2;
-    QTest::newRow("middle: exactly on the centre below") << 2 << 175.0 << 2;
-    QTest::newRow("above a header: past it, into the next section") << 3 << 229.1 << 4;
-    QTest::newRow("alone: up past its header, into the section above") << 5 << 228.9 << 4;
-    QTest::newRow("alone: below everything stays last") << 5 << 500.0 << 5;
-}
 
-void TestNoteLayout::dragInsertion() {
-    QFETCH(int, dragged);
-    QFETCH(double, centre);
-    QFETCH(int, index);
-    QCOMPARE(drag::insertionIndex(kSlots, dragged, centre), qsizetype(index));
-    // Once moved, the way back is as long: resting where it crossed over changes nothing.
-    if (index != dragged) {
-        QList<drag::Slot> moved = kSlots;
-        moved.move(dragged, index);
-        QCOMPARE(drag::insertionIndex(moved, index, centre), qsizetype(index));
+    // Rows 56 (gap 7), 40, 40, 80, 40 high (gaps 6): tops 0, 63, 109, 155, 241, bottoms 56, 103,
+    // 149, 235, 281.
+    void visibleRows_data() {
+        QTest::addColumn<Visible>("v");
+        const QList<double> rows{56, 40, 40, 80, 40};
+        QTest::newRow("no rows") << Visible{{}, 0, 300, 0, 0, 0};
+        QTest::newRow("all fit") << Visible{rows, 0, 300, 0, 0, 5};
+        QTest::newRow("partial rows at both edges") << Visible{rows, 100, 60, 0, 1, 4};
+        QTest::newRow("edges only touched: not shown") << Visible{rows, 103, 52, 0, 2, 3};
+        QTest::newRow("in the gap between two rows") << Visible{rows, 104, 4, 0, 2, 2};
+        QTest::newRow("margin reaches a row each way") << Visible{rows, 110, 40, 8, 1, 4};
+        QTest::newRow("inside one tall row") << Visible{rows, 170, 20, 0, 3, 4};
+        QTest::newRow("viewport above everything") << Visible{rows, -200, 100, 0, 0, 0};
+        QTest::newRow("viewport below everything") << Visible{rows, 400, 100, 0, 5, 5};
+        QTest::newRow("margin reaches up from below") << Visible{rows, 300, 100, 20, 4, 5};
     }
-}
 
-// On the same rows the keyboard moves a task one place, across a header into its section, never above the
-// first header nor past either end; headers stay.
-void TestNoteLayout::keyboardStep_data() {
-    QTest::addColumn<int>("from");
-    QTest::addColumn<int>("step");
-    QTest::addColumn<int>("to"); // -1: does not move
-    QTest::newRow("first task up") << 1 << -1 << -1;
-    QTest::newRow("first task down") << 1 << 1 << 2;
-    QTest::newRow("down across a header") << 3 << 1 << 4;
-    QTest::newRow("up across a header") << 5 << -1 << 4;
-    QTest::newRow("last down") << 5 << 1 << -1;
-    QTest::newRow("a header") << 4 << 1 << -1;
-}
+    void visibleRows() {
+        QFETCH(Visible, v);
+        QList<double> gaps(v.heights.size(), 6);
+        if (!gaps.isEmpty())
+            gaps[0] = 7;
+        const Stacked stacked = stackRows(v.heights, gaps, 0);
+        const RowRange range = ::visibleRows(stacked.tops, v.heights, v.offset, v.viewport, v.margin);
+        QCOMPARE(range.first, v.first);
+        QCOMPARE(range.last, v.last);
+        // The bisection agrees with asking every row.
+        for (qsizetype i = 0; i < v.heights.size(); ++i) {
+            QCOMPARE(meetsBand(stacked.tops[i], v.heights[i], v.offset - v.margin,
+                               v.offset + v.viewport + v.margin),
+                     i >= v.first && i < v.last);
+        }
+    }
 
-void TestNoteLayout::keyboardStep() {
-    QFETCH(int, from);
-    QFETCH(int, step);
-    QFETCH(int, to);
-    QCOMPARE(drag::steppedIndex(kSlots, from, step).value_or(-1), qsizetype(to));
-}
+    void notePos_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QPointF>("point");
+        QTest::newRow("negative, written form") << formatNotePos(QPointF(120, -40.5)) << true << QPointF(120, -40.5);
+        QTest::newRow("spaces") << " { 1e2 ,3 } " << true << QPointF(100, 3);
+        QTest::newRow("no braces") << "12, 34" << false << QPointF();
+        QTest::newRow("one number") << "{12}" << false << QPointF();
+        QTest::newRow("words") << "{left, top}" << false << QPointF();
+        QTest::newRow("empty") << "" << false << QPointF();
+    }
 
-// The keys test_note_keyboard presses in the panel are left to it: here the rest of the map.
-void TestNoteLayout::listKeys_data() {
-    QTest::addColumn<int>("key");
-    QTest::addColumn<int>("modifiers");
-    QTest::addColumn<bool>("onHeader");
-    QTest::addColumn<int>("command");
-    using C = listkeys::Command;
-    QTest::newRow("keypad down") << int(Qt::Key_Down) << int(Qt::KeypadModifier) << true << int(C::Next);
-    QTest::newRow("F2 on a header") << int(Qt::Key_F2) << 0 << true << int(C::None);
-    QTest::newRow("alt+up on a header") << int(Qt::Key_Up) << int(Qt::AltModifier) << true << int(C::None);
-    QTest::newRow("ctrl+up") << int(Qt::Key_Up) << int(Qt::ControlModifier) << false << int(C::None);
-    QTest::newRow("shift+tab") << int(Qt::Key_Backtab) << int(Qt::ShiftModifier) << false << int(C::Leave);
-}
+    void notePos() {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QFETCH(QPointF, point);
+        QCOMPARE(parseNotePos(text), valid ? std::optional(point) : std::nullopt);
+    }
 
-void TestNoteLayout::listKeys() {
-    QFETCH(int, key);
-    QFETCH(int, modifiers);
-    QFETCH(bool, onHeader);
-    QFETCH(int, command);
-    QCOMPARE(int(listkeys::commandFor(key, Qt::KeyboardModifiers(modifiers), onHeader)), command);
-}
+    void fieldTextRect_data() {
+        QTest::addColumn<QRectF>("base");
+        QTest::addColumn<double>("natural");
+        QTest::addColumn<QRectF>("expected");
+        QTest::newRow("centred on its height") << QRectF(3, 4, 222, 28) << 17.0 << QRectF(13, 9.5, 202, 17);
+        QTest::newRow("narrow keeps 10") << QRectF(0, 0, 25, 28) << 17.0 << QRectF(10, 0 + 5.5, 10, 17);
+        QTest::newRow("no natural height") << QRectF(0, 0, 222, 28) << 0.0 << QRectF(10, 0, 202, 28);
+        QTest::newRow("taller than the box") << QRectF(0, 0, 222, 28) << 28.0 << QRectF(10, 0, 202, 28);
+    }
 
-// The visible part of the document runs from 100 to 400.
-void TestNoteLayout::dragScrollSpeed_data() {
-    QTest::addColumn<double>("py");
-    QTest::addColumn<double>("speed");
-    QTest::newRow("10 below the top") << 110.0 << -5.6;
-    QTest::newRow("6 below the top: the limit") << 106.0 << -7.0;
-    QTest::newRow("above the top") << 40.0 << -7.0;
-    QTest::newRow("at the edge of the zone") << 126.0 << 0.0;
-    QTest::newRow("middle") << 250.0 << 0.0;
-    QTest::newRow("10 above the bottom") << 390.0 << 5.6;
-    QTest::newRow("below the bottom") << 460.0 << 7.0;
-}
+    void fieldTextRect() {
+        QFETCH(QRectF, base);
+        QFETCH(double, natural);
+        QFETCH(QRectF, expected);
+        QCOMPARE(vCenterTextRect(base, natural), expected);
+    }
 
-void TestNoteLayout::dragScrollSpeed() {
-    QFETCH(double, py);
-    QFETCH(double, speed);
-    QVERIFY(qFuzzyCompare(drag::scrollSpeed(py, 100, 400) + 10, speed + 10));
-}
+    // However high a row is and however far it is lifted, its parts keep apart: a task's text
+    // starts right of its checkbox and ends before the pencil, which ends before the handle zone
+    // and never takes its presses; a text taller than the row sits on its bottom edge; a header's
+    // title sits on its count line, its chevron right of both, pointing down when expanded and right
+    // when collapsed; a header too low for its emblem draws none.
+    void rowPartsKeepApart_data() {
+        QTest::addColumn<double>("h");
+        QTest::addColumn<double>("pad");
+        for (const double h : {26.0, 40.0, 56.0, 90.0})
+            for (const double pad : {0.0, 12.0})
+                QTest::addRow("%g high, lifted %g", h, pad) << h << pad;
+    }
 
-void TestNoteLayout::dragSteps() {
-    // Scrolling stays within the document, and does not happen when it fits.
-    QCOMPARE(drag::scrolledTop(3, -7, 1000, 300), 0.0);
-    QCOMPARE(drag::scrolledTop(695, 7, 1000, 300), 700.0);
-    QCOMPARE(drag::scrolledTop(0, 7, 250, 300), 0.0);
-    // Glide 30 % of the way, snap when closer than 0.4.
-    QCOMPARE(drag::glide(0, 10), 3.0);
-    QCOMPARE(drag::glide(9.7, 10), 10.0);
-    // Motion follows the time passed: two ticks' worth glides as far as two ticks, a stall
-    // catches up by six ticks at the most, time going backwards moves nothing.
-    QCOMPARE(drag::glide(drag::glide(0, 10), 10), drag::glide(0, 10, 2));
-    QCOMPARE(drag::lifted(0, 12, 2.5), 6.0);
-    QCOMPARE(drag::ticksFor(50), 3.0);
-    QCOMPARE(drag::ticksFor(5000), drag::kMaxCatchUpTicks);
-    QCOMPARE(drag::ticksFor(-20), 0.0);
-    // A screen lower than the panel's minimum still leaves it the minimum (the grip's other
-    // limits are test_note's).
-    QCOMPARE(resizedHeight(480, 0, 250), NOTE_MIN_H);
-    // Regrouped section by section in label order; unknown sections last.
-    const QList<drag::Entry> grouped =
-        drag::regroup({{"1", "B"}, {"2", "X"}, {"3", "A"}, {"4", "B"}}, {"A", "B"});
-    QStringList ids;
-    for (const drag::Entry& e : grouped)
-        ids << e.id;
-    QCOMPARE(ids, (QStringList{"3", "1", "4", "2"}));
-}
+    void rowPartsKeepApart() {
+        using namespace rowgeom;
+        QFETCH(double, h);
+        QFETCH(double, pad);
+        const double w = NOTE_LIST_W, boxRadius = 8.5;
+        const QRectF text = taskTextRect(w, h, pad, 17), pencil = editButton(w, h);
+        QVERIFY(text.left() >= checkboxCentre(w, h, pad).x() + boxRadius);
+        QVERIFY(text.right() <= pencil.left() && !inHandleZone(w, pencil.right()));
+        QVERIFY(taskCard(w, h, pad).contains(QRectF(checkboxCentre(w, h, pad), QSizeF(1, 1))));
+        QCOMPARE(taskTextRect(w, h, pad, h + 20).y(), 0.0);
+        QCOMPARE(emblemBox(w, h).has_value(), h > 26);
+        const QRectF title = headerTitleRect(w, h, 20, 14), sub = headerSubRect(w, h, 20, 14);
+        QVERIFY(sub.bottom() <= title.top() && title.left() == sub.left());
+        const QList<QPointF> down = chevron(w, h, false), right = chevron(w, h, true);
+        for (const QPointF& p : down + right)
+            QVERIFY(p.x() > title.right() && p.x() < w && p.y() > 0 && p.y() < h);
+        // y grows upwards: the tip of a chevron pointing down is its lowest point.
+        QVERIFY(down[1].y() < down[0].y() && down[1].y() < down[2].y());
+        QVERIFY(right[1].x() > right[0].x() && right[1].x() > right[2].x());
+    }
+
+    void content_data() {
+        QTest::addColumn<QString>("rows"); // as rowsFrom reads them
+        QTest::addColumn<QStringList>("overlay");
+        QTest::addColumn<QStringList>("shown"); // "H:label|count|collapsed" or "T:text|done|height"
+        QTest::newRow("local tick counts at once")
+            << "#🛒 购物 ✨,a=牛奶@🛒 购物 ✨,b=面包@🛒 购物 ✨" << QStringList{"done:a"}
+            << QStringList{"H:购物|2 项 · 已完成 1|", "T:牛奶|done|34", "T:面包||34"};
+        QTest::newRow("collapsed keeps its count")
+            << "#A,a*=x@A,b=y@A" << QStringList{"collapse:A"} << QStringList{"H:A|2 项 · 已完成 1|collapsed"};
+        QTest::newRow("其他 counts only items labelled so")
+            << "a=no label,b=unknown@Z" << QStringList{"pending:pending-1=new"}
+            << QStringList{"H:其他|1 项 · 已完成 0|", "T:no label||34", "T:unknown||34", "T:new||34"};
+        QTest::newRow("tall text") << "a=tall" << QStringList{} << QStringList{"H:其他|0 项 · 已完成 0|", "T:tall||49"};
+    }
+
+    void content() {
+        QFETCH(QString, rows);
+        QFETCH(QStringList, overlay);
+        QFETCH(QStringList, shown);
+        // 16 measured gives 16 + 14, raised to 34; 35 gives 35 + 14.
+        const NoteContent content = buildNoteContent(stateWith(rowsFrom(rows), overlay),
+                                                     [](const QString& t) { return t == "tall" ? 35.0 : 16.0; });
+        QStringList out;
+        for (const NoteRowData& r : content.rows) {
+            out << (r.isHeader ? QStringLiteral("H:%1|%2|%3").arg(r.label, r.subText, r.collapsed ? "collapsed" : "")
+                               : QStringLiteral("T:%1|%2|%3").arg(r.label, r.isDone ? "done" : "").arg(r.rowH));
+        }
+        QCOMPARE(out, shown);
+        QCOMPARE(content.title, QStringLiteral("Mine"));
+        QCOMPARE(content.updated, std::optional<QString>("u"));
+    }
+
+    // A row keeps its place until its centre passes a neighbour's centre, whichever way, and never
+    // rises above the first header.
+    void dragInsertion_data() {
+        QTest::addColumn<int>("dragged");
+        QTest::addColumn<double>("centre");
+        QTest::addColumn<int>("index");
+        const double third = 40.0 / 3;
+        const struct {
+            const char* name;
+            int row;
+            double centre;
+        } rows[] = {{"first", 1, 83}, {"middle", 2, 129}, {"above a header", 3, 175}, {"alone in its section", 5, 284}};
+        for (const auto& r : rows) {
+            QTest::addRow("%s: pressed, not moved", r.name) << r.row << r.centre << r.row;
+            QTest::addRow("%s: a third of a row up", r.name) << r.row << r.centre - third << r.row;
+            QTest::addRow("%s: a third of a row down", r.name) << r.row << r.centre + third << r.row;
+        }
+        QTest::newRow("first: just past the next one's centre") << 1 << 129.1 << 2;
+        QTest::newRow("first: up past the header stays under it") << 1 << 5.0 << 1;
+        QTest::newRow("middle: just past the one above") << 2 << 82.9 << 1;
+        QTest::newRow("middle: just past the one below") << 2 << 175.1 << 3;
+        QTest::newRow("middle: past two at once") << 2 << 229.5 << 4;
+        // Reaching a centre is not passing it, both ways.
+        QTest::newRow("middle: exactly on the centre above") << 2 << 83.0 << 2;
+        QTest::newRow("middle: exactly on the centre below") << 2 << 175.0 << 2;
+        QTest::newRow("above a header: past it, into the next section") << 3 << 229.1 << 4;
+        QTest::newRow("alone: up past its header, into the section above") << 5 << 228.9 << 4;
+        QTest::newRow("alone: below everything stays last") << 5 << 500.0 << 5;
+    }
+
+    void dragInsertion() {
+        QFETCH(int, dragged);
+        QFETCH(double, centre);
+        QFETCH(int, index);
+        QCOMPARE(drag::insertionIndex(kSlots, dragged, centre), qsizetype(index));
+        // Once moved, the way back is as long: resting where it crossed over changes nothing.
+        if (index != dragged) {
+            QList<drag::Slot> moved = kSlots;
+            moved.move(dragged, index);
+            QCOMPARE(drag::insertionIndex(moved, index, centre), qsizetype(index));
+        }
+    }
+
+    // On the same rows the keyboard moves a task one place, across a header into its section, never above the
+    // first header nor past either end; headers stay.
+    void keyboardStep_data() {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("to"); // -1: does not move
+        QTest::newRow("first task up") << 1 << -1 << -1;
+        QTest::newRow("first task down") << 1 << 1 << 2;
+        QTest::newRow("down across a header") << 3 << 1 << 4;
+        QTest::newRow("up across a header") << 5 << -1 << 4;
+        QTest::newRow("last down") << 5 << 1 << -1;
+        QTest::newRow("a header") << 4 << 1 << -1;
+    }
+
+    void keyboardStep() {
+        QFETCH(int, from);
+        QFETCH(int, step);
+        QFETCH(int, to);
+        QCOMPARE(drag::steppedIndex(kSlots, from, step).value_or(-1), qsizetype(to));
+    }
+
+    // The keys test_note_input presses in the panel are left to it: here the rest of the map.
+    void listKeys_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("onHeader");
+        QTest::addColumn<int>("command");
+        using C = listkeys::Command;
+        QTest::newRow("keypad down") << int(Qt::Key_Down) << int(Qt::KeypadModifier) << true << int(C::Next);
+        QTest::newRow("F2 on a header") << int(Qt::Key_F2) << 0 << true << int(C::None);
+        QTest::newRow("alt+up on a header") << int(Qt::Key_Up) << int(Qt::AltModifier) << true << int(C::None);
+        QTest::newRow("ctrl+up") << int(Qt::Key_Up) << int(Qt::ControlModifier) << false << int(C::None);
+        QTest::newRow("shift+tab") << int(Qt::Key_Backtab) << int(Qt::ShiftModifier) << false << int(C::Leave);
+    }
+
+    void listKeys() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(bool, onHeader);
+        QFETCH(int, command);
+        QCOMPARE(int(listkeys::commandFor(key, Qt::KeyboardModifiers(modifiers), onHeader)), command);
+    }
+
+    // The visible part of the document runs from 100 to 400.
+    void dragScrollSpeed_data() {
+        QTest::addColumn<double>("py");
+        QTest::addColumn<double>("speed");
+        QTest::newRow("10 below the top") << 110.0 << -5.6;
+        QTest::newRow("6 below the top: the limit") << 106.0 << -7.0;
+        QTest::newRow("above the top") << 40.0 << -7.0;
+        QTest::newRow("at the edge of the zone") << 126.0 << 0.0;
+        QTest::newRow("middle") << 250.0 << 0.0;
+        QTest::newRow("10 above the bottom") << 390.0 << 5.6;
+        QTest::newRow("below the bottom") << 460.0 << 7.0;
+    }
+
+    void dragScrollSpeed() {
+        QFETCH(double, py);
+        QFETCH(double, speed);
+        QVERIFY(qFuzzyCompare(drag::scrollSpeed(py, 100, 400) + 10, speed + 10));
+    }
+
+    void dragSteps() {
+        // Scrolling stays within the document, and does not happen when it fits.
+        QCOMPARE(drag::scrolledTop(3, -7, 1000, 300), 0.0);
+        QCOMPARE(drag::scrolledTop(695, 7, 1000, 300), 700.0);
+        QCOMPARE(drag::scrolledTop(0, 7, 250, 300), 0.0);
+        // Glide 30 % of the way, snap when closer than 0.4.
+        QCOMPARE(drag::glide(0, 10), 3.0);
+        QCOMPARE(drag::glide(9.7, 10), 10.0);
+        // Motion follows the time passed: two ticks' worth glides as far as two ticks, a stall
+        // catches up by six ticks at the most, time going backwards moves nothing.
+        QCOMPARE(drag::glide(drag::glide(0, 10), 10), drag::glide(0, 10, 2));
+        QCOMPARE(drag::lifted(0, 12, 2.5), 6.0);
+        QCOMPARE(drag::ticksFor(50), 3.0);
+        QCOMPARE(drag::ticksFor(5000), drag::kMaxCatchUpTicks);
+        QCOMPARE(drag::ticksFor(-20), 0.0);
+        // A screen lower than the panel's minimum still leaves it the minimum (the grip's other
+        // limits are test_note's).
+        QCOMPARE(resizedHeight(480, 0, 250), NOTE_MIN_H);
+        // Regrouped section by section in label order; unknown sections last.
+        const QList<drag::Entry> grouped =
+            drag::regroup({{"1", "B"}, {"2", "X"}, {"3", "A"}, {"4", "B"}}, {"A", "B"});
+        QStringList ids;
+        for (const drag::Entry& e : grouped)
+            ids << e.id;
+        QCOMPARE(ids, (QStringList{"3", "1", "4", "2"}));
+    }
+};
 
 QTEST_APPLESS_MAIN(TestNoteLayout)
 #include "test_note_layout.moc"

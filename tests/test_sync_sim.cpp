@@ -15,54 +15,51 @@ class TestSyncSim : public QObject {
     Q_OBJECT
 
 private slots:
-    void simulate_data();
-    void simulate();
+    void simulate_data() {
+        QTest::addColumn<quint64>("seed");
+        QTest::addColumn<int>("ops");
+        QTest::addColumn<SimWeather>("weather");
+        const SimWeather calm;
+        const SimWeather rough{.losePercent = 0, .outagePercent = 1, .burstPercent = 2,
+                               .cutOffPercent = 5, .restartPercent = 1};
+        const int full = qEnvironmentVariableIntValue("VELLOA_SIM_OPS");
+        if (full > 0) {
+            const quint64 seed = qEnvironmentVariable("VELLOA_SIM_SEED", "1").toULongLong();
+            const QString only = qEnvironmentVariable("VELLOA_SIM_WEATHER"); // calm, rough, or both
+            if (only != u"rough")
+                QTest::newRow("full, calm") << seed << full << calm;
+            if (only != u"calm")
+                QTest::newRow("full, rough") << seed << full << rough;
+            return;
+        }
+        for (quint64 seed : {1, 3}) {
+            QTest::addRow("calm, seed %llu", seed) << seed << 120 << calm;
+            QTest::addRow("rough, seed %llu", seed) << seed << 200 << rough;
+        }
+    }
+
+    void simulate() {
+        QFETCH(quint64, seed);
+        QFETCH(int, ops);
+        QFETCH(SimWeather, weather);
+        QElapsedTimer timer;
+        timer.start();
+        const SimFigures f = SyncSim(seed, weather).run(ops);
+        qInfo("seed %llu: %d ops, %d fetches, %d posts (%d lost); flicker %d, other reverts %d, "
+              "overtaken by a later message %d, added task shown twice %d, shown against the last "
+              "change at the end %d; left after quiescence: %d for lost messages, %d other; %lld ms",
+              seed, f.ops, f.fetches, f.posts, f.lost, f.flicker, f.reverts, f.overtaken, f.doubled,
+              f.divergent, f.leftLost, f.leftOther, timer.elapsed());
+        qInfo("weather: %d posts on the wire, %d answered 5xx, %d answers cut off, %d outages, "
+              "%d restarts; %d messages unsent at the end",
+              f.sent, f.failed, f.cutOff, f.outages, f.restarts, f.unsent);
+        QVERIFY2(f.problems.isEmpty(), qPrintable(f.problems.mid(0, 5).join(u'\n')));
+        QCOMPARE(f.ops, ops);
+        QCOMPARE(f.unsent, 0);
+        if (weather.losePercent == 0)
+            QCOMPARE(f.leftLost + f.divergent, 0);
+    }
 };
-
-void TestSyncSim::simulate_data() {
-    QTest::addColumn<quint64>("seed");
-    QTest::addColumn<int>("ops");
-    QTest::addColumn<SimWeather>("weather");
-    const SimWeather calm;
-    const SimWeather rough{.losePercent = 0, .outagePercent = 1, .burstPercent = 2,
-                           .cutOffPercent = 5, .restartPercent = 1};
-    const int full = qEnvironmentVariableIntValue("VELLOA_SIM_OPS");
-    if (full > 0) {
-        const quint64 seed = qEnvironmentVariable("VELLOA_SIM_SEED", "1").toULongLong();
-        const QString only = qEnvironmentVariable("VELLOA_SIM_WEATHER"); // calm, rough, or both
-        if (only != u"rough")
-            QTest::newRow("full, calm") << seed << full << calm;
-        if (only != u"calm")
-            QTest::newRow("full, rough") << seed << full << rough;
-        return;
-    }
-    for (quint64 seed : {1, 3}) {
-        QTest::addRow("calm, seed %llu", seed) << seed << 120 << calm;
-        QTest::addRow("rough, seed %llu", seed) << seed << 200 << rough;
-    }
-}
-
-void TestSyncSim::simulate() {
-    QFETCH(quint64, seed);
-    QFETCH(int, ops);
-    QFETCH(SimWeather, weather);
-    QElapsedTimer timer;
-    timer.start();
-    const SimFigures f = SyncSim(seed, weather).run(ops);
-    qInfo("seed %llu: %d ops, %d fetches, %d posts (%d lost); flicker %d, other reverts %d, "
-          "overtaken by a later message %d, added task shown twice %d, shown against the last "
-          "change at the end %d; left after quiescence: %d for lost messages, %d other; %lld ms",
-          seed, f.ops, f.fetches, f.posts, f.lost, f.flicker, f.reverts, f.overtaken, f.doubled,
-          f.divergent, f.leftLost, f.leftOther, timer.elapsed());
-    qInfo("weather: %d posts on the wire, %d answered 5xx, %d answers cut off, %d outages, "
-          "%d restarts; %d messages unsent at the end",
-          f.sent, f.failed, f.cutOff, f.outages, f.restarts, f.unsent);
-    QVERIFY2(f.problems.isEmpty(), qPrintable(f.problems.mid(0, 5).join(u'\n')));
-    QCOMPARE(f.ops, ops);
-    QCOMPARE(f.unsent, 0);
-    if (weather.losePercent == 0)
-        QCOMPARE(f.leftLost + f.divergent, 0);
-}
 
 QTEST_GUILESS_MAIN(TestSyncSim)
 #include "test_sync_sim.moc"

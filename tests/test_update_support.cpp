@@ -27,16 +27,6 @@ QMap<QString, QByteArray> folderTree(const QString& root) {
     return out;
 }
 
-bool writeFile(const QString& path, const QByteArray& data, bool executable) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
-        return false;
-    file.close();
-    const auto exec = QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
-    return !executable || file.setPermissions(file.permissions() | exec);
-}
-
 bool writeArchive(const QString& path, const QList<ArchiveEntry>& entries, ArchiveFormat format) {
     std::unique_ptr<archive, decltype(&archive_write_free)> out(archive_write_new(),
                                                                 archive_write_free);

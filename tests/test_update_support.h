@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/Fixtures.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMap>
@@ -8,7 +10,6 @@
 // Relative path -> content for files, "dir" for folders, "-> target" for links: the whole
 // state of a folder, to check exactly what a run changed.
 QMap<QString, QByteArray> folderTree(const QString& root);
-bool writeFile(const QString& path, const QByteArray& data, bool executable = false);
 
 // Release archives built by the tests themselves with libarchive's writer, hostile ones
 // included, so that no binary file is ever committed.

@@ -2,6 +2,9 @@
 
 #include "model/RowJson.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 const Clock& fixtureClock() {
@@ -94,4 +97,19 @@ QByteArray rowsJson(const QList<Row>& rows) {
 QByteArray listFeed(const QByteArray& mineRows, const QByteArray& updated, const QByteArray& extra) {
     return R"({"updated":")" + updated + R"(","mine_title":"Mine","mine":"","mine_rows":[)" + mineRows +
            R"(],"hers_title":"Hers","hers":"","hers_rows":[])" + extra + "}";
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& data, bool executable) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+        return false;
+    file.close();
+    const auto exec = QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+    return !executable || file.setPermissions(file.permissions() | exec);
 }

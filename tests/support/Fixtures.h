@@ -28,6 +28,11 @@ ListStore stateWith(const QList<Row>& mine, const QStringList& overlay = {});
 // "order:LIST".
 QStringList overlayKeys(const ListStore& state);
 
+// A file's bytes, empty if it cannot be read.
+QByteArray readFile(const QString& path);
+// Writes a file whole, making its folder first; false if that fails.
+bool writeFile(const QString& path, const QByteArray& data, bool executable = false);
+
 // Rows as the feed's JSON, comma-separated.
 QByteArray rowsJson(const QList<Row>& rows);
 // A feed document with `mineRows` (JSON objects, comma-separated) as the "mine" list, an empty
