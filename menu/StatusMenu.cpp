@@ -42,27 +42,22 @@ struct Fonts {
     }();
 };
 
-// The measurements of the previous fill that are still needed, and the new ones.
-struct Measured {
-    QHash<QString, QString> wrapped;
-    QHash<QString, QSize> sizes;
-};
-
-void setDrawn(DrawnMenu* menu, Measured& next, QAction* action, const QString& text,
-              MenuStyle::Kind kind, const QFont& font) {
+// Sets a text the style draws itself; its size is measured when the menu first asks for it.
+void setDrawn(DrawnMenu* menu, QAction* action, const QString& text, MenuStyle::Kind kind,
+              const QFont& font) {
     action->setText(text);
     action->setFont(font);
     action->setProperty(MenuStyle::kKindProperty, int(kind));
     const QString key = MenuStyle::sizeKey(text, font);
-    next.sizes.insert(key, menu->drawnSizes.value(key));
+    if (!menu->drawnSizes.contains(key))
+        menu->drawnSizes.insert(key, QSize());
 }
 
-QString wrappedTask(DrawnMenu* menu, Measured& next, const QString& text, const QFont& font) {
+QString wrappedTask(DrawnMenu* menu, const QString& text, const QFont& font) {
     auto known = menu->wrapped.constFind(text);
-    const QString wrapped =
-        known != menu->wrapped.constEnd() ? *known : escaped(wrapToWidth(text, MENU_TEXT_W, font));
-    next.wrapped.insert(text, wrapped);
-    return wrapped;
+    if (known != menu->wrapped.constEnd())
+        return *known;
+    return *menu->wrapped.insert(text, escaped(wrapToWidth(text, MENU_TEXT_W, font)));
 }
 
 void fill(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActionHandler& act);
@@ -86,14 +81,14 @@ void reset(QAction* action, const MenuEntry& entry) {
 }
 
 // The list's title, with its submenu (the lists to switch to and the commands).
-void applyTitle(DrawnMenu* menu, Measured& next, const Fonts& fonts, QAction* action,
+void applyTitle(DrawnMenu* menu, const Fonts& fonts, QAction* action,
                 const MenuEntry& entry, const MenuActionHandler& act) {
     QString text = escaped(entry.text);
     if (entry.updated) {
         text += QStringLiteral("\u3000") + escaped(*entry.updated);
         action->setProperty(MenuStyle::kUpdatedProperty, escaped(*entry.updated));
     }
-    setDrawn(menu, next, action, text, MenuStyle::Title, fonts.title);
+    setDrawn(menu, action, text, MenuStyle::Title, fonts.title);
     auto* sub = qobject_cast<DrawnMenu*>(action->menu());
     if (!sub) {
         sub = new DrawnMenu(menu);
@@ -103,10 +98,9 @@ void applyTitle(DrawnMenu* menu, Measured& next, const Fonts& fonts, QAction* ac
     fill(sub, entry.submenu, act);
 }
 
-void applyTask(DrawnMenu* menu, Measured& next, const Fonts& fonts, QAction* action,
-               const MenuEntry& entry) {
+void applyTask(DrawnMenu* menu, const Fonts& fonts, QAction* action, const MenuEntry& entry) {
     const QFont& font = entry.done ? fonts.taskDone : fonts.task;
-    setDrawn(menu, next, action, wrappedTask(menu, next, entry.text, fonts.task), MenuStyle::Task, font);
+    setDrawn(menu, action, wrappedTask(menu, entry.text, fonts.task), MenuStyle::Task, font);
     action->setIcon(checkboxIcon(entry.done));
     action->setProperty(MenuStyle::kDoneProperty, entry.done);
     action->setData(entry.id ? QVariant(*entry.id) : QVariant());
@@ -126,21 +120,21 @@ void applyCommand(QAction* action, const MenuEntry& entry) {
 }
 
 // Makes `action` show `entry`, whatever it showed before.
-void apply(DrawnMenu* menu, Measured& next, const Fonts& fonts, QAction* action,
-           const MenuEntry& entry, const MenuActionHandler& act) {
+void apply(DrawnMenu* menu, const Fonts& fonts, QAction* action, const MenuEntry& entry,
+           const MenuActionHandler& act) {
     reset(action, entry);
     switch (entry.kind) {
     case MenuEntry::Kind::Separator:
         action->setText(QString());
         break;
     case MenuEntry::Kind::Title:
-        applyTitle(menu, next, fonts, action, entry, act);
+        applyTitle(menu, fonts, action, entry, act);
         break;
     case MenuEntry::Kind::Header:
-        setDrawn(menu, next, action, escaped(entry.text), MenuStyle::Header, fonts.header);
+        setDrawn(menu, action, escaped(entry.text), MenuStyle::Header, fonts.header);
         break;
     case MenuEntry::Kind::Task:
-        applyTask(menu, next, fonts, action, entry);
+        applyTask(menu, fonts, action, entry);
         break;
     case MenuEntry::Kind::Switch:
     case MenuEntry::Kind::Command:
@@ -152,45 +146,73 @@ void apply(DrawnMenu* menu, Measured& next, const Fonts& fonts, QAction* action,
     action->setProperty(kEntryKindProperty, int(entry.kind));
 }
 
-// Reuses the menu's items in place: an item whose entry is unchanged is left alone, so a
-// change of one task touches one item.
+QAction* newItem(DrawnMenu* menu) {
+    auto* action = new QAction(menu);
+    QObject::connect(action, &QAction::triggered, menu, [menu, action] {
+        // Qt flips a checkable item on its own; it shows what the entries say, so the
+        // flip is undone and the rebuild that follows the command shows the outcome
+        // (a rebuild that finds its entries unchanged would keep the flip).
+        if (action->isCheckable())
+            action->setChecked(!action->isChecked());
+        if (menu->handler && menuItemAction(action) != MenuEntry::Action::None)
+            menu->handler(menuItemAction(action), action);
+    });
+    return action;
+}
+
+// Measurements of texts no longer shown go once they outnumber the items, not on every
+// change: a tick in a long list should not copy every measurement.
+void pruneMeasurements(DrawnMenu* menu) {
+    const qsizetype items = menu->shown.size();
+    if (menu->wrapped.size() + menu->drawnSizes.size() <= 4 * items + 64)
+        return;
+    QHash<QString, QString> wrapped;
+    QHash<QString, QSize> sizes;
+    for (QAction* action : menu->actions()) {
+        const QString key = MenuStyle::sizeKey(action->text(), action->font());
+        const auto size = menu->drawnSizes.constFind(key);
+        if (size != menu->drawnSizes.constEnd())
+            sizes.insert(key, *size);
+    }
+    for (const MenuEntry& entry : std::as_const(menu->shown)) {
+        if (entry.kind == MenuEntry::Kind::Task && menu->wrapped.contains(entry.text))
+            wrapped.insert(entry.text, menu->wrapped.value(entry.text));
+    }
+    menu->wrapped = std::move(wrapped);
+    menu->drawnSizes = std::move(sizes);
+}
+
+// Brings the menu's items up to date in place (planMenuItems): an item whose entry is
+// unchanged is left alone, a changed one shown anew, and items are added, removed or moved
+// only where entries came, went or moved, so a tick or an edit touches one item.
 void fill(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActionHandler& act) {
     menu->handler = act;
     const Fonts fonts;
-    Measured next;
-    QList<QAction*> actions = menu->actions();
-    const QList<MenuEntry>& before = menu->shown;
-    for (qsizetype i = 0; i < entries.size(); ++i) {
-        QAction* action = i < actions.size() ? actions[i] : nullptr;
-        if (!action) {
-            action = new QAction(menu);
-            QObject::connect(action, &QAction::triggered, menu, [menu, action] {
-                // Qt flips a checkable item on its own; it shows what the entries say, so the
-                // flip is undone and the rebuild that follows the command shows the outcome
-                // (a rebuild that finds its entries unchanged would keep the flip).
-                if (action->isCheckable())
-                    action->setChecked(!action->isChecked());
-                if (menu->handler && menuItemAction(action) != MenuEntry::Action::None)
-                    menu->handler(menuItemAction(action), action);
-            });
-            menu->addAction(action);
-        } else if (i < before.size() && before[i] == entries[i]) {
-            // Unchanged: keep it, and what was measured for it.
-            const QString text = action->text();
-            const QString key = MenuStyle::sizeKey(text, action->font());
-            if (menu->drawnSizes.contains(key))
-                next.sizes.insert(key, menu->drawnSizes.value(key));
-            if (entries[i].kind == MenuEntry::Kind::Task)
-                next.wrapped.insert(entries[i].text, text);
-            continue;
-        }
-        apply(menu, next, fonts, action, entries[i], act);
+    const QList<MenuItemPlan> plan = planMenuItems(menu->shown, entries);
+    const QList<QAction*> before = menu->actions();
+    QList<bool> taken(before.size(), false);
+    for (const MenuItemPlan& item : plan) {
+        if (item.from >= 0)
+            taken[item.from] = true;
     }
-    for (qsizetype i = entries.size(); i < actions.size(); ++i)
-        delete actions[i];
+    for (qsizetype j = 0; j < before.size(); ++j) {
+        if (!taken[j])
+            delete before[j];
+    }
+    // From the last entry up, each new or moved item goes right before the one that follows
+    // it, which is in its place already.
+    QAction* following = nullptr;
+    for (qsizetype i = entries.size() - 1; i >= 0; --i) {
+        const MenuItemPlan& item = plan[i];
+        QAction* action = item.from >= 0 ? before[item.from] : newItem(menu);
+        if (item.changes)
+            apply(menu, fonts, action, entries[i], act);
+        if (item.from < 0 || item.moves)
+            menu->insertAction(following, action);
+        following = action;
+    }
     menu->shown = entries;
-    menu->wrapped = std::move(next.wrapped);
-    menu->drawnSizes = std::move(next.sizes);
+    pruneMeasurements(menu);
 }
 
 } // namespace
