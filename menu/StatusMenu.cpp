@@ -11,10 +11,6 @@
 
 namespace {
 
-constexpr const char* kTagProperty = "velloaTag";
-constexpr const char* kActionProperty = "velloaAction";
-constexpr const char* kEntryKindProperty = "velloaEntryKind";
-
 // QMenu reads "&" as a mnemonic marker; doubling it shows the character as typed.
 QString escaped(const QString& text) {
     QString out = text;
@@ -43,11 +39,11 @@ struct Fonts {
 };
 
 // Sets a text the style draws itself; its size is measured when the menu first asks for it.
-void setDrawn(DrawnMenu* menu, QAction* action, const QString& text, MenuStyle::Kind kind,
+void setDrawn(DrawnMenu* menu, MenuItem* action, const QString& text, MenuStyle::Kind kind,
               const QFont& font) {
     action->setText(text);
     action->setFont(font);
-    action->setProperty(MenuStyle::kKindProperty, int(kind));
+    action->drawnKind = kind;
     const QString key = MenuStyle::sizeKey(text, font);
     if (!menu->drawnSizes.contains(key))
         menu->drawnSizes.insert(key, QSize());
@@ -63,13 +59,12 @@ QString wrappedTask(DrawnMenu* menu, const QString& text, const QFont& font) {
 void fill(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActionHandler& act);
 
 // Clears what `action` may carry from the entry it showed before.
-void reset(QAction* action, const MenuEntry& entry) {
+void reset(MenuItem* action, const MenuEntry& entry) {
     action->setSeparator(entry.kind == MenuEntry::Kind::Separator);
-    action->setProperty(MenuStyle::kKindProperty, QVariant());
-    action->setProperty(MenuStyle::kUpdatedProperty, QVariant());
-    action->setProperty(MenuStyle::kDoneProperty, QVariant());
+    action->drawnKind = 0;
+    action->updated.reset();
+    action->done = false;
     action->setData(QVariant());
-    action->setProperty(kTagProperty, QVariant());
     action->setIcon(QIcon());
     action->setFont(QFont());
     action->setCheckable(false);
@@ -81,12 +76,12 @@ void reset(QAction* action, const MenuEntry& entry) {
 }
 
 // The list's title, with its submenu (the lists to switch to and the commands).
-void applyTitle(DrawnMenu* menu, const Fonts& fonts, QAction* action,
+void applyTitle(DrawnMenu* menu, const Fonts& fonts, MenuItem* action,
                 const MenuEntry& entry, const MenuActionHandler& act) {
     QString text = escaped(entry.text);
     if (entry.updated) {
         text += QStringLiteral("\u3000") + escaped(*entry.updated);
-        action->setProperty(MenuStyle::kUpdatedProperty, escaped(*entry.updated));
+        action->updated = escaped(*entry.updated);
     }
     setDrawn(menu, action, text, MenuStyle::Title, fonts.title);
     auto* sub = qobject_cast<DrawnMenu*>(action->menu());
@@ -98,16 +93,15 @@ void applyTitle(DrawnMenu* menu, const Fonts& fonts, QAction* action,
     fill(sub, entry.submenu, act);
 }
 
-void applyTask(DrawnMenu* menu, const Fonts& fonts, QAction* action, const MenuEntry& entry) {
+void applyTask(DrawnMenu* menu, const Fonts& fonts, MenuItem* action, const MenuEntry& entry) {
     const QFont& font = entry.done ? fonts.taskDone : fonts.task;
     setDrawn(menu, action, wrappedTask(menu, entry.text, fonts.task), MenuStyle::Task, font);
     action->setIcon(checkboxIcon(entry.done));
-    action->setProperty(MenuStyle::kDoneProperty, entry.done);
+    action->done = entry.done;
     action->setData(entry.id ? QVariant(*entry.id) : QVariant());
-    action->setProperty(kTagProperty, entry.done ? 1 : 0);
 }
 
-void applyCommand(QAction* action, const MenuEntry& entry) {
+void applyCommand(MenuItem* action, const MenuEntry& entry) {
     action->setText(escaped(entry.text));
     action->setCheckable(entry.checkable);
     action->setChecked(entry.checked);
@@ -119,10 +113,13 @@ void applyCommand(QAction* action, const MenuEntry& entry) {
     }
 }
 
-// Makes `action` show `entry`, whatever it showed before.
-void apply(DrawnMenu* menu, const Fonts& fonts, QAction* action, const MenuEntry& entry,
-           const MenuActionHandler& act) {
-    reset(action, entry);
+// Makes `action` show `entry`, whatever it showed before (a fresh item shows nothing yet).
+void apply(DrawnMenu* menu, const Fonts& fonts, MenuItem* action, const MenuEntry& entry,
+           const MenuActionHandler& act, bool fresh) {
+    if (!fresh)
+        reset(action, entry);
+    else if (entry.kind == MenuEntry::Kind::Separator)
+        action->setSeparator(true);
     switch (entry.kind) {
     case MenuEntry::Kind::Separator:
         action->setText(QString());
@@ -142,13 +139,19 @@ void apply(DrawnMenu* menu, const Fonts& fonts, QAction* action, const MenuEntry
         break;
     }
     action->setEnabled(entry.enabled);
-    action->setProperty(kActionProperty, int(entry.action));
-    action->setProperty(kEntryKindProperty, int(entry.kind));
+    action->entryAction = entry.action;
+    action->entryKind = entry.kind;
 }
 
-QAction* newItem(DrawnMenu* menu) {
-    auto* action = new QAction(menu);
-    QObject::connect(action, &QAction::triggered, menu, [menu, action] {
+// One connection a menu rather than one an item: the menu reports every item chosen.
+void connectItems(DrawnMenu* menu) {
+    if (menu->onTriggered)
+        return;
+    menu->onTriggered = QObject::connect(menu, &QMenu::triggered, menu, [menu](QAction* action) {
+        // Qt reports an item of the list switcher to the menus above it too; each menu acts
+        // on its own items only.
+        if (action->parent() != menu)
+            return;
         // Qt flips a checkable item on its own; it shows what the entries say, so the
         // flip is undone and the rebuild that follows the command shows the outcome
         // (a rebuild that finds its entries unchanged would keep the flip).
@@ -157,7 +160,6 @@ QAction* newItem(DrawnMenu* menu) {
         if (menu->handler && menuItemAction(action) != MenuEntry::Action::None)
             menu->handler(menuItemAction(action), action);
     });
-    return action;
 }
 
 // Measurements of texts no longer shown go once they outnumber the items, not on every
@@ -187,6 +189,7 @@ void pruneMeasurements(DrawnMenu* menu) {
 // only where entries came, went or moved, so a tick or an edit touches one item.
 void fill(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActionHandler& act) {
     menu->handler = act;
+    connectItems(menu);
     const Fonts fonts;
     const QList<MenuItemPlan> plan = planMenuItems(menu->shown, entries);
     const QList<QAction*> before = menu->actions();
@@ -204,9 +207,9 @@ void fill(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActionHand
     QAction* following = nullptr;
     for (qsizetype i = entries.size() - 1; i >= 0; --i) {
         const MenuItemPlan& item = plan[i];
-        QAction* action = item.from >= 0 ? before[item.from] : newItem(menu);
+        auto* action = item.from >= 0 ? static_cast<MenuItem*>(before[item.from]) : new MenuItem(menu);
         if (item.changes)
-            apply(menu, fonts, action, entries[i], act);
+            apply(menu, fonts, action, entries[i], act, item.from < 0);
         if (item.from < 0 || item.moves)
             menu->insertAction(following, action);
         following = action;
@@ -236,15 +239,18 @@ QVariant taskItemId(const QAction* action) {
 }
 
 int taskItemTag(const QAction* action) {
-    return action->property(kTagProperty).toInt();
+    const MenuItem* item = MenuItem::of(action);
+    return item && item->done ? 1 : 0;
 }
 
 MenuEntry::Action menuItemAction(const QAction* action) {
-    return MenuEntry::Action(action->property(kActionProperty).toInt());
+    const MenuItem* item = MenuItem::of(action);
+    return item ? item->entryAction : MenuEntry::Action::None;
 }
 
 MenuEntry::Kind menuItemKind(const QAction* action) {
     if (action->isSeparator())
         return MenuEntry::Kind::Separator;
-    return MenuEntry::Kind(action->property(kEntryKindProperty).toInt());
+    const MenuItem* item = MenuItem::of(action);
+    return item ? item->entryKind : MenuEntry::Kind::Separator;
 }
