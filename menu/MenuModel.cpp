@@ -168,6 +168,8 @@ QList<MenuEntry> buildMenuEntries(const ListStore& state, const std::optional<QS
                                   const QString& appVersion, bool startsAtLogin,
                                   const DeliveryNotice& delivery) {
     QList<MenuEntry> menu;
+    // Exactly the room needed: the menu keeps this list as what it shows.
+    menu.reserve(state.displayRows(false).size() + 16);
 
     MenuEntry title;
     title.kind = MenuEntry::Kind::Title;

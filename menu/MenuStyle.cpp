@@ -120,8 +120,8 @@ void MenuStyle::drawControl(ControlElement element, const QStyleOption* option, 
     painter->restore();
 }
 
-QString MenuStyle::sizeKey(const QString& text, const QFont& font) {
-    return text + QChar(0x1F) + QString::number(font.pixelSize());
+DrawnText MenuStyle::sizeKey(const QString& text, const QFont& font) {
+    return DrawnText{text, font.pixelSize()};
 }
 
 QSize MenuStyle::sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,

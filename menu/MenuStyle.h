@@ -9,6 +9,18 @@
 
 #include <functional>
 
+// A text the style draws itself, in the pixel size it is drawn at: the key of its measured
+// size. The text is the item's own (shared, not copied).
+struct DrawnText {
+    QString text;
+    int pixelSize = 0;
+
+    bool operator==(const DrawnText&) const = default;
+    friend size_t qHash(const DrawnText& key, size_t seed = 0) {
+        return qHashMulti(seed, key.text, key.pixelSize);
+    }
+};
+
 // An item of the tray menu, with what the menu and its style read about it as plain members:
 // a menu of ten thousand tasks would otherwise pay for a handful of dynamic properties (a name
 // and a value each) per item.
@@ -40,11 +52,10 @@ public:
     QList<MenuEntry> shown;
     std::function<void(MenuEntry::Action, QAction*)> handler;
     QMetaObject::Connection onTriggered;
-    // Measurements kept from one fill to the next for the texts still shown, so a change of
-    // one task does not measure the thousands of others again: a task's text as wrapped, and
-    // the size of each text the style draws itself (computed when first asked).
-    QHash<QString, QString> wrapped;
-    mutable QHash<QString, QSize> drawnSizes;
+    // The size of each text the style draws itself (computed when first asked), kept from one
+    // fill to the next for the texts still shown, so a change of one task does not measure the
+    // thousands of others again.
+    mutable QHash<DrawnText, QSize> drawnSizes;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -74,5 +85,5 @@ public:
 
     // The key under which a drawn text's size is kept: the same text in another font size
     // (a header and a task may read alike) is another size.
-    static QString sizeKey(const QString& text, const QFont& font);
+    static DrawnText sizeKey(const QString& text, const QFont& font);
 };

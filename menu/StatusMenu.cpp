@@ -44,16 +44,16 @@ void setDrawn(DrawnMenu* menu, MenuItem* action, const QString& text, MenuStyle:
     action->setText(text);
     action->setFont(font);
     action->drawnKind = kind;
-    const QString key = MenuStyle::sizeKey(text, font);
+    const DrawnText key = MenuStyle::sizeKey(text, font);
     if (!menu->drawnSizes.contains(key))
         menu->drawnSizes.insert(key, QSize());
 }
 
-QString wrappedTask(DrawnMenu* menu, const QString& text, const QFont& font) {
-    auto known = menu->wrapped.constFind(text);
-    if (known != menu->wrapped.constEnd())
-        return *known;
-    return *menu->wrapped.insert(text, escaped(wrapToWidth(text, MENU_TEXT_W, font)));
+QString wrappedTask(const QString& text, const QFont& font) {
+    // A text that needs neither a line break nor an escape is shown as the list holds it,
+    // not as a copy of its own.
+    const QString wrapped = escaped(wrapToWidth(text, MENU_TEXT_W, font));
+    return wrapped == text ? text : wrapped;
 }
 
 void fill(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActionHandler& act);
@@ -93,9 +93,12 @@ void applyTitle(DrawnMenu* menu, const Fonts& fonts, MenuItem* action,
     fill(sub, entry.submenu, act);
 }
 
-void applyTask(DrawnMenu* menu, const Fonts& fonts, MenuItem* action, const MenuEntry& entry) {
+// `previous`: the entry the item showed, if any. A tick keeps the text as it was wrapped.
+void applyTask(DrawnMenu* menu, const Fonts& fonts, MenuItem* action, const MenuEntry& entry,
+               const MenuEntry* previous) {
     const QFont& font = entry.done ? fonts.taskDone : fonts.task;
-    setDrawn(menu, action, wrappedTask(menu, entry.text, fonts.task), MenuStyle::Task, font);
+    const bool sameText = previous && previous->kind == MenuEntry::Kind::Task && previous->text == entry.text;
+    setDrawn(menu, action, sameText ? action->text() : wrappedTask(entry.text, fonts.task), MenuStyle::Task, font);
     action->setIcon(checkboxIcon(entry.done));
     action->done = entry.done;
     action->setData(entry.id ? QVariant(*entry.id) : QVariant());
@@ -113,10 +116,10 @@ void applyCommand(MenuItem* action, const MenuEntry& entry) {
     }
 }
 
-// Makes `action` show `entry`, whatever it showed before (a fresh item shows nothing yet).
+// Makes `action` show `entry`, whatever it showed before (`previous`; none for a new item).
 void apply(DrawnMenu* menu, const Fonts& fonts, MenuItem* action, const MenuEntry& entry,
-           const MenuActionHandler& act, bool fresh) {
-    if (!fresh)
+           const MenuActionHandler& act, const MenuEntry* previous) {
+    if (previous)
         reset(action, entry);
     else if (entry.kind == MenuEntry::Kind::Separator)
         action->setSeparator(true);
@@ -131,7 +134,7 @@ void apply(DrawnMenu* menu, const Fonts& fonts, MenuItem* action, const MenuEntr
         setDrawn(menu, action, escaped(entry.text), MenuStyle::Header, fonts.header);
         break;
     case MenuEntry::Kind::Task:
-        applyTask(menu, fonts, action, entry);
+        applyTask(menu, fonts, action, entry, previous);
         break;
     case MenuEntry::Kind::Switch:
     case MenuEntry::Kind::Command:
@@ -166,21 +169,15 @@ void connectItems(DrawnMenu* menu) {
 // change: a tick in a long list should not copy every measurement.
 void pruneMeasurements(DrawnMenu* menu) {
     const qsizetype items = menu->shown.size();
-    if (menu->wrapped.size() + menu->drawnSizes.size() <= 4 * items + 64)
+    if (menu->drawnSizes.size() <= 2 * items + 64)
         return;
-    QHash<QString, QString> wrapped;
-    QHash<QString, QSize> sizes;
+    QHash<DrawnText, QSize> sizes;
     for (QAction* action : menu->actions()) {
-        const QString key = MenuStyle::sizeKey(action->text(), action->font());
+        const DrawnText key = MenuStyle::sizeKey(action->text(), action->font());
         const auto size = menu->drawnSizes.constFind(key);
         if (size != menu->drawnSizes.constEnd())
             sizes.insert(key, *size);
     }
-    for (const MenuEntry& entry : std::as_const(menu->shown)) {
-        if (entry.kind == MenuEntry::Kind::Task && menu->wrapped.contains(entry.text))
-            wrapped.insert(entry.text, menu->wrapped.value(entry.text));
-    }
-    menu->wrapped = std::move(wrapped);
     menu->drawnSizes = std::move(sizes);
 }
 
@@ -209,7 +206,7 @@ void fill(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActionHand
         const MenuItemPlan& item = plan[i];
         auto* action = item.from >= 0 ? static_cast<MenuItem*>(before[item.from]) : new MenuItem(menu);
         if (item.changes)
-            apply(menu, fonts, action, entries[i], act, item.from < 0);
+            apply(menu, fonts, action, entries[i], act, item.from < 0 ? nullptr : &menu->shown[item.from]);
         if (item.from < 0 || item.moves)
             menu->insertAction(following, action);
         following = action;
