@@ -2,6 +2,7 @@
 
 #include "net/Transport.h"
 
+#include <QCryptographicHash>
 #include <QNetworkRequest>
 #include <QUrl>
 
@@ -51,7 +52,8 @@ void FeedSync::handleReply(quint64 sequence, const net::Result& result) {
         // (the overlay may have changed since) but not decoded and built again. An idle app
         // fetches the same document every 30 s; decoding 10,000 tasks anew each time cost tens
         // of milliseconds and left the replaced copy's memory scattered through the heap.
-        const bool same = m_shown && body == m_shown->body;
+        QByteArray digest = QCryptographicHash::hash(body, QCryptographicHash::Blake2b_256);
+        const bool same = m_shown && digest == m_shown->digest;
         std::optional<Payload> payload = same ? m_shown->payload : decodePayload(body).payload;
         if (!payload) {
             m_lastError = result.transportError.value_or(kFetchFailed);
@@ -59,7 +61,7 @@ void FeedSync::handleReply(quint64 sequence, const net::Result& result) {
             m_appliedSequence = sequence;
             m_lastError.reset();
             if (!same)
-                m_shown = Shown{QByteArray(body.constData(), body.size()), *payload};
+                m_shown = Shown{std::move(digest), *payload};
             m_store.applyFeed(std::move(*payload), sequence);
             m_outbox.feedFetched(sequence);
         }
