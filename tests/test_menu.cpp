@@ -85,6 +85,7 @@ private slots:
     void openMenuStaysWhileARefreshLands();
     void emojiDrawnInColour();
     void unchangedRefreshRebuildsNothing();
+    void dropMovesItsItem();
 
 private:
     QMenu* menu() { return h->menu(); }
@@ -297,6 +298,20 @@ void TestMenu::unchangedRefreshRebuildsNothing() {
     refreshWith(feedJson(""));
     QCOMPARE(delegate->statusItem().rebuildCount(), 2);
     QCOMPARE(menuItems(menu(), Kind::Title).value(0)->text(), QStringLiteral("Mine\u3000"));
+}
+
+// A drop moves the task's own item; the others stay as they were.
+void TestMenu::dropMovesItsItem() {
+    refreshWith(feedJson("12-06 08:30", ",b=面包@🛒 购物,c=鸡蛋@🛒 购物"));
+    const QList<QAction*> before = menuItems(menu(), Kind::Task);
+    const QString cat = QStringLiteral("🛒 购物");
+    delegate->listActions().reorder({{"c", cat}, {"a", cat}, {"b", cat}});
+    const QList<QAction*> after = menuItems(menu(), Kind::Task);
+    QCOMPARE(after, (QList<QAction*>{before.value(2), before.value(0), before.value(1)}));
+    QStringList texts;
+    for (const QAction* item : after)
+        texts << item->text();
+    QCOMPARE(texts, (QStringList{"鸡蛋", "牛奶", "面包"}));
 }
 
 QTEST_MAIN(TestMenu)
