@@ -134,5 +134,6 @@ void FeedSync::postInboxReorder(const QList<inbox::OrderItem>& order) {
     }
     if (named.isEmpty())
         return;
-    m_outbox.enqueue(inbox::reorder(m_store.choice(), named, m_clock.secondsSinceEpoch()));
+    m_outbox.enqueue(inbox::Message{m_store.choice(), inbox::Action::Reorder, m_clock.secondsSinceEpoch(),
+                                    {}, {}, std::move(named)});
 }

@@ -46,6 +46,8 @@ public:
     bool open(const QString& path, QString* error);
     // A new message; an add names its pending row.
     void enqueue(const QJsonObject& message, const QString& pendingId = {});
+    // The same, written straight from the message (a long reorder is not built as JSON objects).
+    void enqueue(const inbox::Message& message, const QString& pendingId = {});
     // A fetch's feed was applied: unsure additions it shows leave, and what waits is sent now.
     void feedFetched(quint64 fetch);
     // Sends what waits now, without waiting out the retry delay.
@@ -69,6 +71,7 @@ signals:
     void noticeChanged();
 
 private:
+    void enqueued(const QByteArray& body, const inbox::Message& message, const QString& pendingId);
     void pump();
     void answered(qint64 seq, const net::Result& result);
     void leave(qint64 seq, bool refused);
