@@ -117,6 +117,10 @@ void BM_ChangeRebuildsMenuAndPanel(benchmark::State& bm) {
     app.showNote();
     QCoreApplication::processEvents();
     const int kind = int(bm.range(1));
+    // The order a drop records: every visible task with its section, as the panel sends it.
+    QList<OrderEntry> order;
+    for (const OrderedItem& item : app.listStore().orderedItems())
+        order.append({item.row.id.value_or(QString()), item.sec});
     int n = 0;
     for (auto _ : bm) {
         ++n;
@@ -127,16 +131,26 @@ void BM_ChangeRebuildsMenuAndPanel(benchmark::State& bm) {
         case 1: // an add
             app.listActions().add(QStringLiteral("新任务 %1").arg(n));
             break;
-        default: // a committed edit
+        case 2: // a committed edit
             app.listActions().edit(QStringLiteral("id-2"), QString(), QStringLiteral("改过 %1").arg(n));
+            break;
+        case 3: { // a drop: an early task dropped far down, into another section
+            OrderEntry moved = order.takeAt(1);
+            moved.sec = order[order.size() * 3 / 10].sec;
+            order.insert(order.size() * 3 / 10, moved);
+            app.listActions().reorder(order);
+            break;
+        }
+        default: // a section folded, then unfolded
+            app.listActions().toggleCollapse(QStringLiteral("分类 1"));
             break;
         }
         QCoreApplication::processEvents(); // the menu's rebuild runs from the event loop
     }
 }
 BENCHMARK(BM_ChangeRebuildsMenuAndPanel)
-    ->ArgsProduct({{1000, 10000}, {0, 1, 2}})
-    ->ArgNames({"tasks", "tick_add_edit"})
+    ->ArgsProduct({{1000, 10000}, {0, 1, 2, 3, 4}})
+    ->ArgNames({"tasks", "tick_add_edit_drop_fold"})
     ->Unit(benchmark::kMillisecond);
 
 } // namespace

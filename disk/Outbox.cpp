@@ -191,11 +191,16 @@ bool Outbox::write(const QByteArray& line, QString* error) {
 
 qint64 Outbox::append(const QByteArray& body, const QString& pendingId, const QStringList& beside,
                       QString* error) {
+    return append(body, inbox::parse(body).message.value_or(inbox::Message{}), pendingId, beside, error);
+}
+
+qint64 Outbox::append(const QByteArray& body, const inbox::Message& message, const QString& pendingId,
+                      const QStringList& beside, QString* error) {
     Entry entry;
     entry.seq = m_nextSeq++;
     entry.madeMs = m_clock.msecsSinceEpoch();
     entry.body = body;
-    entry.message = inbox::parse(body).message.value_or(inbox::Message{});
+    entry.message = message;
     entry.pendingId = pendingId;
     entry.beside = beside;
     write(entryLine(entry), error);

@@ -64,6 +64,9 @@ public:
                   QString* error);
     // Replaces the entry with the same number (an add edited before it was posted), durably.
     bool revise(const Entry& entry, QString* error);
+    // The same, for a body whose message the caller has at hand (it is not read back).
+    qint64 append(const QByteArray& body, const inbox::Message& message, const QString& pendingId,
+                  const QStringList& beside, QString* error);
     // The message has left: taken by the relay, or refused for good.
     bool take(qint64 seq, QString* error);
     // An add is about to be posted: after a crash from here on, it may have arrived.

@@ -1,5 +1,7 @@
 #include "menu/MenuModel.h"
 
+#include <QHash>
+
 #include <algorithm>
 
 namespace {
@@ -35,7 +37,124 @@ MenuEntry switcher(const QString& text, MenuEntry::Action action, bool checked) 
     return e;
 }
 
+using Kind = MenuEntry::Kind;
+
+// Whether one item may show both entries: the same task (by id, or by text when it has none),
+// the same header text, the same command; a title or separator for any other.
+bool sameItem(const MenuEntry& a, const MenuEntry& b) {
+    if (a.kind != b.kind)
+        return false;
+    switch (a.kind) {
+    case Kind::Task:
+        return a.id || b.id ? a.id == b.id : a.text == b.text;
+    case Kind::Header:
+        return a.text == b.text;
+    case Kind::Switch:
+    case Kind::Command:
+        return a.action == b.action;
+    case Kind::Title:
+    case Kind::Separator:
+        break;
+    }
+    return true;
+}
+
+// The same relation as a key: entries for which sameItem holds have equal keys.
+QString itemKey(const MenuEntry& e) {
+    const QChar kind(u'0' + int(e.kind));
+    switch (e.kind) {
+    case Kind::Task:
+        return e.id ? kind + QLatin1Char('t') + *e.id : kind + QLatin1Char('x') + e.text;
+    case Kind::Header:
+        return kind + e.text;
+    case Kind::Switch:
+    case Kind::Command:
+        return kind + QString::number(int(e.action));
+    case Kind::Title:
+    case Kind::Separator:
+        break;
+    }
+    return kind;
+}
+
+// Entries between the common head and tail take the earlier items of the same key, first come
+// first served, so duplicates (two separators, a repeated text) pair up in order.
+void matchMiddle(const QList<MenuEntry>& before, const QList<MenuEntry>& after, qsizetype head,
+                 qsizetype tail, QList<MenuItemPlan>& plan) {
+    const qsizetype beforeEnd = before.size() - tail, afterEnd = after.size() - tail;
+    if (head == beforeEnd || head == afterEnd)
+        return;
+    QHash<QString, qsizetype> first;
+    first.reserve(beforeEnd - head);
+    QList<qsizetype> next(beforeEnd - head, -1);
+    for (qsizetype j = beforeEnd - 1; j >= head; --j) {
+        const QString key = itemKey(before[j]);
+        const auto it = first.find(key);
+        if (it == first.end()) {
+            first.insert(key, j);
+        } else {
+            next[j - head] = *it;
+            *it = j;
+        }
+    }
+    for (qsizetype i = head; i < afterEnd; ++i) {
+        const auto it = first.find(itemKey(after[i]));
+        if (it == first.end() || *it < 0)
+            continue;
+        plan[i].from = *it;
+        *it = next[*it - head];
+    }
+}
+
+// The reused items of plan[head, end) that keep their order stay; the rest move. The longest
+// run in order (patience sorting) is kept, so one task dropped elsewhere is one move.
+void markMoves(QList<MenuItemPlan>& plan, qsizetype head, qsizetype end) {
+    QList<qsizetype> tails; // per run length, the plan index ending the run with the lowest item
+    QList<qsizetype> previous(end - head, -1);
+    for (qsizetype i = head; i < end; ++i) {
+        const qsizetype from = plan[i].from;
+        if (from < 0)
+            continue;
+        const qsizetype length = std::lower_bound(tails.cbegin(), tails.cend(), from,
+                                                  [&](qsizetype t, qsizetype v) { return plan[t].from < v; }) -
+                                 tails.cbegin();
+        if (length > 0)
+            previous[i - head] = tails[length - 1];
+        if (length == tails.size())
+            tails.append(i);
+        else
+            tails[length] = i;
+    }
+    QList<bool> stays(end - head, false);
+    for (qsizetype i = tails.isEmpty() ? -1 : tails.last(); i >= 0; i = previous[i - head])
+        stays[i - head] = true;
+    for (qsizetype i = head; i < end; ++i)
+        plan[i].moves = plan[i].from >= 0 && !stays[i - head];
+}
+
 } // namespace
+
+QList<MenuItemPlan> planMenuItems(const QList<MenuEntry>& before, const QList<MenuEntry>& after) {
+    QList<MenuItemPlan> plan(after.size());
+    const qsizetype nb = before.size(), na = after.size();
+    // A tick or an edit keeps every item in place; only what lies between the common head and
+    // tail is matched by key.
+    qsizetype head = 0;
+    while (head < nb && head < na && sameItem(before[head], after[head])) {
+        plan[head].from = head;
+        ++head;
+    }
+    qsizetype tail = 0;
+    while (tail < nb - head && tail < na - head && sameItem(before[nb - 1 - tail], after[na - 1 - tail])) {
+        plan[na - 1 - tail].from = nb - 1 - tail;
+        ++tail;
+    }
+    matchMiddle(before, after, head, tail, plan);
+    markMoves(plan, head, na - tail);
+    for (qsizetype i = 0; i < na; ++i)
+        plan[i].changes = plan[i].from < 0 || !(before[plan[i].from] == after[i]);
+    return plan;
+}
 
 bool MenuEntry::operator==(const MenuEntry& o) const {
     if (kind != o.kind || text != o.text || updated != o.updated || id != o.id || done != o.done ||
@@ -49,6 +168,8 @@ QList<MenuEntry> buildMenuEntries(const ListStore& state, const std::optional<QS
                                   const QString& appVersion, bool startsAtLogin,
                                   const DeliveryNotice& delivery) {
     QList<MenuEntry> menu;
+    // Exactly the room needed: the menu keeps this list as what it shows.
+    menu.reserve(state.displayRows(false).size() + 16);
 
     MenuEntry title;
     title.kind = MenuEntry::Kind::Title;

@@ -44,6 +44,18 @@ QList<MenuEntry> buildMenuEntries(const ListStore& state, const std::optional<QS
                                   const QString& appVersion, bool startsAtLogin = false,
                                   const DeliveryNotice& delivery = {});
 
+// How the items of a menu showing `before` come to show `after`, entry by entry of `after`:
+// which earlier item shows it (an equal entry, or the same task, header or command in another
+// text or state), whether that item must be shown anew, and whether it has to be taken out and
+// put back here (items that keep their order stay where they are, so a drop moves one item).
+// Items of `before` that no entry takes are removed; entries without one get a new item.
+struct MenuItemPlan {
+    qsizetype from = -1; // index in `before`, -1 for a new item
+    bool changes = true; // new, or its entry differs from the one it showed
+    bool moves = false;  // reused, but out of its old order
+};
+QList<MenuItemPlan> planMenuItems(const QList<MenuEntry>& before, const QList<MenuEntry>& after);
+
 // The list part of the menu (between its first two separators) as plain text lines: headers
 // and notices as they stand, tasks as "[x] text" or "[ ] text".
 QStringList menuListLines(const QList<MenuEntry>& entries);

@@ -32,7 +32,8 @@ void drawTaskBox(QPainter* painter, const QStyleOptionMenuItem* item, const QRec
 QColor textColour(int kind, const QAction* action, const QColor& label) {
     if (kind == MenuStyle::Header)
         return grey(0.62);
-    if (kind == MenuStyle::Task && action->property(MenuStyle::kDoneProperty).toBool())
+    const MenuItem* item = MenuItem::of(action);
+    if (kind == MenuStyle::Task && item && item->done)
         return grey(0.5);
     return label;
 }
@@ -41,9 +42,9 @@ QColor textColour(int kind, const QAction* action, const QColor& label) {
 void drawTitle(QPainter* painter, const QStyleOptionMenuItem* item, const QAction* action,
                const QRect& area, const QColor& label) {
     constexpr int kFlags = Qt::AlignLeft | Qt::AlignVCenter | MenuStyle::kTextFlags;
-    const QVariant updatedValue = action->property(MenuStyle::kUpdatedProperty);
-    const bool hasUpdated = updatedValue.isValid();
-    const QString updated = updatedValue.toString();
+    const MenuItem* menuItem = MenuItem::of(action);
+    const bool hasUpdated = menuItem && menuItem->updated;
+    const QString updated = hasUpdated ? *menuItem->updated : QString();
     QString title = item->text;
     if (hasUpdated)
         title.chop(updated.size() + 1); // the text carries "title　updated" for sizing
@@ -88,7 +89,8 @@ void MenuStyle::drawControl(ControlElement element, const QStyleOption* option, 
     const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
     const auto* menu = qobject_cast<const QMenu*>(widget);
     QAction* action = item && menu && element == CE_MenuItem ? menu->actionAt(item->rect.center()) : nullptr;
-    const int kind = action ? action->property(kKindProperty).toInt() : 0;
+    const MenuItem* menuItem = MenuItem::of(action);
+    const int kind = menuItem ? menuItem->drawnKind : 0;
     if (!kind) {
         QProxyStyle::drawControl(element, option, painter, widget);
         return;
@@ -118,8 +120,8 @@ void MenuStyle::drawControl(ControlElement element, const QStyleOption* option, 
     painter->restore();
 }
 
-QString MenuStyle::sizeKey(const QString& text, const QFont& font) {
-    return text + QChar(0x1F) + QString::number(font.pixelSize());
+DrawnText MenuStyle::sizeKey(const QString& text, const QFont& font) {
+    return DrawnText{text, font.pixelSize()};
 }
 
 QSize MenuStyle::sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,

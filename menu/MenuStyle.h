@@ -2,11 +2,42 @@
 
 #include "menu/MenuModel.h"
 
+#include <QAction>
 #include <QHash>
 #include <QMenu>
 #include <QProxyStyle>
 
 #include <functional>
+
+// A text the style draws itself, in the pixel size it is drawn at: the key of its measured
+// size. The text is the item's own (shared, not copied).
+struct DrawnText {
+    QString text;
+    int pixelSize = 0;
+
+    bool operator==(const DrawnText&) const = default;
+    friend size_t qHash(const DrawnText& key, size_t seed = 0) {
+        return qHashMulti(seed, key.text, key.pixelSize);
+    }
+};
+
+// An item of the tray menu, with what the menu and its style read about it as plain members:
+// a menu of ten thousand tasks would otherwise pay for a handful of dynamic properties (a name
+// and a value each) per item.
+class MenuItem : public QAction {
+    Q_OBJECT
+
+public:
+    using QAction::QAction;
+
+    MenuEntry::Kind entryKind = MenuEntry::Kind::Separator;
+    MenuEntry::Action entryAction = MenuEntry::Action::None;
+    int drawnKind = 0;      // a MenuStyle::Kind for the texts the style draws, 0 otherwise
+    bool done = false;      // a task shown ticked (what its tick reads)
+    std::optional<QString> updated; // the title's small text, as shown
+
+    static const MenuItem* of(const QAction* action) { return qobject_cast<const MenuItem*>(action); }
+};
 
 // A QMenu that knows which of its item texts it draws itself (the title, headers and tasks),
 // and whose items' shortcuts work while it is open: a Qt popup takes every key press for its
@@ -20,11 +51,11 @@ public:
     // What the menu shows now, and what choosing one of its items calls.
     QList<MenuEntry> shown;
     std::function<void(MenuEntry::Action, QAction*)> handler;
-    // Measurements kept from one fill to the next for the texts still shown, so a change of
-    // one task does not measure the thousands of others again: a task's text as wrapped, and
-    // the size of each text the style draws itself (computed when first asked).
-    QHash<QString, QString> wrapped;
-    mutable QHash<QString, QSize> drawnSizes;
+    QMetaObject::Connection onTriggered;
+    // The size of each text the style draws itself (computed when first asked), kept from one
+    // fill to the next for the texts still shown, so a change of one task does not measure the
+    // thousands of others again.
+    mutable QHash<DrawnText, QSize> drawnSizes;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -38,9 +69,6 @@ class MenuStyle : public QProxyStyle {
     Q_OBJECT
 
 public:
-    static constexpr const char* kKindProperty = "velloaKind";
-    static constexpr const char* kUpdatedProperty = "velloaUpdated";
-    static constexpr const char* kDoneProperty = "velloaDone";
     enum Kind { Title = 1, Header, Task };
 
     using QProxyStyle::QProxyStyle;
@@ -57,5 +85,5 @@ public:
 
     // The key under which a drawn text's size is kept: the same text in another font size
     // (a header and a task may read alike) is another size.
-    static QString sizeKey(const QString& text, const QFont& font);
+    static DrawnText sizeKey(const QString& text, const QFont& font);
 };

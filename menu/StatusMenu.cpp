@@ -11,10 +11,6 @@
 
 namespace {
 
-constexpr const char* kTagProperty = "velloaTag";
-constexpr const char* kActionProperty = "velloaAction";
-constexpr const char* kEntryKindProperty = "velloaEntryKind";
-
 // QMenu reads "&" as a mnemonic marker; doubling it shows the character as typed.
 QString escaped(const QString& text) {
     QString out = text;
@@ -42,39 +38,33 @@ struct Fonts {
     }();
 };
 
-// The measurements of the previous fill that are still needed, and the new ones.
-struct Measured {
-    QHash<QString, QString> wrapped;
-    QHash<QString, QSize> sizes;
-};
-
-void setDrawn(DrawnMenu* menu, Measured& next, QAction* action, const QString& text,
-              MenuStyle::Kind kind, const QFont& font) {
+// Sets a text the style draws itself; its size is measured when the menu first asks for it.
+void setDrawn(DrawnMenu* menu, MenuItem* action, const QString& text, MenuStyle::Kind kind,
+              const QFont& font) {
     action->setText(text);
     action->setFont(font);
-    action->setProperty(MenuStyle::kKindProperty, int(kind));
-    const QString key = MenuStyle::sizeKey(text, font);
-    next.sizes.insert(key, menu->drawnSizes.value(key));
+    action->drawnKind = kind;
+    const DrawnText key = MenuStyle::sizeKey(text, font);
+    if (!menu->drawnSizes.contains(key))
+        menu->drawnSizes.insert(key, QSize());
 }
 
-QString wrappedTask(DrawnMenu* menu, Measured& next, const QString& text, const QFont& font) {
-    auto known = menu->wrapped.constFind(text);
-    const QString wrapped =
-        known != menu->wrapped.constEnd() ? *known : escaped(wrapToWidth(text, MENU_TEXT_W, font));
-    next.wrapped.insert(text, wrapped);
-    return wrapped;
+QString wrappedTask(const QString& text, const QFont& font) {
+    // A text that needs neither a line break nor an escape is shown as the list holds it,
+    // not as a copy of its own.
+    const QString wrapped = escaped(wrapToWidth(text, MENU_TEXT_W, font));
+    return wrapped == text ? text : wrapped;
 }
 
 void fill(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActionHandler& act);
 
 // Clears what `action` may carry from the entry it showed before.
-void reset(QAction* action, const MenuEntry& entry) {
+void reset(MenuItem* action, const MenuEntry& entry) {
     action->setSeparator(entry.kind == MenuEntry::Kind::Separator);
-    action->setProperty(MenuStyle::kKindProperty, QVariant());
-    action->setProperty(MenuStyle::kUpdatedProperty, QVariant());
-    action->setProperty(MenuStyle::kDoneProperty, QVariant());
+    action->drawnKind = 0;
+    action->updated.reset();
+    action->done = false;
     action->setData(QVariant());
-    action->setProperty(kTagProperty, QVariant());
     action->setIcon(QIcon());
     action->setFont(QFont());
     action->setCheckable(false);
@@ -86,14 +76,14 @@ void reset(QAction* action, const MenuEntry& entry) {
 }
 
 // The list's title, with its submenu (the lists to switch to and the commands).
-void applyTitle(DrawnMenu* menu, Measured& next, const Fonts& fonts, QAction* action,
+void applyTitle(DrawnMenu* menu, const Fonts& fonts, MenuItem* action,
                 const MenuEntry& entry, const MenuActionHandler& act) {
     QString text = escaped(entry.text);
     if (entry.updated) {
         text += QStringLiteral("\u3000") + escaped(*entry.updated);
-        action->setProperty(MenuStyle::kUpdatedProperty, escaped(*entry.updated));
+        action->updated = escaped(*entry.updated);
     }
-    setDrawn(menu, next, action, text, MenuStyle::Title, fonts.title);
+    setDrawn(menu, action, text, MenuStyle::Title, fonts.title);
     auto* sub = qobject_cast<DrawnMenu*>(action->menu());
     if (!sub) {
         sub = new DrawnMenu(menu);
@@ -103,17 +93,18 @@ void applyTitle(DrawnMenu* menu, Measured& next, const Fonts& fonts, QAction* ac
     fill(sub, entry.submenu, act);
 }
 
-void applyTask(DrawnMenu* menu, Measured& next, const Fonts& fonts, QAction* action,
-               const MenuEntry& entry) {
+// `previous`: the entry the item showed, if any. A tick keeps the text as it was wrapped.
+void applyTask(DrawnMenu* menu, const Fonts& fonts, MenuItem* action, const MenuEntry& entry,
+               const MenuEntry* previous) {
     const QFont& font = entry.done ? fonts.taskDone : fonts.task;
-    setDrawn(menu, next, action, wrappedTask(menu, next, entry.text, fonts.task), MenuStyle::Task, font);
+    const bool sameText = previous && previous->kind == MenuEntry::Kind::Task && previous->text == entry.text;
+    setDrawn(menu, action, sameText ? action->text() : wrappedTask(entry.text, fonts.task), MenuStyle::Task, font);
     action->setIcon(checkboxIcon(entry.done));
-    action->setProperty(MenuStyle::kDoneProperty, entry.done);
+    action->done = entry.done;
     action->setData(entry.id ? QVariant(*entry.id) : QVariant());
-    action->setProperty(kTagProperty, entry.done ? 1 : 0);
 }
 
-void applyCommand(QAction* action, const MenuEntry& entry) {
+void applyCommand(MenuItem* action, const MenuEntry& entry) {
     action->setText(escaped(entry.text));
     action->setCheckable(entry.checkable);
     action->setChecked(entry.checked);
@@ -125,22 +116,25 @@ void applyCommand(QAction* action, const MenuEntry& entry) {
     }
 }
 
-// Makes `action` show `entry`, whatever it showed before.
-void apply(DrawnMenu* menu, Measured& next, const Fonts& fonts, QAction* action,
-           const MenuEntry& entry, const MenuActionHandler& act) {
-    reset(action, entry);
+// Makes `action` show `entry`, whatever it showed before (`previous`; none for a new item).
+void apply(DrawnMenu* menu, const Fonts& fonts, MenuItem* action, const MenuEntry& entry,
+           const MenuActionHandler& act, const MenuEntry* previous) {
+    if (previous)
+        reset(action, entry);
+    else if (entry.kind == MenuEntry::Kind::Separator)
+        action->setSeparator(true);
     switch (entry.kind) {
     case MenuEntry::Kind::Separator:
         action->setText(QString());
         break;
     case MenuEntry::Kind::Title:
-        applyTitle(menu, next, fonts, action, entry, act);
+        applyTitle(menu, fonts, action, entry, act);
         break;
     case MenuEntry::Kind::Header:
-        setDrawn(menu, next, action, escaped(entry.text), MenuStyle::Header, fonts.header);
+        setDrawn(menu, action, escaped(entry.text), MenuStyle::Header, fonts.header);
         break;
     case MenuEntry::Kind::Task:
-        applyTask(menu, next, fonts, action, entry);
+        applyTask(menu, fonts, action, entry, previous);
         break;
     case MenuEntry::Kind::Switch:
     case MenuEntry::Kind::Command:
@@ -148,49 +142,77 @@ void apply(DrawnMenu* menu, Measured& next, const Fonts& fonts, QAction* action,
         break;
     }
     action->setEnabled(entry.enabled);
-    action->setProperty(kActionProperty, int(entry.action));
-    action->setProperty(kEntryKindProperty, int(entry.kind));
+    action->entryAction = entry.action;
+    action->entryKind = entry.kind;
 }
 
-// Reuses the menu's items in place: an item whose entry is unchanged is left alone, so a
-// change of one task touches one item.
+// One connection a menu rather than one an item: the menu reports every item chosen.
+void connectItems(DrawnMenu* menu) {
+    if (menu->onTriggered)
+        return;
+    menu->onTriggered = QObject::connect(menu, &QMenu::triggered, menu, [menu](QAction* action) {
+        // Qt reports an item of the list switcher to the menus above it too; each menu acts
+        // on its own items only.
+        if (action->parent() != menu)
+            return;
+        // Qt flips a checkable item on its own; it shows what the entries say, so the
+        // flip is undone and the rebuild that follows the command shows the outcome
+        // (a rebuild that finds its entries unchanged would keep the flip).
+        if (action->isCheckable())
+            action->setChecked(!action->isChecked());
+        if (menu->handler && menuItemAction(action) != MenuEntry::Action::None)
+            menu->handler(menuItemAction(action), action);
+    });
+}
+
+// Measurements of texts no longer shown go once they outnumber the items, not on every
+// change: a tick in a long list should not copy every measurement.
+void pruneMeasurements(DrawnMenu* menu) {
+    const qsizetype items = menu->shown.size();
+    if (menu->drawnSizes.size() <= 2 * items + 64)
+        return;
+    QHash<DrawnText, QSize> sizes;
+    for (QAction* action : menu->actions()) {
+        const DrawnText key = MenuStyle::sizeKey(action->text(), action->font());
+        const auto size = menu->drawnSizes.constFind(key);
+        if (size != menu->drawnSizes.constEnd())
+            sizes.insert(key, *size);
+    }
+    menu->drawnSizes = std::move(sizes);
+}
+
+// Brings the menu's items up to date in place (planMenuItems): an item whose entry is
+// unchanged is left alone, a changed one shown anew, and items are added, removed or moved
+// only where entries came, went or moved, so a tick or an edit touches one item.
 void fill(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActionHandler& act) {
     menu->handler = act;
+    connectItems(menu);
     const Fonts fonts;
-    Measured next;
-    QList<QAction*> actions = menu->actions();
-    const QList<MenuEntry>& before = menu->shown;
-    for (qsizetype i = 0; i < entries.size(); ++i) {
-        QAction* action = i < actions.size() ? actions[i] : nullptr;
-        if (!action) {
-            action = new QAction(menu);
-            QObject::connect(action, &QAction::triggered, menu, [menu, action] {
-                // Qt flips a checkable item on its own; it shows what the entries say, so the
-                // flip is undone and the rebuild that follows the command shows the outcome
-                // (a rebuild that finds its entries unchanged would keep the flip).
-                if (action->isCheckable())
-                    action->setChecked(!action->isChecked());
-                if (menu->handler && menuItemAction(action) != MenuEntry::Action::None)
-                    menu->handler(menuItemAction(action), action);
-            });
-            menu->addAction(action);
-        } else if (i < before.size() && before[i] == entries[i]) {
-            // Unchanged: keep it, and what was measured for it.
-            const QString text = action->text();
-            const QString key = MenuStyle::sizeKey(text, action->font());
-            if (menu->drawnSizes.contains(key))
-                next.sizes.insert(key, menu->drawnSizes.value(key));
-            if (entries[i].kind == MenuEntry::Kind::Task)
-                next.wrapped.insert(entries[i].text, text);
-            continue;
-        }
-        apply(menu, next, fonts, action, entries[i], act);
+    const QList<MenuItemPlan> plan = planMenuItems(menu->shown, entries);
+    const QList<QAction*> before = menu->actions();
+    QList<bool> taken(before.size(), false);
+    for (const MenuItemPlan& item : plan) {
+        if (item.from >= 0)
+            taken[item.from] = true;
     }
-    for (qsizetype i = entries.size(); i < actions.size(); ++i)
-        delete actions[i];
+    for (qsizetype j = 0; j < before.size(); ++j) {
+        if (!taken[j])
+            delete before[j];
+    }
+    // From the last entry up, each new or moved item goes right before the one that follows
+    // it, which is in its place already.
+    QAction* following = nullptr;
+    for (qsizetype i = entries.size() - 1; i >= 0; --i) {
+        const MenuItemPlan& item = plan[i];
+        auto* action = item.from >= 0 ? static_cast<MenuItem*>(before[item.from]) : new MenuItem(menu);
+        if (item.changes)
+            apply(menu, fonts, action, entries[i], act, item.from < 0 ? nullptr : &menu->shown[item.from]);
+        if (item.from < 0 || item.moves)
+            menu->insertAction(following, action);
+        following = action;
+    }
     menu->shown = entries;
-    menu->wrapped = std::move(next.wrapped);
-    menu->drawnSizes = std::move(next.sizes);
+    pruneMeasurements(menu);
 }
 
 } // namespace
@@ -214,15 +236,18 @@ QVariant taskItemId(const QAction* action) {
 }
 
 int taskItemTag(const QAction* action) {
-    return action->property(kTagProperty).toInt();
+    const MenuItem* item = MenuItem::of(action);
+    return item && item->done ? 1 : 0;
 }
 
 MenuEntry::Action menuItemAction(const QAction* action) {
-    return MenuEntry::Action(action->property(kActionProperty).toInt());
+    const MenuItem* item = MenuItem::of(action);
+    return item ? item->entryAction : MenuEntry::Action::None;
 }
 
 MenuEntry::Kind menuItemKind(const QAction* action) {
     if (action->isSeparator())
         return MenuEntry::Kind::Separator;
-    return MenuEntry::Kind(action->property(kEntryKindProperty).toInt());
+    const MenuItem* item = MenuItem::of(action);
+    return item ? item->entryKind : MenuEntry::Kind::Separator;
 }

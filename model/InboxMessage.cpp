@@ -216,6 +216,90 @@ QByteArray serialize(const QJsonObject& message) {
     return body;
 }
 
+namespace {
+
+// A JSON string as Qt's compact writer spells it: `"` and `\` escaped, control characters as
+// \b \f \n \r \t or \u00xx, everything else UTF-8 (half a surrogate pair as \uxxxx), and
+// U+FEFF escaped as serialize() does.
+void putUtf8(QByteArray& out, char32_t c) {
+    if (c < 0x800) {
+        out.append(char(0xC0 | (c >> 6)));
+    } else if (c < 0x10000) {
+        out.append(char(0xE0 | (c >> 12)));
+        out.append(char(0x80 | ((c >> 6) & 0x3F)));
+    } else {
+        out.append(char(0xF0 | (c >> 18)));
+        out.append(char(0x80 | ((c >> 12) & 0x3F)));
+        out.append(char(0x80 | ((c >> 6) & 0x3F)));
+    }
+    out.append(char(0x80 | (c & 0x3F)));
+}
+
+void putString(QByteArray& out, const QString& text) {
+    constexpr char kHex[] = "0123456789abcdef";
+    const auto escape = [&](char16_t u) {
+        out.append("\\u");
+        for (int shift = 12; shift >= 0; shift -= 4)
+            out.append(kHex[(u >> shift) & 0xf]);
+    };
+    out.append('"');
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        if (u >= 0x20 && u < 0x80 && u != u'"' && u != u'\\') {
+            out.append(char(u));
+        } else if (u < 0x80) {
+            const char* named = u == u'"' ? "\\\"" : u == u'\\' ? "\\\\" : u == u'\b' ? "\\b"
+                              : u == u'\f' ? "\\f" : u == u'\n' ? "\\n" : u == u'\r' ? "\\r"
+                              : u == u'\t' ? "\\t" : nullptr;
+            if (named)
+                out.append(named);
+            else
+                escape(u);
+        } else if (u == 0xFEFF || (QChar::isSurrogate(u) && !(QChar::isHighSurrogate(u) && i + 1 < text.size() &&
+                                                             text[i + 1].isLowSurrogate()))) {
+            escape(u);
+        } else {
+            putUtf8(out, QChar::isHighSurrogate(u) ? QChar::surrogateToUcs4(u, text[++i].unicode()) : u);
+        }
+    }
+    out.append('"');
+}
+
+void putMember(QByteArray& out, const char* name, const QString& value) {
+    out.append('"').append(name).append("\":");
+    putString(out, value);
+    out.append(',');
+}
+
+} // namespace
+
+QByteArray serialize(const Message& message) {
+    // Qt keeps an object's members sorted by name; so does this.
+    QByteArray out("{");
+    out.reserve(128 + message.text.size() * 3 + message.order.size() * 48);
+    putMember(out, "action", actionName(message.action));
+    if (namesTask(message.action))
+        putMember(out, "id", message.id);
+    putMember(out, "list", message.list);
+    if (message.action == Action::Reorder) {
+        out.append("\"order\":[");
+        for (const OrderItem& item : message.order) {
+            out.append("{\"cat\":");
+            putString(out, item.cat);
+            out.append(",\"id\":");
+            putString(out, item.id);
+            out.append("},");
+        }
+        if (!message.order.isEmpty())
+            out.chop(1);
+        out.append("],");
+    }
+    if (carriesText(message.action))
+        putMember(out, "text", message.text);
+    out.append("\"ts\":").append(QByteArray::number(message.ts)).append('}');
+    return out;
+}
+
 Parse parse(QByteArrayView body) {
     Parse result;
     QJsonParseError parseError;

@@ -47,6 +47,9 @@ QJsonObject reorder(const QString& list, const QList<OrderItem>& order, qint64 t
 
 // Compact UTF-8 JSON, the form the relay passes on unchanged.
 QByteArray serialize(const QJsonObject& message);
+// The same bytes as serialize(toJson(message)), written directly: a reorder of 10,000 tasks
+// would otherwise be 10,000 JSON objects made, written out and dropped.
+QByteArray serialize(const Message& message);
 
 struct Parse {
     std::optional<Message> message;

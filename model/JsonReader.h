@@ -33,8 +33,10 @@ public:
     static constexpr int kMaxDepth = 1024;
 
     // Parses `body`; a leading UTF-8 byte order mark is skipped, as the JSON standard allows.
-    // Reuses one parser and one padded copy of the text per thread.
+    // Reuses one parser and one padded copy of the text per thread; after a text of a mebibyte
+    // or more they are let go, so a large feed does not keep megabytes between refreshes.
     explicit JsonReader(QByteArrayView body);
+    ~JsonReader();
     JsonReader(const JsonReader&) = delete;
     JsonReader& operator=(const JsonReader&) = delete;
 

@@ -126,10 +126,11 @@ QList<Row> ListStore::makeDisplayRows(const ListSnapshot& snap, bool honorCollap
         slot.insert(labels[i], i);
     const qsizetype fallback = slot.value(kDefaultSection);
 
-    QList<QList<Row>> buckets(labels.size());
+    // The items of each section by index, so each row is copied once, into its place.
+    QList<QList<qsizetype>> buckets(labels.size());
     const QList<OrderedItem>& items = snap.items;
-    for (const OrderedItem& item : items)
-        buckets[slot.value(item.sec, fallback)].append(item.row);
+    for (qsizetype i = 0; i < items.size(); ++i)
+        buckets[slot.value(items[i].sec, fallback)].append(i);
 
     QList<Row> out;
     out.reserve(items.size() + labels.size());
@@ -137,8 +138,10 @@ QList<Row> ListStore::makeDisplayRows(const ListSnapshot& snap, bool honorCollap
         if (buckets[i].isEmpty())
             continue;
         out.append(headerRow(labels[i]));
-        if (!(honorCollapse && m_collapsedCats.contains(labels[i])))
-            out.append(buckets[i]);
+        if (honorCollapse && m_collapsedCats.contains(labels[i]))
+            continue;
+        for (qsizetype item : std::as_const(buckets[i]))
+            out.append(items[item].row);
     }
     return out;
 }
@@ -166,7 +169,11 @@ void ListStore::choose(const QString& list) {
 void ListStore::toggleCollapse(const QString& label) {
     if (!m_collapsedCats.remove(label))
         m_collapsedCats.insert(label);
-    changed();
+    // Only the panel's rows fold: the items and the menu's rows stay as they are.
+    if (m_snapshot && m_snapshotDay == todayStr())
+        m_snapshot->foldedRows = m_collapsedCats.isEmpty() ? m_snapshot->rows : makeDisplayRows(*m_snapshot, true);
+    else
+        changed();
 }
 
 void ListStore::postSent(const OverlayFloors::Entry& entry) {

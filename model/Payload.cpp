@@ -2,6 +2,8 @@
 
 #include "model/JsonReader.h"
 
+#include <QSet>
+
 // The feed's rules over one front-to-back read of the text (JsonReader): the members we read
 // are converted and type-checked, every other value is only checked to be JSON. A type error
 // is not reported at once: duplicate member names are allowed and the last one wins, and a
@@ -128,6 +130,13 @@ bool readRowObject(JsonReader& json, JsonReader::Object& object, int depth, cons
     return true;
 }
 
+// The rows are kept as long as the feed is shown: without the room the list grew into (up to
+// half of it, a MB at 10,000 tasks) for one copy made once per decoded feed.
+bool squeezed(QList<Row>* rows) {
+    rows->squeeze();
+    return true;
+}
+
 bool readRows(JsonReader& json, Value& value, int depth, const char* name, RowsMember* rows) {
     *rows = RowsMember();
     rows->present = true;
@@ -139,6 +148,16 @@ bool readRows(JsonReader& json, Value& value, int depth, const char* name, RowsM
     if (!json.array(value, depth, &array))
         return false;
     qsizetype index = 0;
+    // Kinds, sections and days repeat from row to row: each distinct text is held once, which
+    // at 10,000 tasks is a MB less for as long as the feed is shown.
+    QSet<QString> seen;
+    const auto shared = [&seen](QString& text) {
+        const auto known = seen.constFind(text);
+        if (known != seen.constEnd())
+            text = *known;
+        else
+            seen.insert(text);
+    };
     return json.forEachElement(array, [&](Value& element) {
         const Path path{name, index++};
         Type type;
@@ -154,10 +173,16 @@ bool readRows(JsonReader& json, Value& value, int depth, const char* name, RowsM
         if (!json.object(element, depth + 1, &object) ||
             !readRowObject(json, object, depth + 1, path, &row, &rows->rowError))
             return false;
-        if (rows->rowError.isEmpty())
-            rows->rows.append(std::move(row));
+        if (!rows->rowError.isEmpty())
+            return true;
+        shared(row.kind);
+        if (row.cat)
+            shared(*row.cat);
+        if (row.doneAt)
+            shared(*row.doneAt);
+        rows->rows.append(std::move(row));
         return true;
-    });
+    }) && squeezed(&rows->rows);
 }
 
 bool rowsOf(RowsMember& m, const char* name, QList<Row>* out, QString* error) {

@@ -43,7 +43,10 @@ bool NoteRows::setRows(QList<NoteRowData> rows) {
         releaseView(m_slots.last());
         m_slots.removeLast();
     }
-    m_slots.reserve(rows.size());
+    // Room for a few more rows: reserving exactly on every change would copy every row each
+    // time one is added.
+    if (m_slots.capacity() < rows.size())
+        m_slots.reserve(rows.size() + rows.size() / 16 + 8);
     m_keyIndex.clear();
     QList<qsizetype> flipped;
     for (qsizetype i = 0; i < rows.size(); ++i) {

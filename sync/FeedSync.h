@@ -85,10 +85,10 @@ private:
     QNetworkAccessManager& m_network;
     Clock& m_clock;
     std::optional<QString> m_lastError;
-    // The last feed applied and the bytes it came from (the rows are shared with the list
-    // state's copy, not held twice).
+    // The last feed applied and a fingerprint of the bytes it came from (the rows are shared with
+    // the list state's copy, not held twice; at 10,000 tasks the bytes themselves were a MB).
     struct Shown {
-        QByteArray body;
+        QByteArray digest;
         Payload payload;
     };
     std::optional<Shown> m_shown;

@@ -24,6 +24,15 @@ bool OutboxSender::open(const QString& path, QString* error) {
 }
 
 void OutboxSender::enqueue(const QJsonObject& message, const QString& pendingId) {
+    const QByteArray body = inbox::serialize(message);
+    enqueued(body, inbox::parse(body).message.value_or(inbox::Message{}), pendingId);
+}
+
+void OutboxSender::enqueue(const inbox::Message& message, const QString& pendingId) {
+    enqueued(inbox::serialize(message), message, pendingId);
+}
+
+void OutboxSender::enqueued(const QByteArray& body, const inbox::Message& message, const QString& pendingId) {
     QStringList beside;
     if (!pendingId.isEmpty()) {
         const QSet<QString> same = m_store.floors().sameTextBeside(pendingId);
@@ -31,7 +40,7 @@ void OutboxSender::enqueue(const QJsonObject& message, const QString& pendingId)
         beside.sort();
     }
     m_error.clear();
-    const qint64 seq = m_outbox.append(inbox::serialize(message), pendingId, beside, &m_error);
+    const qint64 seq = m_outbox.append(body, message, pendingId, beside, &m_error);
     if (const auto about = aboutOf(*m_outbox.find(seq)))
         m_store.postSent(*about);
     pump();

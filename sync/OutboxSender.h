@@ -52,6 +52,8 @@ public:
     // until the add turns out not to have arrived: then it carries the new text after all.
     // An add that has left already is not touched: the row's text stays local.
     void editPending(const QString& pendingId, const QString& text);
+    // The same, written straight from the message (a long reorder is not built as JSON objects).
+    void enqueue(const inbox::Message& message, const QString& pendingId = {});
     // A fetch's feed was applied: unsure additions it shows leave, and what waits is sent now.
     void feedFetched(quint64 fetch);
     // Sends what waits now, without waiting out the retry delay.
@@ -75,6 +77,7 @@ signals:
     void noticeChanged();
 
 private:
+    void enqueued(const QByteArray& body, const inbox::Message& message, const QString& pendingId);
     void pump();
     void answered(qint64 seq, const net::Result& result);
     void leave(qint64 seq, bool refused);

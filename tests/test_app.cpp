@@ -56,6 +56,36 @@ QStringList messages(const TestHttpServer& server) {
     return out;
 }
 
+// Entries in a shorthand: "-" a separator, "#S" a header, "a" the task with id and text a,
+// "a*" done, "a=t" with text t, "~t" a task without id, "@r" the refresh command.
+QList<MenuEntry> entriesFrom(const QString& shorthand) {
+    QList<MenuEntry> out;
+    for (QString token : shorthand.split(u' ', Qt::SkipEmptyParts)) {
+        MenuEntry e;
+        if (token == u"-") {
+            e.kind = Kind::Separator;
+        } else if (token.startsWith(u'#')) {
+            e.kind = Kind::Header;
+            e.text = token.mid(1);
+        } else if (token.startsWith(u'@')) {
+            e.kind = Kind::Command;
+            e.action = Action::Refresh;
+        } else {
+            e.kind = Kind::Task;
+            e.done = token.endsWith(u'*');
+            token.remove(u'*');
+            if (token.startsWith(u'~'))
+                e.text = token.mid(1);
+            else
+                e.id = token.section(u'=', 0, 0);
+            if (e.id)
+                e.text = token.contains(u'=') ? token.section(u'=', 1) : *e.id;
+        }
+        out << e;
+    }
+    return out;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Stored)
@@ -437,6 +467,52 @@ private slots:
         refreshWith(shopFeed(""));
         QCOMPARE(delegate->statusItem().rebuildCount(), 2);
         QCOMPARE(menuItems(menu(), Kind::Title).value(0)->text(), QStringLiteral("Mine\u3000"));
+    }
+
+    // Per new entry: the earlier item that shows it ("^" moved, "*" shown anew) or "+" a new
+    // one; earlier items nobody takes are removed.
+    void planFollowsTheChange_data() {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<QString>("plan");
+        QTest::newRow("unchanged") << "- #S a b - @r" << "- #S a b - @r" << "0 1 2 3 4 5";
+        QTest::newRow("tick") << "- #S a b c - @r" << "- #S a b* c - @r" << "0 1 2 *3 4 5 6";
+        QTest::newRow("edit") << "- #S a b - @r" << "- #S a b=new - @r" << "0 1 2 *3 4 5";
+        QTest::newRow("add") << "- #S a b - @r" << "- #S a b #其他 n - @r" << "0 1 2 3 + + 4 5";
+        QTest::newRow("gone") << "- #S a b c - @r" << "- #S a c - @r" << "0 1 2 4 5 6";
+        QTest::newRow("drop down") << "#S a b c #T d" << "#S b c #T a d" << "0 2 3 4 ^1 5";
+        QTest::newRow("drop up, ticked") << "#S a b #T c d" << "#S d* a b #T c" << "0 ^*5 1 2 3 4";
+        QTest::newRow("list switch") << "- #S a b - @r" << "- #T x - @r" << "0 + + 4 5";
+        QTest::newRow("same text twice") << "~x ~x - @r" << "~x - @r" << "0 2 3";
+        QTest::newRow("warning line") << "- #⚠️1 - @r" << "- #⚠️2 - @r" << "0 + 2 3";
+    }
+    void planFollowsTheChange() {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(QString, plan);
+        QStringList shown;
+        for (const MenuItemPlan& item : planMenuItems(entriesFrom(before), entriesFrom(after))) {
+            shown << (item.from < 0 ? QStringLiteral("+")
+                                    : QString(item.moves ? "^" : "") + (item.changes ? "*" : "") +
+                                          QString::number(item.from));
+            QVERIFY(item.from >= 0 || !item.moves);
+        }
+        QCOMPARE(shown.join(u' '), plan);
+    }
+
+    // A drop moves the task's own item; the others stay as they were.
+    void dropMovesItsItem() {
+        delegate = &h->app();
+        refreshWith(shopFeed("12-06 08:30", ",b=面包@🛒 购物,c=鸡蛋@🛒 购物"));
+        const QList<QAction*> before = menuItems(menu(), Kind::Task);
+        const QString cat = QStringLiteral("🛒 购物");
+        delegate->listActions().reorder({{"c", cat}, {"a", cat}, {"b", cat}});
+        const QList<QAction*> after = menuItems(menu(), Kind::Task);
+        QCOMPARE(after, (QList<QAction*>{before.value(2), before.value(0), before.value(1)}));
+        QStringList texts;
+        for (const QAction* item : after)
+            texts << item->text();
+        QCOMPARE(texts, (QStringList{"鸡蛋", "牛奶", "面包"}));
     }
 
 private:

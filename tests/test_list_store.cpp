@@ -73,6 +73,15 @@ private slots:
         QCOMPARE(render(state, true), shown);
         // The menu ignores collapsing: it lists every task of the collapsed section too.
         QCOMPARE(render(state, false).size() > shown.size(), !state.collapsedCats().isEmpty());
+        // Folded once the rows are made, the rows are the same as folded before.
+        ListStore later = stateWith(rows, overlay);
+        const QSet<QString> folded = later.collapsedCats();
+        for (const QString& label : folded)
+            later.toggleCollapse(label);
+        render(later, true);
+        for (const QString& label : folded)
+            later.toggleCollapse(label);
+        QCOMPARE(render(later, true), shown);
     }
 
     void localTickSetsToday() {
