@@ -65,6 +65,41 @@ void drawTitle(QPainter* painter, const QStyleOptionMenuItem* item, const QActio
 
 } // namespace
 
+DrawnMenu::DrawnMenu(QWidget* parent) : QMenu(parent) {
+    // One connection a menu rather than one an item: the menu reports every item chosen.
+    connect(this, &QMenu::triggered, this, [this](QAction* action) {
+        // Qt reports an item of the list switcher to the menus above it too; each menu acts
+        // on its own items only.
+        const MenuItem* item = MenuItem::of(action);
+        if (action->parent() != this || !item)
+            return;
+        // Qt flips a checkable item on its own; it shows what the entries say, so the flip is
+        // undone and the rebuild that follows the command shows the outcome (a rebuild that
+        // finds its entries unchanged would keep the flip).
+        if (action->isCheckable())
+            action->setChecked(!action->isChecked());
+        if (m_handler && item->entryAction != MenuEntry::Action::None)
+            m_handler(item->entryAction, action);
+    });
+}
+
+QSize* DrawnMenu::drawnSize(const DrawnText& text) const {
+    const auto found = m_drawnSizes.find(text);
+    return found == m_drawnSizes.end() ? nullptr : &*found;
+}
+
+void DrawnMenu::pruneMeasurements() {
+    if (m_drawnSizes.size() <= 2 * m_shown.size() + 64)
+        return;
+    QHash<DrawnText, QSize> sizes;
+    for (QAction* action : actions()) {
+        const DrawnText key = MenuStyle::sizeKey(action->text(), action->font());
+        if (const QSize* size = drawnSize(key))
+            sizes.insert(key, *size);
+    }
+    m_drawnSizes = std::move(sizes);
+}
+
 void DrawnMenu::keyPressEvent(QKeyEvent* event) {
     const QKeySequence pressed(event->keyCombination());
     // The commands sit in the top menu; a key pressed in the list switcher reaches them too.
@@ -130,8 +165,8 @@ QSize MenuStyle::sizeFromContents(ContentsType type, const QStyleOption* option,
     const auto* menu = qobject_cast<const DrawnMenu*>(widget);
     if (type != CT_MenuItem || !item || !menu)
         return QProxyStyle::sizeFromContents(type, option, size, widget);
-    const auto cached = menu->drawnSizes.find(sizeKey(item->text, item->font));
-    if (cached == menu->drawnSizes.end())
+    QSize* cached = menu->drawnSize(sizeKey(item->text, item->font));
+    if (!cached)
         return QProxyStyle::sizeFromContents(type, option, size, widget);
     const int iconColumn = kPadX + qMax(item->maxIconWidth, 16) + kPadX;
     if (!cached->isValid()) {

@@ -46,19 +46,36 @@ class DrawnMenu : public QMenu {
     Q_OBJECT
 
 public:
-    using QMenu::QMenu;
+    using Handler = std::function<void(MenuEntry::Action, QAction*)>;
 
-    // What the menu shows now, and what choosing one of its items calls.
-    QList<MenuEntry> shown;
-    std::function<void(MenuEntry::Action, QAction*)> handler;
-    QMetaObject::Connection onTriggered;
-    // The size of each text the style draws itself (computed when first asked), kept from one
-    // fill to the next for the texts still shown, so a change of one task does not measure the
-    // thousands of others again.
-    mutable QHash<DrawnText, QSize> drawnSizes;
+    explicit DrawnMenu(QWidget* parent = nullptr);
+
+    // What the menu shows now.
+    const QList<MenuEntry>& shown() const { return m_shown; }
+    void setShown(const QList<MenuEntry>& entries) { m_shown = entries; }
+    // What choosing one of its items calls (its own items only, not its submenu's).
+    void setHandler(Handler handler) { m_handler = std::move(handler); }
+
+    // The size of each text the style draws itself, computed when first asked and kept from
+    // one fill to the next for the texts still shown, so a change of one task does not measure
+    // the thousands of others again. `willDraw` names a text the style draws; `drawnSize` is
+    // its slot (an invalid size until measured), null for a text the style leaves alone.
+    void willDraw(const DrawnText& text) {
+        if (!m_drawnSizes.contains(text))
+            m_drawnSizes.insert(text, QSize());
+    }
+    QSize* drawnSize(const DrawnText& text) const;
+    // Measurements of texts no longer shown go once they outnumber the items, not on every
+    // change: a tick in a long list should not copy every measurement.
+    void pruneMeasurements();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QList<MenuEntry> m_shown;
+    Handler m_handler;
+    mutable QHash<DrawnText, QSize> m_drawnSizes;
 };
 
 // QMenu draws one line of text per item in one colour. The tray menu needs several lines per

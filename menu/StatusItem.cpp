@@ -82,7 +82,7 @@ void StatusItem::showWhenTrayExists() {
 }
 
 void StatusItem::setEntries(const QList<MenuEntry>& entries) {
-    if (!m_pending && m_rebuilds > 0 && entries == m_menu->shown)
+    if (!m_pending && m_rebuilds > 0 && entries == m_menu->shown())
         return;
     m_pending = entries;
     rebuildWhenClosed();
@@ -108,7 +108,7 @@ void StatusItem::applyPending() {
         return;
     const QList<MenuEntry> entries = std::move(*m_pending);
     m_pending.reset();
-    if (m_rebuilds > 0 && entries == m_menu->shown)
+    if (m_rebuilds > 0 && entries == m_menu->shown())
         return;
     fillStatusMenu(m_menu, entries, [this](MenuEntry::Action action, QAction* sender) {
         emit triggered(action, sender);

@@ -44,9 +44,7 @@ void setDrawn(DrawnMenu* menu, MenuItem* action, const QString& text, MenuStyle:
     action->setText(text);
     action->setFont(font);
     action->drawnKind = kind;
-    const DrawnText key = MenuStyle::sizeKey(text, font);
-    if (!menu->drawnSizes.contains(key))
-        menu->drawnSizes.insert(key, QSize());
+    menu->willDraw(MenuStyle::sizeKey(text, font));
 }
 
 QString wrappedTask(const QString& text, const QFont& font) {
@@ -146,49 +144,13 @@ void apply(DrawnMenu* menu, const Fonts& fonts, MenuItem* action, const MenuEntr
     action->entryKind = entry.kind;
 }
 
-// One connection a menu rather than one an item: the menu reports every item chosen.
-void connectItems(DrawnMenu* menu) {
-    if (menu->onTriggered)
-        return;
-    menu->onTriggered = QObject::connect(menu, &QMenu::triggered, menu, [menu](QAction* action) {
-        // Qt reports an item of the list switcher to the menus above it too; each menu acts
-        // on its own items only.
-        if (action->parent() != menu)
-            return;
-        // Qt flips a checkable item on its own; it shows what the entries say, so the
-        // flip is undone and the rebuild that follows the command shows the outcome
-        // (a rebuild that finds its entries unchanged would keep the flip).
-        if (action->isCheckable())
-            action->setChecked(!action->isChecked());
-        if (menu->handler && menuItemAction(action) != MenuEntry::Action::None)
-            menu->handler(menuItemAction(action), action);
-    });
-}
-
-// Measurements of texts no longer shown go once they outnumber the items, not on every
-// change: a tick in a long list should not copy every measurement.
-void pruneMeasurements(DrawnMenu* menu) {
-    const qsizetype items = menu->shown.size();
-    if (menu->drawnSizes.size() <= 2 * items + 64)
-        return;
-    QHash<DrawnText, QSize> sizes;
-    for (QAction* action : menu->actions()) {
-        const DrawnText key = MenuStyle::sizeKey(action->text(), action->font());
-        const auto size = menu->drawnSizes.constFind(key);
-        if (size != menu->drawnSizes.constEnd())
-            sizes.insert(key, *size);
-    }
-    menu->drawnSizes = std::move(sizes);
-}
-
 // Brings the menu's items up to date in place (planMenuItems): an item whose entry is
 // unchanged is left alone, a changed one shown anew, and items are added, removed or moved
 // only where entries came, went or moved, so a tick or an edit touches one item.
 void fill(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActionHandler& act) {
-    menu->handler = act;
-    connectItems(menu);
+    menu->setHandler(act);
     const Fonts fonts;
-    const QList<MenuItemPlan> plan = planMenuItems(menu->shown, entries);
+    const QList<MenuItemPlan> plan = planMenuItems(menu->shown(), entries);
     const QList<QAction*> before = menu->actions();
     QList<bool> taken(before.size(), false);
     for (const MenuItemPlan& item : plan) {
@@ -206,13 +168,13 @@ void fill(DrawnMenu* menu, const QList<MenuEntry>& entries, const MenuActionHand
         const MenuItemPlan& item = plan[i];
         auto* action = item.from >= 0 ? static_cast<MenuItem*>(before[item.from]) : new MenuItem(menu);
         if (item.changes)
-            apply(menu, fonts, action, entries[i], act, item.from < 0 ? nullptr : &menu->shown[item.from]);
+            apply(menu, fonts, action, entries[i], act, item.from < 0 ? nullptr : &menu->shown()[item.from]);
         if (item.from < 0 || item.moves)
             menu->insertAction(following, action);
         following = action;
     }
-    menu->shown = entries;
-    pruneMeasurements(menu);
+    menu->setShown(entries);
+    menu->pruneMeasurements();
 }
 
 } // namespace
