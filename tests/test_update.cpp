@@ -49,17 +49,31 @@ private:
     bool m_done = false;
 };
 
+struct VersionsCase {
+    QString a, b;
+    int order; // 1: a is newer, -1: b is newer, 0: neither
+};
+struct LocationCase {
+    QString appDir; int platform;
+    QString readOnly; // a folder that cannot be written, if any
+    QString bundle; // empty: cannot be replaced
+};
+struct DownloadPolicyCase { QString archive, manifest; bool allowed; };
+struct EntriesCase { QByteArray path; int kind; QByteArray target; bool safe; };
+struct ManifestCase {
+    QByteArray json; bool readable;
+    QString notes; // null: none
+    QByteArray sha256;
+};
 } // namespace
 
 class TestUpdate : public QObject {
     Q_OBJECT
 private slots:
     void versions_data() {
-        QTest::addColumn<QString>("a");
-        QTest::addColumn<QString>("b");
-        QTest::addColumn<int>("order"); // 1: a is newer, -1: b is newer, 0: neither
+        QTest::addColumn<VersionsCase>("c");
         const auto row = [](const char* name, const QString& a, const QString& b, int order) {
-            QTest::newRow(name) << a << b << order;
+            QTest::newRow(name) << VersionsCase{a, b, order};
         };
         row("2.9 < 2.10: numbers, not text", "2.10", "2.9", 1);
         row("2.13 = 2.13.0", "2.13", "2.13.0", 0);
@@ -84,38 +98,30 @@ private slots:
     }
 
     void versions() {
-        QFETCH(QString, a);
-        QFETCH(QString, b);
-        QFETCH(int, order);
-        QCOMPARE(isNewer(a, b), order > 0);
-        QCOMPARE(isNewer(b, a), order < 0);
+        QFETCH(VersionsCase, c);
+        QCOMPARE(isNewer(c.a, c.b), c.order > 0);
+        QCOMPARE(isNewer(c.b, c.a), c.order < 0);
     }
 
     void manifest_data();
 
     void manifest() {
-        QFETCH(QByteArray, json);
-        QFETCH(bool, readable);
-        QFETCH(QString, notes);
-        QFETCH(QByteArray, sha256);
-        const std::optional<UpdateInfo> info = decodeUpdateInfo(json);
-        QCOMPARE(info.has_value(), readable);
+        QFETCH(ManifestCase, c);
+        const std::optional<UpdateInfo> info = decodeUpdateInfo(c.json);
+        QCOMPARE(info.has_value(), c.readable);
         if (!info)
             return;
         QCOMPARE(info->version, QStringLiteral("2.14"));
-        QCOMPARE(info->notes.has_value(), !notes.isNull());
-        QCOMPARE(info->notes.value_or(QString()), notes);
-        QCOMPARE(info->sha256, sha256);
+        QCOMPARE(info->notes.has_value(), !c.notes.isNull());
+        QCOMPARE(info->notes.value_or(QString()), c.notes);
+        QCOMPARE(info->sha256, c.sha256);
     }
 
     void location_data() {
-        QTest::addColumn<QString>("appDir");
-        QTest::addColumn<int>("platform");
-        QTest::addColumn<QString>("readOnly"); // a folder that cannot be written, if any
-        QTest::addColumn<QString>("bundle");   // empty: cannot be replaced
+        QTest::addColumn<LocationCase>("c");
         const auto row = [](const char* name, const QString& dir, const QString& readOnly,
                             const QString& bundle, UpdatePlatform platform = UpdatePlatform::Linux) {
-            QTest::newRow(name) << dir << int(platform) << readOnly << bundle;
+            QTest::newRow(name) << LocationCase{dir, int(platform), readOnly, bundle};
         };
         row("portable folder", "/home/u/apps/Velloa.app/", "", "/home/u/apps/Velloa.app");
         row("not a Velloa.app folder", "/home/u/build/app", "", "");
@@ -130,21 +136,16 @@ private slots:
     }
 
     void location() {
-        QFETCH(QString, appDir);
-        QFETCH(int, platform);
-        QFETCH(QString, readOnly);
-        QFETCH(QString, bundle);
+        QFETCH(LocationCase, c);
         const InstallLocation found = InstallLocation::locate(
-            appDir, UpdatePlatform(platform), [&](const QString& path) { return path != readOnly; });
-        QCOMPARE(found.bundlePath, bundle);
+            c.appDir, UpdatePlatform(c.platform), [&](const QString& path) { return path != c.readOnly; });
+        QCOMPARE(found.bundlePath, c.bundle);
     }
 
     void downloadPolicy_data() {
-        QTest::addColumn<QString>("archive");
-        QTest::addColumn<QString>("manifest");
-        QTest::addColumn<bool>("allowed");
+        QTest::addColumn<DownloadPolicyCase>("c");
         const auto row = [](const char* name, const char* archive, const char* manifest, bool ok) {
-            QTest::newRow(name) << archive << manifest << ok;
+            QTest::newRow(name) << DownloadPolicyCase{archive, manifest, ok};
         };
         row("https, https manifest", "https://cdn.example/v.zip", "https://example/version.json", true);
         row("https, http manifest", "https://cdn.example/v.zip", "http://127.0.0.1/version.json", true);
@@ -158,21 +159,16 @@ private slots:
     }
 
     void downloadPolicy() {
-        QFETCH(QString, archive);
-        QFETCH(QString, manifest);
-        QFETCH(bool, allowed);
-        QCOMPARE(downloadAllowed(QUrl(archive), QUrl(manifest)), allowed);
+        QFETCH(DownloadPolicyCase, c);
+        QCOMPARE(downloadAllowed(QUrl(c.archive), QUrl(c.manifest)), c.allowed);
     }
 
     void entries_data() {
         using Kind = Unpacker::Kind;
-        QTest::addColumn<QByteArray>("path");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QByteArray>("target");
-        QTest::addColumn<bool>("safe");
+        QTest::addColumn<EntriesCase>("c");
         const auto row = [](const char* name, const char* path, Kind kind, const char* target,
                             bool safe) {
-            QTest::newRow(name) << QByteArray(path) << int(kind) << QByteArray(target) << safe;
+            QTest::newRow(name) << EntriesCase{QByteArray(path), int(kind), QByteArray(target), safe};
         };
         row("file", "Velloa.app/velloa", Kind::File, "", true);
         row("dot pieces", "./Velloa.app//resources/", Kind::Directory, "", true);
@@ -196,11 +192,8 @@ private slots:
     }
 
     void entries() {
-        QFETCH(QByteArray, path);
-        QFETCH(int, kind);
-        QFETCH(QByteArray, target);
-        QFETCH(bool, safe);
-        QCOMPARE(Unpacker::entryStaysInside(path, Unpacker::Kind(kind), target, {"a/f"}), safe);
+        QFETCH(EntriesCase, c);
+        QCOMPARE(Unpacker::entryStaysInside(c.path, Unpacker::Kind(c.kind), c.target, {"a/f"}), c.safe);
     }
 
 private slots:
@@ -346,13 +339,10 @@ private:
 };
 
 void TestUpdate::manifest_data() {
-    QTest::addColumn<QByteArray>("json");
-    QTest::addColumn<bool>("readable");
-    QTest::addColumn<QString>("notes"); // null: none
-    QTest::addColumn<QByteArray>("sha256");
+    QTest::addColumn<ManifestCase>("c");
     const auto whole = [](const char* name, const QByteArray& json, bool readable,
                           const QString& notes = {}, const QByteArray& sha256 = {}) {
-        QTest::newRow(name) << json << readable << notes << sha256;
+        QTest::newRow(name) << ManifestCase{json, readable, notes, sha256};
     };
     const auto row = [&](const char* name, const QByteArray& members, bool readable,
                          const QString& notes = {}, const QByteArray& sha256 = {}) {
