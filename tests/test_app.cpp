@@ -39,7 +39,6 @@ QByteArray shopFeed(const QByteArray& updated, const QString& more = {}) {
     return listFeed(rowsJson(rowsFrom("#🛒 购物,a=牛奶@🛒 购物" + more)), updated);
 }
 
-// The item that runs `action`, in the menu or its list switcher.
 QAction* itemFor(QMenu* menu, Action action) {
     const QList<QAction*> items = menu->actions() + menuItems(menu, Kind::Title).value(0)->menu()->actions();
     return *std::find_if(items.begin(), items.end(), [&](QAction* a) { return menuItemAction(a) == action; });
@@ -56,11 +55,6 @@ QStringList messages(const TestHttpServer& server) {
     return out;
 }
 
-} // namespace
-
-Q_DECLARE_METATYPE(Stored)
-
-namespace {
 struct CommandsCase {
     Action action;
     int key; // 0: the item is clicked

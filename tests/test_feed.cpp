@@ -12,8 +12,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-Q_DECLARE_METATYPE(Payload)
-
 namespace {
 
 struct Run {

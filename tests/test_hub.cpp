@@ -15,7 +15,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-Q_DECLARE_METATYPE(QList<Row>)
 using namespace std::chrono_literals;
 
 namespace {

@@ -2,8 +2,6 @@
 
 #include <QtTest>
 
-Q_DECLARE_METATYPE(QList<Row>)
-
 namespace {
 
 const QString A = QStringLiteral("A"), B = QStringLiteral("B"), Z = QStringLiteral("Z");

@@ -233,7 +233,6 @@ private slots:
 
 private:
     NoteRow* row(const QString& label) { return h->row(label); }
-    // The open editor, if any.
     EditField* editor() const {
         const NoteRow* edited = delegate->note().editing().editingRow();
         return edited ? edited->editField() : nullptr;

@@ -16,10 +16,6 @@ struct Visible {
     double offset, viewport, margin;
     qsizetype first, last;
 };
-} // namespace
-Q_DECLARE_METATYPE(Visible)
-
-namespace {
 // Header H (56 high, gap 7), tasks a b c (40, gap 6), header H2, task d alone in its section:
 // centres 28, 83, 129, 175, 229, 284.
 const QList<drag::Slot> kSlots{{56, 7, true}, {40, 6, false}, {40, 6, false}, {40, 6, false},

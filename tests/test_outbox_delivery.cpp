@@ -82,7 +82,6 @@ private slots:
 private:
     std::unique_ptr<App> start(const QString& inboxUrl);
     QList<QByteArray> postBodies() const;
-    // Waits until the outbox has handled `count` answers in all.
     void waitAnswers(QSignalSpy& spy, qsizetype count);
 
     ManualClock m_clock{QDateTime::fromSecsSinceEpoch(1765000000)};

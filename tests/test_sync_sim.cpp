@@ -9,8 +9,6 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
-Q_DECLARE_METATYPE(SimWeather)
-
 namespace {
 struct SimulateCase { quint64 seed; int ops; SimWeather weather; };
 } // namespace

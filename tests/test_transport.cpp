@@ -23,7 +23,6 @@ constexpr net::Limits kLimits{
     .maxBytes = kCap, .idleTimeout = 1000ms, .deadline = 2500ms, .readBufferBytes = 64 * 1024};
 enum class Way { Get, Download, Post };
 
-// What a request must report.
 struct Report {
     int status = 0;
     qsizetype size = 0;             // of the body taken; -1: any start of what was sent
