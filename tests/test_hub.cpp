@@ -282,6 +282,7 @@ private slots:
         QTest::newRow("last line without its break") << JournalDamageCase{one + two.chopped(1), true, Seqs{1}, one};
         QTest::newRow("last line with a bad check") << JournalDamageCase{one + badCheck, true, Seqs{1}, one};
         // A group is one line: a crash amid its write damages nothing before it.
+        QTest::newRow("a number repeated") << JournalDamageCase{one + one, true, Seqs{1}, one};
         QTest::newRow("a group") << JournalDamageCase{one + group, true, Seqs{1, 3, 4, 5}, one + group};
         QTest::newRow("a group cut short") << JournalDamageCase{one + two + group.chopped(8), true, Seqs{1, 2}, one + two};
         // A whole line after a damaged one was acknowledged: nothing may be guessed away.

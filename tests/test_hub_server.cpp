@@ -412,6 +412,7 @@ void TestHubServer::refusesBadRequests_data() {
     const auto post = [&](const char* name, const char* reason, const QByteArray& body) {
         row(name, 400, reason, httpRequest("POST", topicPath(), body));
     };
+    post("no Content-Length", "Content-Length", {});
     post("not JSON", "not a JSON object", "hello");
     post("unknown action", "action: unknown", R"({"list":"mine","action":"x","id":"m1","ts":1})");
     post("list theirs", "list: expected", R"({"list":"theirs","action":"done","id":"m1","ts":1})");

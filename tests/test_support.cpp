@@ -91,6 +91,7 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("line feeds at the ends stay") << u"\n工作\n"_s << u"\n工作\n"_s;
         QTest::newRow("cart and sparkles") << u"\U0001F6D2 购物 \u2728"_s << u"购物"_s;
+        QTest::newRow("arrow") << u"\u2192 下一步"_s << u"下一步"_s;
         QTest::newRow("star with VS16") << u"\u2B50\uFE0F重要"_s << u"重要"_s;
         QTest::newRow("keycap keeps digit") << u"1\uFE0F\u20E3 第一"_s << u"1 第一"_s;
         QTest::newRow("ideographic spaces at ends") << u"\u3000工作\u3000"_s << u"工作"_s;
