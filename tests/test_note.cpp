@@ -117,21 +117,17 @@ private slots:
         const QColor stroke(143, 146, 155); // the chevron's white at 0.55 over the card
         const QColor emblem(51, 51, 53);    // its faint gold over the card
         const int text = 46, chevron = 205, emblemFrom = 140, end = 238;
-        const auto row = [](const char* name, bool header, bool flag, double h, double pad, const QColor& colour,
-                            int from, int to, const char* seen) {
-            QTest::newRow(name) << RowsDrawnCase{header, flag, h, pad, colour, from, to, QString(seen)};
-        };
-        row("done: green box", false, true, 40, 0, C_ACCENT, 0, text, "some");
-        row("done: white tick", false, true, 40, 0, Qt::white, 0, text, "some");
-        row("open: no green", false, false, 40, 0, C_ACCENT, 0, end, "none");
-        row("open: grey ring", false, false, 40, 0, QColor(158, 158, 158), 0, text, "some");
-        row("lifted: opaque card", false, false, 48, 12, C_VL_DRAG_FILL, 0, end, "some");
-        row("resting: translucent card", false, false, 48, 0, C_VL_DRAG_FILL, 0, end, "none");
-        row("header card", true, false, 56, 0, QColor(16, 23, 42), 0, end, "some");
-        row("expanded: chevron down", true, false, 56, 0, stroke, chevron, end, "wide");
-        row("collapsed: chevron right", true, true, 56, 0, stroke, chevron, end, "tall");
-        row("emblem at 56", true, false, 56, 0, emblem, emblemFrom, chevron, "some");
-        row("no emblem at 26", true, false, 26, 0, emblem, emblemFrom, chevron, "none");
+        QTest::newRow("done: green box") << RowsDrawnCase{false, true, 40, 0, C_ACCENT, 0, text, "some"};
+        QTest::newRow("done: white tick") << RowsDrawnCase{false, true, 40, 0, Qt::white, 0, text, "some"};
+        QTest::newRow("open: no green") << RowsDrawnCase{false, false, 40, 0, C_ACCENT, 0, end, "none"};
+        QTest::newRow("open: grey ring") << RowsDrawnCase{false, false, 40, 0, QColor(158, 158, 158), 0, text, "some"};
+        QTest::newRow("lifted: opaque card") << RowsDrawnCase{false, false, 48, 12, C_VL_DRAG_FILL, 0, end, "some"};
+        QTest::newRow("resting: translucent card") << RowsDrawnCase{false, false, 48, 0, C_VL_DRAG_FILL, 0, end, "none"};
+        QTest::newRow("header card") << RowsDrawnCase{true, false, 56, 0, QColor(16, 23, 42), 0, end, "some"};
+        QTest::newRow("expanded: chevron down") << RowsDrawnCase{true, false, 56, 0, stroke, chevron, end, "wide"};
+        QTest::newRow("collapsed: chevron right") << RowsDrawnCase{true, true, 56, 0, stroke, chevron, end, "tall"};
+        QTest::newRow("emblem at 56") << RowsDrawnCase{true, false, 56, 0, emblem, emblemFrom, chevron, "some"};
+        QTest::newRow("no emblem at 26") << RowsDrawnCase{true, false, 26, 0, emblem, emblemFrom, chevron, "none"};
     }
 
     void rowsDrawn() {

@@ -72,29 +72,26 @@ class TestUpdate : public QObject {
 private slots:
     void versions_data() {
         QTest::addColumn<VersionsCase>("c");
-        const auto row = [](const char* name, const QString& a, const QString& b, int order) {
-            QTest::newRow(name) << VersionsCase{a, b, order};
-        };
-        row("2.9 < 2.10: numbers, not text", "2.10", "2.9", 1);
-        row("2.13 = 2.13.0", "2.13", "2.13.0", 0);
-        row("2.13.1 > 2.13", "2.13.1", "2.13", 1);
-        row("leading zeros", "2.013", "2.13", 0);
-        row("empty pieces dropped", ".2..13.", "2.13", 0);
-        row("empty is older", "", "2.13", -1);
-        row("3.0beta is 3.0", "3.0beta", "2.13", 1);
-        row("14beta is 0", "2.14beta", "2.13", -1);
-        row("v2 is 0", "v2.14", "1", -1);
-        row("plus sign", "2.+14", "2.13", 1);
-        row("minus sign", "2.-1", "2.0", -1);
-        row("sign alone is 0", "2.-", "2.0", 0);
-        row("two signs are 0", "2.+-5", "2.0", 0);
-        row("space is not a digit", "2. 14", "2.0", 0);
-        row("non-ASCII digit is 0", QString::fromUtf8("2.１４"), "2.0", 0);
-        row("largest 64-bit", "9223372036854775807", "9223372036854775806", 1);
-        row("overflow is 0", "9223372036854775808", "1", -1);
-        row("smallest 64-bit", "-9223372036854775808", "-9223372036854775807", -1);
-        row("negative overflow is 0", "-9223372036854775809", "-1", 1);
-        row("first difference decides", "3.0.0", "2.99.99", 1);
+        QTest::newRow("2.9 < 2.10: numbers, not text") << VersionsCase{"2.10", "2.9", 1};
+        QTest::newRow("2.13 = 2.13.0") << VersionsCase{"2.13", "2.13.0", 0};
+        QTest::newRow("2.13.1 > 2.13") << VersionsCase{"2.13.1", "2.13", 1};
+        QTest::newRow("leading zeros") << VersionsCase{"2.013", "2.13", 0};
+        QTest::newRow("empty pieces dropped") << VersionsCase{".2..13.", "2.13", 0};
+        QTest::newRow("empty is older") << VersionsCase{"", "2.13", -1};
+        QTest::newRow("3.0beta is 3.0") << VersionsCase{"3.0beta", "2.13", 1};
+        QTest::newRow("14beta is 0") << VersionsCase{"2.14beta", "2.13", -1};
+        QTest::newRow("v2 is 0") << VersionsCase{"v2.14", "1", -1};
+        QTest::newRow("plus sign") << VersionsCase{"2.+14", "2.13", 1};
+        QTest::newRow("minus sign") << VersionsCase{"2.-1", "2.0", -1};
+        QTest::newRow("sign alone is 0") << VersionsCase{"2.-", "2.0", 0};
+        QTest::newRow("two signs are 0") << VersionsCase{"2.+-5", "2.0", 0};
+        QTest::newRow("space is not a digit") << VersionsCase{"2. 14", "2.0", 0};
+        QTest::newRow("non-ASCII digit is 0") << VersionsCase{QString::fromUtf8("2.１４"), "2.0", 0};
+        QTest::newRow("largest 64-bit") << VersionsCase{"9223372036854775807", "9223372036854775806", 1};
+        QTest::newRow("overflow is 0") << VersionsCase{"9223372036854775808", "1", -1};
+        QTest::newRow("smallest 64-bit") << VersionsCase{"-9223372036854775808", "-9223372036854775807", -1};
+        QTest::newRow("negative overflow is 0") << VersionsCase{"-9223372036854775809", "-1", 1};
+        QTest::newRow("first difference decides") << VersionsCase{"3.0.0", "2.99.99", 1};
     }
 
     void versions() {
