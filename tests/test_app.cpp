@@ -39,7 +39,6 @@ QByteArray shopFeed(const QByteArray& updated, const QString& more = {}) {
     return listFeed(rowsJson(rowsFrom("#🛒 购物,a=牛奶@🛒 购物" + more)), updated);
 }
 
-// The item that runs `action`, in the menu or its list switcher.
 QAction* itemFor(QMenu* menu, Action action) {
     const QList<QAction*> items = menu->actions() + menuItems(menu, Kind::Title).value(0)->menu()->actions();
     return *std::find_if(items.begin(), items.end(), [&](QAction* a) { return menuItemAction(a) == action; });
@@ -86,9 +85,13 @@ QList<MenuEntry> entriesFrom(const QString& shorthand) {
     return out;
 }
 
+struct CommandsCase {
+    Action action;
+    int key; // 0: the item is clicked
+    bool inSwitcher; QString outcome;
+};
+struct TicksCase { QString task; bool shownDone, doneAfter; QStringList sent; };
 } // namespace
-
-Q_DECLARE_METATYPE(Stored)
 
 class TestApp : public QObject {
     Q_OBJECT
@@ -308,27 +311,21 @@ private slots:
     // the rest through the app. Chosen with the pointer, or with its shortcut while the menu (or
     // its list switcher) is open, which closes the menu first.
     void commands_data() {
-        QTest::addColumn<Action>("action");
-        QTest::addColumn<int>("key"); // 0: the item is clicked
-        QTest::addColumn<bool>("inSwitcher");
-        QTest::addColumn<QString>("outcome");
-        QTest::newRow("阿蓁 TODO") << Action::UseMine << 0 << false << "list mine";
-        QTest::newRow("晴川子 TODO") << Action::UseHers << 0 << false << "list hers";
-        QTest::newRow("便签（悬浮窗）") << Action::ToggleNote << 0 << false << "note shown";
-        QTest::newRow("刷新") << Action::Refresh << 0 << false << "fetch";
-        QTest::newRow("检查更新…") << Action::CheckUpdate << 0 << false << "manual update check";
-        QTest::newRow("开机启动") << Action::ToggleAutostart << 0 << false << "starts at login";
-        QTest::newRow("退出") << Action::Quit << 0 << false << "quit";
-        QTest::newRow("Ctrl+N") << Action::None << int(Qt::Key_N) << false << "note shown";
-        QTest::newRow("Ctrl+R") << Action::None << int(Qt::Key_R) << false << "fetch";
-        QTest::newRow("Ctrl+R in the list switcher") << Action::None << int(Qt::Key_R) << true << "fetch";
+        QTest::addColumn<CommandsCase>("c");
+        QTest::newRow("阿蓁 TODO") << CommandsCase{Action::UseMine, 0, false, "list mine"};
+        QTest::newRow("晴川子 TODO") << CommandsCase{Action::UseHers, 0, false, "list hers"};
+        QTest::newRow("便签（悬浮窗）") << CommandsCase{Action::ToggleNote, 0, false, "note shown"};
+        QTest::newRow("刷新") << CommandsCase{Action::Refresh, 0, false, "fetch"};
+        QTest::newRow("检查更新…") << CommandsCase{Action::CheckUpdate, 0, false, "manual update check"};
+        QTest::newRow("开机启动") << CommandsCase{Action::ToggleAutostart, 0, false, "starts at login"};
+        QTest::newRow("退出") << CommandsCase{Action::Quit, 0, false, "quit"};
+        QTest::newRow("Ctrl+N") << CommandsCase{Action::None, int(Qt::Key_N), false, "note shown"};
+        QTest::newRow("Ctrl+R") << CommandsCase{Action::None, int(Qt::Key_R), false, "fetch"};
+        QTest::newRow("Ctrl+R in the list switcher") << CommandsCase{Action::None, int(Qt::Key_R), true, "fetch"};
     }
 
     void commands() {
-        QFETCH(Action, action);
-        QFETCH(int, key);
-        QFETCH(bool, inSwitcher);
-        QFETCH(QString, outcome);
+        QFETCH(CommandsCase, c);
         startMenu();
         QStringList seen;
         QObject scope;
@@ -338,61 +335,55 @@ private slots:
         connect(delegate, &AppDelegate::updateCheckRequested, &scope,
                 [&](bool manual) { seen << (manual ? "manual update check" : "silent update check"); });
         connect(&delegate->menuController(), &MenuController::quitRequested, &scope, [&] { seen << "quit"; });
-        if (key == 0) {
-            itemFor(menu(), action)->trigger();
+        if (c.key == 0) {
+            itemFor(menu(), c.action)->trigger();
         } else {
             QMenu* open = menu();
             open->popup(QPoint(40, 40));
-            QMenu* target = inSwitcher ? menuItems(open, Kind::Title).value(0)->menu() : open;
+            QMenu* target = c.inSwitcher ? menuItems(open, Kind::Title).value(0)->menu() : open;
             target->popup(QPoint(200, 40));
-            QTest::keyClick(target, Qt::Key(key), Qt::ControlModifier);
+            QTest::keyClick(target, Qt::Key(c.key), Qt::ControlModifier);
             QVERIFY(!open->isVisible() && !target->isVisible());
         }
         if (delegate->note().panel() && delegate->note().panel()->isVisible())
             seen << "note shown";
         if (delegate->autostart().isEnabled())
             seen << "starts at login";
-        QCOMPARE(seen, QStringList{outcome});
+        QCOMPARE(seen, QStringList{c.outcome});
     }
 
     // A tick flips the task from the state its item showed, through the write path, with the one
     // message it calls for: none for a pending task, and nothing at all for a task without an id.
     void ticks_data() {
-        QTest::addColumn<QString>("task");
-        QTest::addColumn<bool>("shownDone");
-        QTest::addColumn<bool>("doneAfter");
-        QTest::addColumn<QStringList>("sent");
-        QTest::newRow("open") << "牛奶" << false << true << QStringList{"done a"};
-        QTest::newRow("done") << "牛奶" << true << false << QStringList{"undone a"};
-        QTest::newRow("pending") << "新的" << false << true << QStringList{};
-        QTest::newRow("pending, done") << "新的" << true << false << QStringList{};
-        QTest::newRow("without an id") << "无号" << false << false << QStringList{};
+        QTest::addColumn<TicksCase>("c");
+        QTest::newRow("open") << TicksCase{"牛奶", false, true, QStringList{"done a"}};
+        QTest::newRow("done") << TicksCase{"牛奶", true, false, QStringList{"undone a"}};
+        QTest::newRow("pending") << TicksCase{"新的", false, true, QStringList{}};
+        QTest::newRow("pending, done") << TicksCase{"新的", true, false, QStringList{}};
+        QTest::newRow("without an id") << TicksCase{"无号", false, false, QStringList{}};
     }
 
     void ticks() {
-        QFETCH(QString, task);
-        QFETCH(bool, shownDone);
-        QFETCH(bool, doneAfter);
-        QFETCH(QStringList, sent);
+        QFETCH(TicksCase, c);
         startMenu();
         ListStore& state = delegate->listStore();
         state.addPending(::task("pending-1", "新的", {}, false));
         state.addPending(::task({}, "无号", {}, false));
-        state.setDone(QStringLiteral("a"), shownDone);
-        state.setDone(QStringLiteral("pending-1"), shownDone);
+        state.setDone(QStringLiteral("a"), c.shownDone);
+        state.setDone(QStringLiteral("pending-1"), c.shownDone);
         delegate->rebuildMenu();
         const auto item = [&] {
             const QList<QAction*> tasks = menuItems(menu(), Kind::Task);
-            return *std::find_if(tasks.begin(), tasks.end(), [&](QAction* a) { return a->text() == task; });
+            return *std::find_if(tasks.begin(), tasks.end(), [&](QAction* a) { return a->text() == c.task; });
         };
-        QCOMPARE(taskItemTag(item()), shownDone ? 1 : 0);
+        QCOMPARE(taskItemTag(item()), c.shownDone ? 1 : 0);
         item()->trigger();
         QVERIFY(!state.localDone().contains(QString()));
-        QTRY_COMPARE(taskItemTag(item()), doneAfter ? 1 : 0);
+        QTRY_COMPARE(taskItemTag(item()), c.doneAfter ? 1 : 0);
         // A message sent after the tick marks the point by which the tick's own has arrived.
         delegate->listActions().toggle(QStringLiteral("z"), false);
         QTRY_VERIFY(messages(h->server).contains("done z"));
-        QCOMPARE(messages(h->server), sent << "done z");
+        QCOMPARE(messages(h->server), c.sent << "done z");
     }
 
     // Linux trays report a left click as Trigger and open nothing themselves; a right click opens

@@ -75,6 +75,14 @@ void answerNextBox(int answer, Seen* seen) {
             buttons[answer]->click();
     });
 }
+struct EndpointsCase { QStringList env; QString builtInRelay, dataUrl, inboxUrl, error; };
+struct BoxesCase { Ask ask; int answer; QString meant; QStringList shown; };
+struct AutostartRoundTripCase {
+    Kind kind;
+    QByteArray existing; // a file there before, if not null
+    bool enabled; // what that file says
+    QString program, programLine;
+};
 } // namespace
 
 class TestDesktop : public QObject {
@@ -82,65 +90,57 @@ class TestDesktop : public QObject {
 private slots:
     // Accepted rows give the feed and inbox addresses, refused rows the line main() prints.
     void endpoints_data() {
-        QTest::addColumn<QStringList>("env");
-        QTest::addColumn<QString>("builtInRelay");
-        QTest::addColumn<QString>("dataUrl");
-        QTest::addColumn<QString>("inboxUrl");
-        QTest::addColumn<QString>("error");
+        QTest::addColumn<EndpointsCase>("c");
         const QString relay = kDefaults.relayUrl;
         const QString data = kDefaults.dataUrl;
         const QString none;
 
-        QTest::newRow("built-in") << QStringList{} << relay << data << relay + kTopic << none;
-        QTest::newRow("overridden") << QStringList{"VELLOA_DATA_URL=https://lists.example.org/d.json", "VELLOA_TOPIC=other-topic"}
-                                    << relay << "https://lists.example.org/d.json" << relay + "other-topic" << none;
-        QTest::newRow("relay without its slash") << QStringList{"VELLOA_RELAY_URL=https://relay.example.org"}
-                                                 << relay << data << "https://relay.example.org/" + kTopic << none;
-        QTest::newRow("relay path without its slash") << QStringList{"VELLOA_RELAY_URL=https://relay.example.org/ntfy"}
-                                                      << relay << data << "https://relay.example.org/ntfy/" + kTopic << none;
-        QTest::newRow("built-in relay without its slash") << QStringList{} << "http://127.0.0.1:47613" << data
-                                                          << "http://127.0.0.1:47613/" + kTopic << none;
+        QTest::newRow("built-in") << EndpointsCase{QStringList{}, relay, data, relay + kTopic, none};
+        QTest::newRow("overridden") << EndpointsCase{QStringList{"VELLOA_DATA_URL=https://lists.example.org/d.json", "VELLOA_TOPIC=other-topic"},
+                                    relay, "https://lists.example.org/d.json", relay + "other-topic", none};
+        QTest::newRow("relay without its slash") << EndpointsCase{QStringList{"VELLOA_RELAY_URL=https://relay.example.org"},
+                                                 relay, data, "https://relay.example.org/" + kTopic, none};
+        QTest::newRow("relay path without its slash") << EndpointsCase{QStringList{"VELLOA_RELAY_URL=https://relay.example.org/ntfy"},
+                                                      relay, data, "https://relay.example.org/ntfy/" + kTopic, none};
+        QTest::newRow("built-in relay without its slash") << EndpointsCase{QStringList{}, "http://127.0.0.1:47613", data,
+                                                          "http://127.0.0.1:47613/" + kTopic, none};
 
-        QTest::newRow("ftp relay") << QStringList{"VELLOA_RELAY_URL=ftp://relay.example.org/"} << relay << none << none
-                                   << notHttp("VELLOA_RELAY_URL", "uses ftp");
-        QTest::newRow("empty data URL") << QStringList{"VELLOA_DATA_URL="} << relay << none << none
-                                        << notHttp("VELLOA_DATA_URL", "is empty");
-        QTest::newRow("relative data URL") << QStringList{"VELLOA_DATA_URL=data.json"} << relay << none << none
-                                           << notHttp("VELLOA_DATA_URL", "has no scheme");
-        QTest::newRow("update URL without host") << QStringList{"VELLOA_UPDATE_URL=http:///version.json"} << relay << none << none
-                                                 << notHttp("VELLOA_UPDATE_URL", "has no host");
-        QTest::newRow("data URL that does not parse") << QStringList{"VELLOA_DATA_URL=https://h/a b"} << relay << none << none
-                                                      << notHttp("VELLOA_DATA_URL", "does not parse");
-        QTest::newRow("relay with a query") << QStringList{"VELLOA_RELAY_URL=https://relay.example.org/?t="} << relay << none << none
-                                            << refused("VELLOA_RELAY_URL", "must not have a query or fragment: the topic is appended to its path");
-        QTest::newRow("bad built-in relay") << QStringList{} << "relay.example.org/" << none << none
-                                            << notHttp("VELLOA_RELAY_URL", "has no scheme (it is unset, and the built-in default from VELLOA_DEFAULT_RELAY_URL is used)");
+        QTest::newRow("ftp relay") << EndpointsCase{QStringList{"VELLOA_RELAY_URL=ftp://relay.example.org/"}, relay, none, none,
+                                   notHttp("VELLOA_RELAY_URL", "uses ftp")};
+        QTest::newRow("empty data URL") << EndpointsCase{QStringList{"VELLOA_DATA_URL="}, relay, none, none,
+                                        notHttp("VELLOA_DATA_URL", "is empty")};
+        QTest::newRow("relative data URL") << EndpointsCase{QStringList{"VELLOA_DATA_URL=data.json"}, relay, none, none,
+                                           notHttp("VELLOA_DATA_URL", "has no scheme")};
+        QTest::newRow("update URL without host") << EndpointsCase{QStringList{"VELLOA_UPDATE_URL=http:///version.json"}, relay, none, none,
+                                                 notHttp("VELLOA_UPDATE_URL", "has no host")};
+        QTest::newRow("data URL that does not parse") << EndpointsCase{QStringList{"VELLOA_DATA_URL=https://h/a b"}, relay, none, none,
+                                                      notHttp("VELLOA_DATA_URL", "does not parse")};
+        QTest::newRow("relay with a query") << EndpointsCase{QStringList{"VELLOA_RELAY_URL=https://relay.example.org/?t="}, relay, none, none,
+                                            refused("VELLOA_RELAY_URL", "must not have a query or fragment: the topic is appended to its path")};
+        QTest::newRow("bad built-in relay") << EndpointsCase{QStringList{}, "relay.example.org/", none, none,
+                                            notHttp("VELLOA_RELAY_URL", "has no scheme (it is unset, and the built-in default from VELLOA_DEFAULT_RELAY_URL is used)")};
         const QString slashes = refused("VELLOA_TOPIC", "must not hold \"/\", \"?\" or \"#\"");
-        QTest::newRow("empty topic") << QStringList{"VELLOA_TOPIC="} << relay << none << none << refused("VELLOA_TOPIC", "must not be empty");
-        QTest::newRow("topic with /") << QStringList{"VELLOA_TOPIC=secret/x"} << relay << none << none << slashes;
-        QTest::newRow("topic with ?") << QStringList{"VELLOA_TOPIC=secret?x"} << relay << none << none << slashes;
-        QTest::newRow("topic with #") << QStringList{"VELLOA_TOPIC=secret#x"} << relay << none << none << slashes;
-        QTest::newRow("topic with a line feed") << QStringList{"VELLOA_TOPIC=secret\n"} << relay << none << none
-                                                << refused("VELLOA_TOPIC", "holds characters a URL path cannot carry");
+        QTest::newRow("empty topic") << EndpointsCase{QStringList{"VELLOA_TOPIC="}, relay, none, none, refused("VELLOA_TOPIC", "must not be empty")};
+        QTest::newRow("topic with /") << EndpointsCase{QStringList{"VELLOA_TOPIC=secret/x"}, relay, none, none, slashes};
+        QTest::newRow("topic with ?") << EndpointsCase{QStringList{"VELLOA_TOPIC=secret?x"}, relay, none, none, slashes};
+        QTest::newRow("topic with #") << EndpointsCase{QStringList{"VELLOA_TOPIC=secret#x"}, relay, none, none, slashes};
+        QTest::newRow("topic with a line feed") << EndpointsCase{QStringList{"VELLOA_TOPIC=secret\n"}, relay, none, none,
+                                                refused("VELLOA_TOPIC", "holds characters a URL path cannot carry")};
     }
 
     void endpoints() {
-        QFETCH(QStringList, env);
-        QFETCH(QString, builtInRelay);
-        QFETCH(QString, dataUrl);
-        QFETCH(QString, inboxUrl);
-        QFETCH(QString, error);
+        QFETCH(EndpointsCase, c);
 
         QProcessEnvironment environment;
-        for (const QString& pair : env)
+        for (const QString& pair : c.env)
             environment.insert(pair.section(u'=', 0, 0), pair.section(u'=', 1));
         Endpoints::Defaults defaults = kDefaults;
-        defaults.relayUrl = builtInRelay;
+        defaults.relayUrl = c.builtInRelay;
         QString line;
         const std::optional<Endpoints> endpoints = Endpoints::fromEnvironment(environment, defaults, &line);
-        QCOMPARE(line, error);
-        QCOMPARE(endpoints ? endpoints->DATA_URL : QString(), dataUrl);
-        QCOMPARE(endpoints ? endpoints->NTFY_URL : QString(), inboxUrl);
+        QCOMPARE(line, c.error);
+        QCOMPARE(endpoints ? endpoints->DATA_URL : QString(), c.dataUrl);
+        QCOMPARE(endpoints ? endpoints->NTFY_URL : QString(), c.inboxUrl);
     }
 
     // The real binary refuses before it shows anything: one line naming the variable, status 2.
@@ -190,24 +190,20 @@ private slots:
     // The state is what the file says. On writes a file the desktop accepts, over any there, in a
     // folder made on the way; off removes it; both can be asked twice.
     void autostartRoundTrip() {
-        QFETCH(Kind, kind);
-        QFETCH(QByteArray, existing);
-        QFETCH(bool, enabled);
-        QFETCH(QString, program);
-        QFETCH(QString, programLine);
+        QFETCH(AutostartRoundTripCase, c);
         QTemporaryDir home;
         const QString folder = home.filePath(QStringLiteral("config/autostart"));
-        const Autostart autostart(kind, folder, program);
+        const Autostart autostart(c.kind, folder, c.program);
         QCOMPARE(autostart.filePath(),
                  folder +
-                     (kind == Kind::XdgAutostart ? "/velloa.desktop" : "/org.velloa.Velloa.plist"));
-        QVERIFY(existing.isNull() ||
-                (QDir().mkpath(folder) && writeFile(autostart.filePath(), existing)));
-        QCOMPARE(autostart.isEnabled(), enabled);
+                     (c.kind == Kind::XdgAutostart ? "/velloa.desktop" : "/org.velloa.Velloa.plist"));
+        QVERIFY(c.existing.isNull() ||
+                (QDir().mkpath(folder) && writeFile(autostart.filePath(), c.existing)));
+        QCOMPARE(autostart.isEnabled(), c.enabled);
         QVERIFY(autostart.setEnabled(true) && autostart.setEnabled(true) && autostart.isEnabled());
         const QString text = QString::fromUtf8(readFile(autostart.filePath()));
-        QVERIFY2(text.contains(programLine + u'\n'), qPrintable(text));
-        if (kind == Kind::XdgAutostart) {
+        QVERIFY2(text.contains(c.programLine + u'\n'), qPrintable(text));
+        if (c.kind == Kind::XdgAutostart) {
             QProcess validate; // desktop-file-utils
             validate.start(QStringLiteral("desktop-file-validate"), {autostart.filePath()});
             QVERIFY(validate.waitForFinished(30000));
@@ -280,10 +276,7 @@ private slots:
 
 private slots:
     void boxes_data() {
-        QTest::addColumn<Ask>("ask");
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<QString>("meant");
-        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<BoxesCase>("c");
         const Ask list = [] { return ListQuestionBox().askWhichList(); };
         const Ask offer = [] {
             return UpdateAlerts().promptUpdate("维洛清单有新版本 v2.14 啦", "当前 v2.13。") ? "update" : "later";
@@ -295,37 +288,30 @@ private slots:
         const QStringList listShown{"维洛清单", "显示哪份 To-do？", "之后点最上面那一行就能随时切换。",
                                     "阿蓁的 To-do", "晴川子的 To-do"};
         const QStringList offerShown{"维洛清单", "维洛清单有新版本 v2.14 啦", "当前 v2.13。", "马上更新", "以后再说"};
-        QTest::newRow("list: 阿蓁的 To-do") << list << 0 << "mine" << listShown;
-        QTest::newRow("list: 晴川子的 To-do") << list << 1 << "hers" << listShown;
-        QTest::newRow("list: Return, the default") << list << int(kReturn) << "mine" << listShown;
-        QTest::newRow("offer: 马上更新") << offer << 0 << "update" << offerShown;
-        QTest::newRow("offer: 以后再说") << offer << 1 << "later" << offerShown;
-        QTest::newRow("offer: Escape") << offer << int(kEscape) << "later" << offerShown;
-        QTest::newRow("notice: Escape") << notice << int(kEscape) << QString()
-                                        << QStringList{"维洛清单", "更新失败", "网络问题\n可以手动装：https://h/v.zip", "好"};
+        QTest::newRow("list: 阿蓁的 To-do") << BoxesCase{list, 0, "mine", listShown};
+        QTest::newRow("list: 晴川子的 To-do") << BoxesCase{list, 1, "hers", listShown};
+        QTest::newRow("list: Return, the default") << BoxesCase{list, int(kReturn), "mine", listShown};
+        QTest::newRow("offer: 马上更新") << BoxesCase{offer, 0, "update", offerShown};
+        QTest::newRow("offer: 以后再说") << BoxesCase{offer, 1, "later", offerShown};
+        QTest::newRow("offer: Escape") << BoxesCase{offer, int(kEscape), "later", offerShown};
+        QTest::newRow("notice: Escape") << BoxesCase{notice, int(kEscape), QString(),
+                                        QStringList{"维洛清单", "更新失败", "网络问题\n可以手动装：https://h/v.zip", "好"}};
     }
 
     // Every box has the app's look (its name as the title, the 36-pixel artwork as the icon, not
     // a themed one), its texts and buttons in their order, and each answer means what it says.
     void boxes() {
-        QFETCH(Ask, ask);
-        QFETCH(int, answer);
-        QFETCH(QString, meant);
-        QFETCH(QStringList, shown);
+        QFETCH(BoxesCase, c);
         Seen seen;
-        answerNextBox(answer, &seen);
-        QCOMPARE(ask(), meant);
-        QCOMPARE(seen.shown, shown);
+        answerNextBox(c.answer, &seen);
+        QCOMPARE(c.ask(), c.meant);
+        QCOMPARE(seen.shown, c.shown);
         QVERIFY(seen.icon == decodeBase64Image(ICON_B64()).value().convertToFormat(QImage::Format_ARGB32));
     }
 };
 
 void TestDesktop::autostartRoundTrip_data() {
-    QTest::addColumn<Kind>("kind");
-    QTest::addColumn<QByteArray>("existing"); // a file there before, if not null
-    QTest::addColumn<bool>("enabled");        // what that file says
-    QTest::addColumn<QString>("program");
-    QTest::addColumn<QString>("programLine");
+    QTest::addColumn<AutostartRoundTripCase>("c");
     const QString hostile =
         QStringLiteral(R"(/home/u/My Apps/it's "odd" $HOME `x` 100% a\b & <c>/velloa)");
     const QString entryLine =
@@ -333,13 +319,13 @@ void TestDesktop::autostartRoundTrip_data() {
     const QString plistLine =
         R"(<string>/home/u/My Apps/it's &quot;odd&quot; $HOME `x` 100% a\b &amp; &lt;c&gt;/velloa</string>)";
     const auto row = [&](const char* name, Kind kind, const QByteArray& existing, bool enabled) {
-        QTest::newRow(name) << kind << existing << enabled << hostile
-                            << (kind == Kind::XdgAutostart ? entryLine : plistLine);
+        QTest::newRow(name) << AutostartRoundTripCase{kind, existing, enabled, hostile,
+                            (kind == Kind::XdgAutostart ? entryLine : plistLine)};
     };
     row("autostart entry", Kind::XdgAutostart, {}, false);
-    QTest::newRow("autostart entry, line break")
-        << Kind::XdgAutostart << QByteArray() << false << "/a\nb"
-        << R"(Exec="/a\nb")";
+    QTest::newRow("autostart entry, line break") << AutostartRoundTripCase{
+        Kind::XdgAutostart, QByteArray(), false, "/a\nb",
+        R"(Exec="/a\nb")"};
     row("LaunchAgent", Kind::LaunchAgent, {}, false);
     // The desktop's own settings may have turned it off. (GNOME's switch is test_app's.)
     row("Hidden", Kind::XdgAutostart, "[Desktop Entry]\nHidden = true\n", false);

@@ -12,8 +12,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-Q_DECLARE_METATYPE(Payload)
-
 namespace {
 
 struct Run {
@@ -59,6 +57,8 @@ QStringList rowTexts(const QString& json) {
     return texts;
 }
 
+struct CheckCase { QByteArray feed; int exitCode; QString line; };
+struct UsageErrorsCase { QStringList args; QByteArray overlay; QString message; };
 } // namespace
 
 class TestFeed : public QObject {
@@ -196,26 +196,22 @@ private slots:
     }
 
     void check_data() {
-        QTest::addColumn<QByteArray>("feed");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("line");
+        QTest::addColumn<CheckCase>("c");
 
-        QTest::newRow("sample") << readFile(kSample) << 0 << "ok: 12 rows (mine 8, hers 4)";
-        QTest::newRow("not JSON") << QByteArray("<html>404</html>") << 1 << "body: …";
+        QTest::newRow("sample") << CheckCase{readFile(kSample), 0, "ok: 12 rows (mine 8, hers 4)"};
+        QTest::newRow("not JSON") << CheckCase{QByteArray("<html>404</html>"), 1, "body: …"};
     }
 
     void check() {
-        QFETCH(QByteArray, feed);
-        QFETCH(int, exitCode);
-        QFETCH(QString, line);
+        QFETCH(CheckCase, c);
         // Once from a file and once from standard input: both paths must agree.
-        for (const QStringList& args : {QStringList{"check", write("check.json", feed)}, QStringList{"check", "-"}}) {
-            const Run run = runTool(args, feed);
-            QCOMPARE(run.exitCode, exitCode);
-            const QString& text = exitCode == 0 ? run.out : run.err;
-            QVERIFY2(text.endsWith(u'\n') && matches(text.chopped(1), line), qPrintable(text));
+        for (const QStringList& args : {QStringList{"check", write("check.json", c.feed)}, QStringList{"check", "-"}}) {
+            const Run run = runTool(args, c.feed);
+            QCOMPARE(run.exitCode, c.exitCode);
+            const QString& text = c.exitCode == 0 ? run.out : run.err;
+            QVERIFY2(text.endsWith(u'\n') && matches(text.chopped(1), c.line), qPrintable(text));
             QCOMPARE(text.count(u'\n'), 1);
-            QVERIFY((exitCode == 0 ? run.err : run.out).isEmpty());
+            QVERIFY((c.exitCode == 0 ? run.err : run.out).isEmpty());
         }
     }
 
@@ -259,29 +255,25 @@ private slots:
     }
 
     void usageErrors_data() {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QByteArray>("overlay");
-        QTest::addColumn<QString>("message");
+        QTest::addColumn<UsageErrorsCase>("c");
 
-        QTest::newRow("no command") << QStringList{} << QByteArray() << "expected a command and one FILE";
-        QTest::newRow("missing file") << QStringList{"check", "/nonexistent/feed.json"} << QByteArray() << "cannot read feed";
-        QTest::newRow("bad list") << QStringList{"view", kSample, "--list", "ours", "--today", "2026-12-06"} << QByteArray() << "--list must be";
-        QTest::newRow("view without list") << QStringList{"view", kSample, "--today", "2026-12-06"} << QByteArray() << "view needs --list";
-        QTest::newRow("overlay not JSON") << QStringList{} << QByteArray("{nope") << "overlay: ";
-        QTest::newRow("overlay done not bool") << QStringList{} << QByteArray(R"({"localDone":{"m1":1}})") << "overlay: localDone.m1: expected boolean";
-        QTest::newRow("overlay bad row") << QStringList{} << QByteArray(R"({"pendingAdd":{"mine":[{"text":"x"}]}})") << "overlay: pendingAdd.mine[0].kind: missing";
+        QTest::newRow("no command") << UsageErrorsCase{QStringList{}, QByteArray(), "expected a command and one FILE"};
+        QTest::newRow("missing file") << UsageErrorsCase{QStringList{"check", "/nonexistent/feed.json"}, QByteArray(), "cannot read feed"};
+        QTest::newRow("bad list") << UsageErrorsCase{QStringList{"view", kSample, "--list", "ours", "--today", "2026-12-06"}, QByteArray(), "--list must be"};
+        QTest::newRow("view without list") << UsageErrorsCase{QStringList{"view", kSample, "--today", "2026-12-06"}, QByteArray(), "view needs --list"};
+        QTest::newRow("overlay not JSON") << UsageErrorsCase{QStringList{}, QByteArray("{nope"), "overlay: "};
+        QTest::newRow("overlay done not bool") << UsageErrorsCase{QStringList{}, QByteArray(R"({"localDone":{"m1":1}})"), "overlay: localDone.m1: expected boolean"};
+        QTest::newRow("overlay bad row") << UsageErrorsCase{QStringList{}, QByteArray(R"({"pendingAdd":{"mine":[{"text":"x"}]}})"), "overlay: pendingAdd.mine[0].kind: missing"};
     }
 
     void usageErrors() {
-        QFETCH(QStringList, args);
-        QFETCH(QByteArray, overlay);
-        QFETCH(QString, message);
-        if (!overlay.isNull())
-            args = {"view", kSample, "--list", "mine", "--today", "2026-12-06", "--overlay", write("bad.json", overlay)};
-        const Run run = runTool(args);
+        QFETCH(UsageErrorsCase, c);
+        if (!c.overlay.isNull())
+            c.args = {"view", kSample, "--list", "mine", "--today", "2026-12-06", "--overlay", write("bad.json", c.overlay)};
+        const Run run = runTool(c.args);
         QCOMPARE(run.exitCode, 2);
         QVERIFY(run.out.isEmpty());
-        QVERIFY2(run.err.startsWith(QStringLiteral("velloa-feed: ") + message), qPrintable(run.err));
+        QVERIFY2(run.err.startsWith(QStringLiteral("velloa-feed: ") + c.message), qPrintable(run.err));
         QCOMPARE(run.err.count(QLatin1Char('\n')), 1);
     }
 

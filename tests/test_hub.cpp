@@ -15,8 +15,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-Q_DECLARE_METATYPE(QList<Row>)
-Q_DECLARE_METATYPE(inbox::Message)
 using namespace std::chrono_literals;
 
 namespace {
@@ -138,6 +136,11 @@ private:
     rlimit m_old{};
 };
 
+struct JournalDamageCase {
+    QByteArray content; bool opens;
+    QList<qint64> kept; // the entries kept
+    QByteArray remains; // the file afterwards
+};
 } // namespace
 
 class TestHub : public QObject {
@@ -285,42 +288,37 @@ private slots:
     void cleanup() { m_store.reset(); }
 
     void journalDamage_data() {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<bool>("opens");
-        QTest::addColumn<QList<qint64>>("kept"); // the entries kept
-        QTest::addColumn<QByteArray>("remains"); // the file afterwards
+        QTest::addColumn<JournalDamageCase>("c");
         const QByteArray one = Journal::lineFor(1, R"({"a":1})"),
                          two = Journal::lineFor(2, R"({"b":2})"),
                          group = Journal::lineFor(3, "{\"c\":3}\t{\"d\":4}\t{\"e\":5}");
         QByteArray badCheck = two;
         badCheck[3] = badCheck[3] == '0' ? '1' : '0';
         using Seqs = QList<qint64>;
-        QTest::newRow("whole lines") << one + two << true << Seqs{1, 2} << one + two;
+        QTest::newRow("whole lines") << JournalDamageCase{one + two, true, Seqs{1, 2}, one + two};
         // An append a crash cut short was never acknowledged: it goes.
-        QTest::newRow("last line without its break") << one + two.chopped(1) << true << Seqs{1} << one;
-        QTest::newRow("last line with a bad check") << one + badCheck << true << Seqs{1} << one;
+        QTest::newRow("last line without its break") << JournalDamageCase{one + two.chopped(1), true, Seqs{1}, one};
+        QTest::newRow("last line with a bad check") << JournalDamageCase{one + badCheck, true, Seqs{1}, one};
         // A group is one line: a crash amid its write damages nothing before it.
-        QTest::newRow("a group") << one + group << true << Seqs{1, 3, 4, 5} << one + group;
-        QTest::newRow("a group cut short") << one + two + group.chopped(8) << true << Seqs{1, 2} << one + two;
+        QTest::newRow("a number repeated") << JournalDamageCase{one + one, true, Seqs{1}, one};
+        QTest::newRow("a group") << JournalDamageCase{one + group, true, Seqs{1, 3, 4, 5}, one + group};
+        QTest::newRow("a group cut short") << JournalDamageCase{one + two + group.chopped(8), true, Seqs{1, 2}, one + two};
         // A whole line after a damaged one was acknowledged: nothing may be guessed away.
-        QTest::newRow("damage before a whole line") << badCheck + one << false << Seqs{} << badCheck + one;
+        QTest::newRow("damage before a whole line") << JournalDamageCase{badCheck + one, false, Seqs{}, badCheck + one};
     }
 
     void journalDamage() {
-        QFETCH(QByteArray, content);
-        QFETCH(bool, opens);
-        QFETCH(QList<qint64>, kept);
-        QFETCH(QByteArray, remains);
+        QFETCH(JournalDamageCase, c);
         const QString path = m_dir->filePath("damaged.log"); // not the open store's journal
-        QVERIFY(writeFile(path, content));
+        QVERIFY(writeFile(path, c.content));
         Journal journal;
-        QCOMPARE(journal.open(path, 0, &m_error), opens);
-        QVERIFY2(opens || m_error.contains("line 1"), qPrintable(m_error));
+        QCOMPARE(journal.open(path, 0, &m_error), c.opens);
+        QVERIFY2(c.opens || m_error.contains("line 1"), qPrintable(m_error));
         QList<qint64> seqs;
         for (const Journal::Entry& entry : journal.entries())
             seqs << entry.seq;
-        QCOMPARE(seqs, kept);
-        QCOMPARE(readFile(path), remains);
+        QCOMPARE(seqs, c.kept);
+        QCOMPARE(readFile(path), c.remains);
     }
 
     // Messages read in one event-loop turn share one sync, queued behind that turn: none is applied

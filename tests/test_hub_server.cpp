@@ -33,6 +33,11 @@ static const QByteArray kManifest = R"({"version":"2.14","url":"http://x/r/V.zip
 // Binary bytes, a NUL and 0xFF among them, must come back exactly.
 static const QByteArray kArchive = QByteArray::fromHex("504b030400ff") + " binary";
 
+namespace {
+struct PublicTopicOnlyOnLoopbackCase { QString bind; bool ownTopic, starts; QByteArray says; };
+struct RefusesBadRequestsCase { QByteArray request; int status; QByteArray reason; };
+} // namespace
+
 class TestHubServer : public QObject {
     Q_OBJECT
 private:
@@ -171,15 +176,13 @@ private slots:
 
     // Each refusal is one line of plain text, and the feed stays exactly as it was.
     void refusesBadRequests() {
-        QFETCH(QByteArray, request);
-        QFETCH(int, status);
-        QFETCH(QByteArray, reason);
+        QFETCH(RefusesBadRequestsCase, c);
         const QByteArray before = getPath(m_hub.port(), "/data.json").body;
         QVERIFY(!before.isEmpty());
-        const RawResponse answer = rawExchange(m_hub.port(), request);
-        QCOMPARE(answer.status, status);
+        const RawResponse answer = rawExchange(m_hub.port(), c.request);
+        QCOMPARE(answer.status, c.status);
         const bool oneLine = answer.body.indexOf('\n') == answer.body.size() - 1;
-        QVERIFY2(answer.body.contains(reason) && oneLine, answer.body.constData());
+        QVERIFY2(answer.body.contains(c.reason) && oneLine, answer.body.constData());
         QCOMPARE(answer.headers.value("content-type"), "text/plain; charset=utf-8");
         QCOMPARE(getPath(m_hub.port(), "/data.json").body, before);
     }
@@ -262,35 +265,29 @@ private slots:
     }
 
     void publicTopicOnlyOnLoopback_data() {
-        QTest::addColumn<QString>("bind");
-        QTest::addColumn<bool>("ownTopic");
-        QTest::addColumn<bool>("starts");
-        QTest::addColumn<QByteArray>("says");
+        QTest::addColumn<PublicTopicOnlyOnLoopbackCase>("c");
         const QByteArray publicTopic = "built-in inbox topic, which is public";
-        QTest::newRow("any address, built-in topic") << "0.0.0.0" << false << false << publicTopic;
+        QTest::newRow("any address, built-in topic") << PublicTopicOnlyOnLoopbackCase{"0.0.0.0", false, false, publicTopic};
         // Passes the topic check and fails only to listen: the address is not this machine's.
-        QTest::newRow("another address, own topic")
-            << "192.0.2.1" << true << false << QByteArray("cannot listen on 192.0.2.1");
-        QTest::newRow("loopback, built-in topic") << "127.0.0.1" << false << true << publicTopic;
+        QTest::newRow("another address, own topic") << PublicTopicOnlyOnLoopbackCase{
+            "192.0.2.1", true, false, QByteArray("cannot listen on 192.0.2.1")};
+        QTest::newRow("loopback, built-in topic") << PublicTopicOnlyOnLoopbackCase{"127.0.0.1", false, true, publicTopic};
     }
 
     // The topic compiled into the source is public: taken on this machine with a notice after the
     // start line, refused anywhere else.
     void publicTopicOnlyOnLoopback() {
-        QFETCH(QString, bind);
-        QFETCH(bool, ownTopic);
-        QFETCH(bool, starts);
-        QFETCH(QByteArray, says);
+        QFETCH(PublicTopicOnlyOnLoopbackCase, c);
         QTemporaryDir dir;
-        HubProcess hub(dir.filePath("hub"), {"--bind", bind}, ownTopic);
-        QCOMPARE(hub.start(), starts);
-        QTRY_VERIFY2(hub.output().contains(says), hub.output().constData());
-        if (starts) {
+        HubProcess hub(dir.filePath("hub"), {"--bind", c.bind}, c.ownTopic);
+        QCOMPARE(hub.start(), c.starts);
+        QTRY_VERIFY2(hub.output().contains(c.says), hub.output().constData());
+        if (c.starts) {
             QVERIFY(hub.output().startsWith("velloa-hub listening on http://127.0.0.1:"));
             return;
         }
         QCOMPARE(hub.process().exitCode(), 1);
-        if (!ownTopic)
+        if (!c.ownTopic)
             QVERIFY(!QFileInfo::exists(dir.filePath("hub"))); // refused before touching anything
     }
 
@@ -407,16 +404,15 @@ private slots:
 };
 
 void TestHubServer::refusesBadRequests_data() {
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("reason");
+    QTest::addColumn<RefusesBadRequestsCase>("c");
     const auto row = [](const char* name, int status, const char* reason, const QByteArray& req) {
-        QTest::newRow(name) << req << status << QByteArray(reason);
+        QTest::newRow(name) << RefusesBadRequestsCase{req, status, QByteArray(reason)};
     };
     // Bodies name a task that exists where they can, so a hub that took one would change the feed.
     const auto post = [&](const char* name, const char* reason, const QByteArray& body) {
         row(name, 400, reason, httpRequest("POST", topicPath(), body));
     };
+    post("no Content-Length", "Content-Length", {});
     post("not JSON", "not a JSON object", "hello");
     post("unknown action", "action: unknown", R"({"list":"mine","action":"x","id":"m1","ts":1})");
     post("list theirs", "list: expected", R"({"list":"theirs","action":"done","id":"m1","ts":1})");

@@ -55,6 +55,14 @@ QImage drawn(NoteRow& row, double w, double h) {
     return image;
 }
 
+struct RowsDrawnCase {
+    bool isHeader;
+    bool flag; // header: collapsed; task: done
+    double height, dragPad; QColor colour;
+    int from; // the columns looked at
+    int to;
+    QString seen; // "none", "some", "wide" or "tall"
+};
 } // namespace
 
 class TestNote : public QObject {
@@ -105,54 +113,36 @@ private slots:
     // only a lifted row is opaque; a header's chevron points down (wider than tall) when expanded
     // and right (taller than wide) when collapsed; an emblem shows in a header high enough for it.
     void rowsDrawn_data() {
-        QTest::addColumn<bool>("isHeader");
-        QTest::addColumn<bool>("flag"); // header: collapsed; task: done
-        QTest::addColumn<double>("height");
-        QTest::addColumn<double>("dragPad");
-        QTest::addColumn<QColor>("colour");
-        QTest::addColumn<int>("from"); // the columns looked at
-        QTest::addColumn<int>("to");
-        QTest::addColumn<QString>("seen"); // "none", "some", "wide" or "tall"
+        QTest::addColumn<RowsDrawnCase>("c");
         const QColor stroke(143, 146, 155); // the chevron's white at 0.55 over the card
         const QColor emblem(51, 51, 53);    // its faint gold over the card
         const int text = 46, chevron = 205, emblemFrom = 140, end = 238;
-        const auto row = [](const char* name, bool header, bool flag, double h, double pad, const QColor& colour,
-                            int from, int to, const char* seen) {
-            QTest::newRow(name) << header << flag << h << pad << colour << from << to << QString(seen);
-        };
-        row("done: green box", false, true, 40, 0, C_ACCENT, 0, text, "some");
-        row("done: white tick", false, true, 40, 0, Qt::white, 0, text, "some");
-        row("open: no green", false, false, 40, 0, C_ACCENT, 0, end, "none");
-        row("open: grey ring", false, false, 40, 0, QColor(158, 158, 158), 0, text, "some");
-        row("lifted: opaque card", false, false, 48, 12, C_VL_DRAG_FILL, 0, end, "some");
-        row("resting: translucent card", false, false, 48, 0, C_VL_DRAG_FILL, 0, end, "none");
-        row("header card", true, false, 56, 0, QColor(16, 23, 42), 0, end, "some");
-        row("expanded: chevron down", true, false, 56, 0, stroke, chevron, end, "wide");
-        row("collapsed: chevron right", true, true, 56, 0, stroke, chevron, end, "tall");
-        row("emblem at 56", true, false, 56, 0, emblem, emblemFrom, chevron, "some");
-        row("no emblem at 26", true, false, 26, 0, emblem, emblemFrom, chevron, "none");
+        QTest::newRow("done: green box") << RowsDrawnCase{false, true, 40, 0, C_ACCENT, 0, text, "some"};
+        QTest::newRow("done: white tick") << RowsDrawnCase{false, true, 40, 0, Qt::white, 0, text, "some"};
+        QTest::newRow("open: no green") << RowsDrawnCase{false, false, 40, 0, C_ACCENT, 0, end, "none"};
+        QTest::newRow("open: grey ring") << RowsDrawnCase{false, false, 40, 0, QColor(158, 158, 158), 0, text, "some"};
+        QTest::newRow("lifted: opaque card") << RowsDrawnCase{false, false, 48, 12, C_VL_DRAG_FILL, 0, end, "some"};
+        QTest::newRow("resting: translucent card") << RowsDrawnCase{false, false, 48, 0, C_VL_DRAG_FILL, 0, end, "none"};
+        QTest::newRow("header card") << RowsDrawnCase{true, false, 56, 0, QColor(16, 23, 42), 0, end, "some"};
+        QTest::newRow("expanded: chevron down") << RowsDrawnCase{true, false, 56, 0, stroke, chevron, end, "wide"};
+        QTest::newRow("collapsed: chevron right") << RowsDrawnCase{true, true, 56, 0, stroke, chevron, end, "tall"};
+        QTest::newRow("emblem at 56") << RowsDrawnCase{true, false, 56, 0, emblem, emblemFrom, chevron, "some"};
+        QTest::newRow("no emblem at 26") << RowsDrawnCase{true, false, 26, 0, emblem, emblemFrom, chevron, "none"};
     }
 
     void rowsDrawn() {
-        QFETCH(bool, isHeader);
-        QFETCH(bool, flag);
-        QFETCH(double, height);
-        QFETCH(double, dragPad);
-        QFETCH(QColor, colour);
-        QFETCH(int, from);
-        QFETCH(int, to);
-        QFETCH(QString, seen);
+        QFETCH(RowsDrawnCase, c);
         NoteRowData data;
-        data.isHeader = isHeader;
+        data.isHeader = c.isHeader;
         data.label = QStringLiteral("任务");
         data.subText = countLine(2, 1);
         data.itemId = QStringLiteral("a");
-        (isHeader ? data.collapsed : data.isDone) = flag;
+        (c.isHeader ? data.collapsed : data.isDone) = c.flag;
         NoteRow row(data);
-        row.setDragPad(dragPad);
-        const auto [extent, count] = drawnIn(drawn(row, 238, height), colour, {from, to});
-        const QString got = count == 0 ? "none" : seen == "some" ? "some" : extent.width() > extent.height() ? "wide" : "tall";
-        QVERIFY2(got == seen, qPrintable(QStringLiteral("%1 pixels, %2 x %3").arg(count).arg(extent.width()).arg(extent.height())));
+        row.setDragPad(c.dragPad);
+        const auto [extent, count] = drawnIn(drawn(row, 238, c.height), c.colour, {c.from, c.to});
+        const QString got = count == 0 ? "none" : c.seen == "some" ? "some" : extent.width() > extent.height() ? "wide" : "tall";
+        QVERIFY2(got == c.seen, qPrintable(QStringLiteral("%1 pixels, %2 x %3").arg(count).arg(extent.width()).arg(extent.height())));
     }
 
     // Only the strike-out draws a long horizontal line through text made of vertical strokes.

@@ -14,6 +14,11 @@
 #include <QWindow>
 #include <QtTest>
 
+namespace {
+struct EditOutcomesCase { QString id, typed; bool stored, sent; };
+struct EditFromTheKeyboardCase { int start, end; bool committed; };
+} // namespace
+
 class TestNoteInput : public QObject {
     Q_OBJECT
 private slots:
@@ -56,36 +61,30 @@ private slots:
     }
 
     void editOutcomes_data() {
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<bool>("stored");
-        QTest::addColumn<bool>("sent");
-        QTest::newRow("trimmed text") << "a1" << "  新的  \n" << true << true;
-        QTest::newRow("unchanged") << "a1" << " 第一 " << false << false;
-        QTest::newRow("emptied: no deletion") << "a1" << "   " << false << false;
-        QTest::newRow("pending task: stored, not sent") << "pending" << "改了" << true << false;
+        QTest::addColumn<EditOutcomesCase>("c");
+        QTest::newRow("trimmed text") << EditOutcomesCase{"a1", "  新的  \n", true, true};
+        QTest::newRow("unchanged") << EditOutcomesCase{"a1", " 第一 ", false, false};
+        QTest::newRow("emptied: no deletion") << EditOutcomesCase{"a1", "   ", false, false};
+        QTest::newRow("pending task: stored, not sent") << EditOutcomesCase{"pending", "改了", true, false};
     }
 
     void editOutcomes() {
-        QFETCH(QString, id);
-        QFETCH(QString, typed);
-        QFETCH(bool, stored);
-        QFETCH(bool, sent);
+        QFETCH(EditOutcomesCase, c);
         QString label = QStringLiteral("第一");
-        if (id == "pending") {
+        if (c.id == "pending") {
             label = QStringLiteral("待定");
-            id = *delegate->listActions().add(label);
+            c.id = *delegate->listActions().add(label);
             QTRY_VERIFY(row(label));
             clock->requests.clear();
         }
-        edit(label)->setText(typed);
+        edit(label)->setText(c.typed);
         QTest::keyClick(editor(), Qt::Key_Return);
         QVERIFY(!editor());
-        QCOMPARE(delegate->listStore().localText().contains(id), stored);
+        QCOMPARE(delegate->listStore().localText().contains(c.id), c.stored);
         h->flushPosts();
-        QTRY_COMPARE(this->sent("edit").size(), sent ? 1 : 0);
+        QTRY_COMPARE(this->sent("edit").size(), c.sent ? 1 : 0);
         // Quick refreshes follow every stored edit, pending or not.
-        QCOMPARE(clock->requests.size(), stored ? 3 : 0);
+        QCOMPARE(clock->requests.size(), c.stored ? 3 : 0);
     }
 
     // A right click opens the editor's own menu (to paste, say): the edit goes on, nothing is
@@ -234,7 +233,6 @@ private slots:
 
 private:
     NoteRow* row(const QString& label) { return h->row(label); }
-    // The open editor, if any.
     EditField* editor() const {
         const NoteRow* edited = delegate->note().editing().editingRow();
         return edited ? edited->editField() : nullptr;
@@ -314,31 +312,27 @@ private slots:
     }
 
     void editFromTheKeyboard_data() {
-        QTest::addColumn<int>("start");
-        QTest::addColumn<int>("end");
-        QTest::addColumn<bool>("committed");
-        QTest::newRow("F2, Return") << int(Qt::Key_F2) << int(Qt::Key_Return) << true;
-        QTest::newRow("Return, Escape") << int(Qt::Key_Return) << int(Qt::Key_Escape) << false;
+        QTest::addColumn<EditFromTheKeyboardCase>("c");
+        QTest::newRow("F2, Return") << EditFromTheKeyboardCase{int(Qt::Key_F2), int(Qt::Key_Return), true};
+        QTest::newRow("Return, Escape") << EditFromTheKeyboardCase{int(Qt::Key_Return), int(Qt::Key_Escape), false};
     }
 
     // F2 or Return edits the task in place; Return commits, Escape cancels (what a commit sends is
     // the gestures'), and the keyboard is back on the same row of the list either way.
     void editFromTheKeyboard() {
-        QFETCH(int, start);
-        QFETCH(int, end);
-        QFETCH(bool, committed);
+        QFETCH(EditFromTheKeyboardCase, c);
         focusInput();
         key(Qt::Key_Backtab, Qt::ShiftModifier);
         key(Qt::Key_Down);
-        key(start);
+        key(c.start);
         auto* field = qobject_cast<EditField*>(QApplication::focusWidget());
         QVERIFY(field && field == delegate->note().editing().editingRow()->editField());
         QCOMPARE(field->selectedText(), QStringLiteral("第二"));
         field->insert(QStringLiteral("第二改")); // typed over the selection
-        key(end);
+        key(c.end);
         QVERIFY(!delegate->note().editing().editingRow());
         QCOMPARE(delegate->listStore().localText().value("a2"),
-                 committed ? QStringLiteral("第二改") : QString());
+                 c.committed ? QStringLiteral("第二改") : QString());
         QTRY_VERIFY(list()->hasFocus());
         QCOMPARE(delegate->note().rows().data(delegate->note().focus().focusedRow()).itemId,
                  QStringLiteral("a2"));

@@ -16,14 +16,23 @@ struct Visible {
     double offset, viewport, margin;
     qsizetype first, last;
 };
-} // namespace
-Q_DECLARE_METATYPE(Visible)
-
-namespace {
 // Header H (56 high, gap 7), tasks a b c (40, gap 6), header H2, task d alone in its section:
 // centres 28, 83, 129, 175, 229, 284.
 const QList<drag::Slot> kSlots{{56, 7, true}, {40, 6, false}, {40, 6, false}, {40, 6, false},
                                {56, 7, true},  {40, 6, false}};
+struct NotePosCase { QString text; bool valid; QPointF point; };
+struct FieldTextRectCase { QRectF base; double natural; QRectF expected; };
+struct ContentCase {
+    QString rows; // as rowsFrom reads them
+    QStringList overlay;
+    QStringList shown; // "H:label|count|collapsed" or "T:text|done|height"
+};
+struct DragInsertionCase { int dragged; double centre; int index; };
+struct KeyboardStepCase {
+    int from, step;
+    int to; // -1: does not move
+};
+struct ListKeysCase { int key, modifiers; bool onHeader; int command; };
 } // namespace
 
 class TestNoteLayout : public QObject {
@@ -74,39 +83,31 @@ private slots:
     }
 
     void notePos_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<QPointF>("point");
-        QTest::newRow("negative, written form") << formatNotePos(QPointF(120, -40.5)) << true << QPointF(120, -40.5);
-        QTest::newRow("spaces") << " { 1e2 ,3 } " << true << QPointF(100, 3);
-        QTest::newRow("no braces") << "12, 34" << false << QPointF();
-        QTest::newRow("one number") << "{12}" << false << QPointF();
-        QTest::newRow("words") << "{left, top}" << false << QPointF();
-        QTest::newRow("empty") << "" << false << QPointF();
+        QTest::addColumn<NotePosCase>("c");
+        QTest::newRow("negative, written form") << NotePosCase{formatNotePos(QPointF(120, -40.5)), true, QPointF(120, -40.5)};
+        QTest::newRow("spaces") << NotePosCase{" { 1e2 ,3 } ", true, QPointF(100, 3)};
+        QTest::newRow("no braces") << NotePosCase{"12, 34", false, QPointF()};
+        QTest::newRow("one number") << NotePosCase{"{12}", false, QPointF()};
+        QTest::newRow("words") << NotePosCase{"{left, top}", false, QPointF()};
+        QTest::newRow("empty") << NotePosCase{"", false, QPointF()};
     }
 
     void notePos() {
-        QFETCH(QString, text);
-        QFETCH(bool, valid);
-        QFETCH(QPointF, point);
-        QCOMPARE(parseNotePos(text), valid ? std::optional(point) : std::nullopt);
+        QFETCH(NotePosCase, c);
+        QCOMPARE(parseNotePos(c.text), c.valid ? std::optional(c.point) : std::nullopt);
     }
 
     void fieldTextRect_data() {
-        QTest::addColumn<QRectF>("base");
-        QTest::addColumn<double>("natural");
-        QTest::addColumn<QRectF>("expected");
-        QTest::newRow("centred on its height") << QRectF(3, 4, 222, 28) << 17.0 << QRectF(13, 9.5, 202, 17);
-        QTest::newRow("narrow keeps 10") << QRectF(0, 0, 25, 28) << 17.0 << QRectF(10, 0 + 5.5, 10, 17);
-        QTest::newRow("no natural height") << QRectF(0, 0, 222, 28) << 0.0 << QRectF(10, 0, 202, 28);
-        QTest::newRow("taller than the box") << QRectF(0, 0, 222, 28) << 28.0 << QRectF(10, 0, 202, 28);
+        QTest::addColumn<FieldTextRectCase>("c");
+        QTest::newRow("centred on its height") << FieldTextRectCase{QRectF(3, 4, 222, 28), 17.0, QRectF(13, 9.5, 202, 17)};
+        QTest::newRow("narrow keeps 10") << FieldTextRectCase{QRectF(0, 0, 25, 28), 17.0, QRectF(10, 0 + 5.5, 10, 17)};
+        QTest::newRow("no natural height") << FieldTextRectCase{QRectF(0, 0, 222, 28), 0.0, QRectF(10, 0, 202, 28)};
+        QTest::newRow("taller than the box") << FieldTextRectCase{QRectF(0, 0, 222, 28), 28.0, QRectF(10, 0, 202, 28)};
     }
 
     void fieldTextRect() {
-        QFETCH(QRectF, base);
-        QFETCH(double, natural);
-        QFETCH(QRectF, expected);
-        QCOMPARE(vCenterTextRect(base, natural), expected);
+        QFETCH(FieldTextRectCase, c);
+        QCOMPARE(vCenterTextRect(c.base, c.natural), c.expected);
     }
 
     // However high a row is and however far it is lifted, its parts keep apart: a task's text
@@ -144,33 +145,29 @@ private slots:
     }
 
     void content_data() {
-        QTest::addColumn<QString>("rows"); // as rowsFrom reads them
-        QTest::addColumn<QStringList>("overlay");
-        QTest::addColumn<QStringList>("shown"); // "H:label|count|collapsed" or "T:text|done|height"
-        QTest::newRow("local tick counts at once")
-            << "#🛒 购物 ✨,a=牛奶@🛒 购物 ✨,b=面包@🛒 购物 ✨" << QStringList{"done:a"}
-            << QStringList{"H:购物|2 项 · 已完成 1|", "T:牛奶|done|34", "T:面包||34"};
-        QTest::newRow("collapsed keeps its count")
-            << "#A,a*=x@A,b=y@A" << QStringList{"collapse:A"} << QStringList{"H:A|2 项 · 已完成 1|collapsed"};
-        QTest::newRow("其他 counts only items labelled so")
-            << "a=no label,b=unknown@Z" << QStringList{"pending:pending-1=new"}
-            << QStringList{"H:其他|1 项 · 已完成 0|", "T:no label||34", "T:unknown||34", "T:new||34"};
-        QTest::newRow("tall text") << "a=tall" << QStringList{} << QStringList{"H:其他|0 项 · 已完成 0|", "T:tall||49"};
+        QTest::addColumn<ContentCase>("c");
+        QTest::newRow("local tick counts at once") << ContentCase{
+            "#🛒 购物 ✨,a=牛奶@🛒 购物 ✨,b=面包@🛒 购物 ✨", QStringList{"done:a"},
+            QStringList{"H:购物|2 项 · 已完成 1|", "T:牛奶|done|34", "T:面包||34"}};
+        QTest::newRow("collapsed keeps its count") << ContentCase{
+            "#A,a*=x@A,b=y@A", QStringList{"collapse:A"}, QStringList{"H:A|2 项 · 已完成 1|collapsed"}};
+        QTest::newRow("其他 counts only items labelled so") << ContentCase{
+            "a=no label,b=unknown@Z", QStringList{"pending:pending-1=new"},
+            QStringList{"H:其他|1 项 · 已完成 0|", "T:no label||34", "T:unknown||34", "T:new||34"}};
+        QTest::newRow("tall text") << ContentCase{"a=tall", QStringList{}, QStringList{"H:其他|0 项 · 已完成 0|", "T:tall||49"}};
     }
 
     void content() {
-        QFETCH(QString, rows);
-        QFETCH(QStringList, overlay);
-        QFETCH(QStringList, shown);
+        QFETCH(ContentCase, c);
         // 16 measured gives 16 + 14, raised to 34; 35 gives 35 + 14.
-        const NoteContent content = buildNoteContent(stateWith(rowsFrom(rows), overlay),
+        const NoteContent content = buildNoteContent(stateWith(rowsFrom(c.rows), c.overlay),
                                                      [](const QString& t) { return t == "tall" ? 35.0 : 16.0; });
         QStringList out;
         for (const NoteRowData& r : content.rows) {
             out << (r.isHeader ? QStringLiteral("H:%1|%2|%3").arg(r.label, r.subText, r.collapsed ? "collapsed" : "")
                                : QStringLiteral("T:%1|%2|%3").arg(r.label, r.isDone ? "done" : "").arg(r.rowH));
         }
-        QCOMPARE(out, shown);
+        QCOMPARE(out, c.shown);
         QCOMPARE(content.title, QStringLiteral("Mine"));
         QCOMPARE(content.updated, std::optional<QString>("u"));
     }
@@ -178,9 +175,7 @@ private slots:
     // A row keeps its place until its centre passes a neighbour's centre, whichever way, and never
     // rises above the first header.
     void dragInsertion_data() {
-        QTest::addColumn<int>("dragged");
-        QTest::addColumn<double>("centre");
-        QTest::addColumn<int>("index");
+        QTest::addColumn<DragInsertionCase>("c");
         const double third = 40.0 / 3;
         const struct {
             const char* name;
@@ -188,77 +183,65 @@ private slots:
             double centre;
         } rows[] = {{"first", 1, 83}, {"middle", 2, 129}, {"above a header", 3, 175}, {"alone in its section", 5, 284}};
         for (const auto& r : rows) {
-            QTest::addRow("%s: pressed, not moved", r.name) << r.row << r.centre << r.row;
-            QTest::addRow("%s: a third of a row up", r.name) << r.row << r.centre - third << r.row;
-            QTest::addRow("%s: a third of a row down", r.name) << r.row << r.centre + third << r.row;
+            QTest::addRow("%s: pressed, not moved", r.name) << DragInsertionCase{r.row, r.centre, r.row};
+            QTest::addRow("%s: a third of a row up", r.name) << DragInsertionCase{r.row, r.centre - third, r.row};
+            QTest::addRow("%s: a third of a row down", r.name) << DragInsertionCase{r.row, r.centre + third, r.row};
         }
-        QTest::newRow("first: just past the next one's centre") << 1 << 129.1 << 2;
-        QTest::newRow("first: up past the header stays under it") << 1 << 5.0 << 1;
-        QTest::newRow("middle: just past the one above") << 2 << 82.9 << 1;
-        QTest::newRow("middle: just past the one below") << 2 << 175.1 << 3;
-        QTest::newRow("middle: past two at once") << 2 << 229.5 << 4;
+        QTest::newRow("first: just past the next one's centre") << DragInsertionCase{1, 129.1, 2};
+        QTest::newRow("first: up past the header stays under it") << DragInsertionCase{1, 5.0, 1};
+        QTest::newRow("middle: just past the one above") << DragInsertionCase{2, 82.9, 1};
+        QTest::newRow("middle: just past the one below") << DragInsertionCase{2, 175.1, 3};
+        QTest::newRow("middle: past two at once") << DragInsertionCase{2, 229.5, 4};
         // Reaching a centre is not passing it, both ways.
-        QTest::newRow("middle: exactly on the centre above") << 2 << 83.0 << 2;
-        QTest::newRow("middle: exactly on the centre below") << 2 << 175.0 << 2;
-        QTest::newRow("above a header: past it, into the next section") << 3 << 229.1 << 4;
-        QTest::newRow("alone: up past its header, into the section above") << 5 << 228.9 << 4;
-        QTest::newRow("alone: below everything stays last") << 5 << 500.0 << 5;
+        QTest::newRow("middle: exactly on the centre above") << DragInsertionCase{2, 83.0, 2};
+        QTest::newRow("middle: exactly on the centre below") << DragInsertionCase{2, 175.0, 2};
+        QTest::newRow("above a header: past it, into the next section") << DragInsertionCase{3, 229.1, 4};
+        QTest::newRow("alone: up past its header, into the section above") << DragInsertionCase{5, 228.9, 4};
+        QTest::newRow("alone: below everything stays last") << DragInsertionCase{5, 500.0, 5};
     }
 
     void dragInsertion() {
-        QFETCH(int, dragged);
-        QFETCH(double, centre);
-        QFETCH(int, index);
-        QCOMPARE(drag::insertionIndex(kSlots, dragged, centre), qsizetype(index));
+        QFETCH(DragInsertionCase, c);
+        QCOMPARE(drag::insertionIndex(kSlots, c.dragged, c.centre), qsizetype(c.index));
         // Once moved, the way back is as long: resting where it crossed over changes nothing.
-        if (index != dragged) {
+        if (c.index != c.dragged) {
             QList<drag::Slot> moved = kSlots;
-            moved.move(dragged, index);
-            QCOMPARE(drag::insertionIndex(moved, index, centre), qsizetype(index));
+            moved.move(c.dragged, c.index);
+            QCOMPARE(drag::insertionIndex(moved, c.index, c.centre), qsizetype(c.index));
         }
     }
 
     // On the same rows the keyboard moves a task one place, across a header into its section, never above the
     // first header nor past either end; headers stay.
     void keyboardStep_data() {
-        QTest::addColumn<int>("from");
-        QTest::addColumn<int>("step");
-        QTest::addColumn<int>("to"); // -1: does not move
-        QTest::newRow("first task up") << 1 << -1 << -1;
-        QTest::newRow("first task down") << 1 << 1 << 2;
-        QTest::newRow("down across a header") << 3 << 1 << 4;
-        QTest::newRow("up across a header") << 5 << -1 << 4;
-        QTest::newRow("last down") << 5 << 1 << -1;
-        QTest::newRow("a header") << 4 << 1 << -1;
+        QTest::addColumn<KeyboardStepCase>("c");
+        QTest::newRow("first task up") << KeyboardStepCase{1, -1, -1};
+        QTest::newRow("first task down") << KeyboardStepCase{1, 1, 2};
+        QTest::newRow("down across a header") << KeyboardStepCase{3, 1, 4};
+        QTest::newRow("up across a header") << KeyboardStepCase{5, -1, 4};
+        QTest::newRow("last down") << KeyboardStepCase{5, 1, -1};
+        QTest::newRow("a header") << KeyboardStepCase{4, 1, -1};
     }
 
     void keyboardStep() {
-        QFETCH(int, from);
-        QFETCH(int, step);
-        QFETCH(int, to);
-        QCOMPARE(drag::steppedIndex(kSlots, from, step).value_or(-1), qsizetype(to));
+        QFETCH(KeyboardStepCase, c);
+        QCOMPARE(drag::steppedIndex(kSlots, c.from, c.step).value_or(-1), qsizetype(c.to));
     }
 
     // The keys test_note_input presses in the panel are left to it: here the rest of the map.
     void listKeys_data() {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("modifiers");
-        QTest::addColumn<bool>("onHeader");
-        QTest::addColumn<int>("command");
+        QTest::addColumn<ListKeysCase>("c");
         using C = listkeys::Command;
-        QTest::newRow("keypad down") << int(Qt::Key_Down) << int(Qt::KeypadModifier) << true << int(C::Next);
-        QTest::newRow("F2 on a header") << int(Qt::Key_F2) << 0 << true << int(C::None);
-        QTest::newRow("alt+up on a header") << int(Qt::Key_Up) << int(Qt::AltModifier) << true << int(C::None);
-        QTest::newRow("ctrl+up") << int(Qt::Key_Up) << int(Qt::ControlModifier) << false << int(C::None);
-        QTest::newRow("shift+tab") << int(Qt::Key_Backtab) << int(Qt::ShiftModifier) << false << int(C::Leave);
+        QTest::newRow("keypad down") << ListKeysCase{int(Qt::Key_Down), int(Qt::KeypadModifier), true, int(C::Next)};
+        QTest::newRow("F2 on a header") << ListKeysCase{int(Qt::Key_F2), 0, true, int(C::None)};
+        QTest::newRow("alt+up on a header") << ListKeysCase{int(Qt::Key_Up), int(Qt::AltModifier), true, int(C::None)};
+        QTest::newRow("ctrl+up") << ListKeysCase{int(Qt::Key_Up), int(Qt::ControlModifier), false, int(C::None)};
+        QTest::newRow("shift+tab") << ListKeysCase{int(Qt::Key_Backtab), int(Qt::ShiftModifier), false, int(C::Leave)};
     }
 
     void listKeys() {
-        QFETCH(int, key);
-        QFETCH(int, modifiers);
-        QFETCH(bool, onHeader);
-        QFETCH(int, command);
-        QCOMPARE(int(listkeys::commandFor(key, Qt::KeyboardModifiers(modifiers), onHeader)), command);
+        QFETCH(ListKeysCase, c);
+        QCOMPARE(int(listkeys::commandFor(c.key, Qt::KeyboardModifiers(c.modifiers), c.onHeader)), c.command);
     }
 
     // The visible part of the document runs from 100 to 400.

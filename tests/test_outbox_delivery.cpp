@@ -60,6 +60,10 @@ int crashChild() {
     return 0;
 }
 
+struct NoAnswerAfterTheBodyCase {
+    bool isAdd, feedShowsIt;
+    bool editAndRestart; // the add's row edited, then a quit and a start
+};
 } // namespace
 
 class TestOutboxDelivery : public QObject {
@@ -78,7 +82,6 @@ private slots:
 private:
     std::unique_ptr<App> start(const QString& inboxUrl);
     QList<QByteArray> postBodies() const;
-    // Waits until the outbox has handled `count` answers in all.
     void waitAnswers(QSignalSpy& spy, qsizetype count);
 
     ManualClock m_clock{QDateTime::fromSecsSinceEpoch(1765000000)};
@@ -192,26 +195,22 @@ void TestOutboxDelivery::relayDownThenUp() {
 }
 
 void TestOutboxDelivery::noAnswerAfterTheBody_data() {
-    QTest::addColumn<bool>("isAdd");
-    QTest::addColumn<bool>("feedShowsIt");
-    QTest::addColumn<bool>("editAndRestart"); // the add's row edited, then a quit and a start
-    QTest::newRow("a tick is sent again") << false << false << false;
-    QTest::newRow("an add the feed shows is not") << true << true << false;
-    QTest::newRow("an add three feeds do not show is") << true << false << false;
-    QTest::newRow("an add edited after its post, not shown, is sent again with the new text")
-        << true << false << true;
+    QTest::addColumn<NoAnswerAfterTheBodyCase>("c");
+    QTest::newRow("a tick is sent again") << NoAnswerAfterTheBodyCase{false, false, false};
+    QTest::newRow("an add the feed shows is not") << NoAnswerAfterTheBodyCase{true, true, false};
+    QTest::newRow("an add three feeds do not show is") << NoAnswerAfterTheBodyCase{true, false, false};
+    QTest::newRow("an add edited after its post, not shown, is sent again with the new text") << NoAnswerAfterTheBodyCase{
+        true, false, true};
 }
 
 // The body went out and no answer came: a tick is sent again after the wait; an add waits for
 // three fetches and is sent again only if none shows a task with its text.
 void TestOutboxDelivery::noAnswerAfterTheBody() {
-    QFETCH(bool, isAdd);
-    QFETCH(bool, feedShowsIt);
-    QFETCH(bool, editAndRestart);
+    QFETCH(NoAnswerAfterTheBodyCase, c);
     const QString landed = R"([{"kind":"item","id":"n1","text":"买菜"}])";
     m_server->deferredHandler = [&](const TestHttpServer::Request& request, auto reply) {
         if (request.method == "GET")
-            reply(Answer{200, feedWith(feedShowsIt ? landed : QStringLiteral("[]"))});
+            reply(Answer{200, feedWith(c.feedShowsIt ? landed : QStringLiteral("[]"))});
         else if (m_server->requests.size() > 1)
             reply(Answer{200, "{}"}); // the first post's answer never comes
     };
@@ -219,12 +218,12 @@ void TestOutboxDelivery::noAnswerAfterTheBody() {
     app->sync.postTimeout = 300ms;
     QSignalSpy handled(&app->sync.outbox(), &OutboxSender::noticeChanged);
     const qsizetype before = handled.size();
-    if (isAdd)
+    if (c.isAdd)
         app->actions.add(QStringLiteral("买菜"));
     else
         app->actions.toggle(QStringLiteral("a"), false);
     waitAnswers(handled, before + 1);
-    if (!isAdd) {
+    if (!c.isAdd) {
         m_clock.advance(5s);
         QVERIFY(m_server->waitForRequests(2));
         QCOMPARE(postBodies(), QList<QByteArray>(2, m_server->requests[0].body));
@@ -232,7 +231,7 @@ void TestOutboxDelivery::noAnswerAfterTheBody() {
         return;
     }
     const QString pending = *app->store.pendingAdd().value(ListStore::kMine).first().id;
-    if (editAndRestart) {
+    if (c.editAndRestart) {
         // It may have arrived as it was: the message stays so, the row keeps the new text.
         app->actions.edit(pending, QStringLiteral("买菜"), QStringLiteral("买水果"));
         app.reset();
@@ -241,17 +240,17 @@ void TestOutboxDelivery::noAnswerAfterTheBody() {
     }
     // No timer sends an add again; its three quick refreshes (4, 12, 30 s) decide.
     QSignalSpy fetched(&app->sync, &FeedSync::answerHandled);
-    for (int i = 0; editAndRestart && i < 3; ++i)
+    for (int i = 0; c.editAndRestart && i < 3; ++i)
         app->sync.refresh();
     m_clock.advance(10min);
     QTRY_COMPARE(fetched.size(), 3);
     QTRY_VERIFY(app->sync.outbox().outbox().isEmpty());
-    QList<QByteArray> bodies(feedShowsIt ? 1 : 2, m_server->requests[0].body);
-    if (editAndRestart)
+    QList<QByteArray> bodies(c.feedShowsIt ? 1 : 2, m_server->requests[0].body);
+    if (c.editAndRestart)
         bodies.last().replace("买菜", "买水果");
     QCOMPARE(postBodies(), bodies);
-    QCOMPARE(app->store.pendingAdd().value(ListStore::kMine).isEmpty(), feedShowsIt);
-    if (editAndRestart)
+    QCOMPARE(app->store.pendingAdd().value(ListStore::kMine).isEmpty(), c.feedShowsIt);
+    if (c.editAndRestart)
         QCOMPARE(app->store.pendingAdd().value(ListStore::kMine).first().text, QStringLiteral("买水果"));
 }
 

@@ -77,6 +77,10 @@ QImage renderGlyph(NoteGlyph glyph, double ratio) {
     return image;
 }
 
+struct WrapInjectedCase { QString text; double width; QString expected; };
+struct NoteTextHeightInjectedCase { double width, measured, expectedWidth, expected; };
+struct VCenteredTopCase { double height; QRectF rect; double expected; };
+struct CrispAtRatio2Case { int points; QImage one, two; bool crisp; };
 } // namespace
 
 class TestSupport : public QObject {
@@ -87,6 +91,7 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("line feeds at the ends stay") << u"\n工作\n"_s << u"\n工作\n"_s;
         QTest::newRow("cart and sparkles") << u"\U0001F6D2 购物 \u2728"_s << u"购物"_s;
+        QTest::newRow("arrow") << u"\u2192 下一步"_s << u"下一步"_s;
         QTest::newRow("star with VS16") << u"\u2B50\uFE0F重要"_s << u"重要"_s;
         QTest::newRow("keycap keeps digit") << u"1\uFE0F\u20E3 第一"_s << u"1 第一"_s;
         QTest::newRow("ideographic spaces at ends") << u"\u3000工作\u3000"_s << u"工作"_s;
@@ -100,25 +105,21 @@ private slots:
     }
 
     void wrapInjected_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<double>("width");
-        QTest::addColumn<QString>("expected");
+        QTest::addColumn<WrapInjectedCase>("c");
         const QString thirty = u"abcdefghijklmnopqrstuvwxyz0123"_s;
-        QTest::newRow("30 at 200") << thirty << 200.0 << thirty.left(20) + u'\n' + thirty.mid(20);
-        QTest::newRow("fits, line feed kept") << u"ab\ncd"_s << 200.0 << u"ab\ncd"_s;
-        QTest::newRow("exactly the limit fits") << u"abcde"_s << 50.0 << u"abcde"_s;
-        QTest::newRow("just over the limit") << u"abcde"_s << 49.0 << u"abcd\ne"_s;
-        QTest::newRow("narrower than any character") << u"abcd"_s << 5.0 << u"a\nb\nc\nd"_s;
-        QTest::newRow("emoji with modifier stays")
-            << u"x\U0001F44D\U0001F3FDy"_s << 35.0 << u"x\n\U0001F44D\U0001F3FD\ny"_s;
-        QTest::newRow("line feed is an ordinary character") << u"ab\ncd"_s << 30.0 << u"ab\n\ncd"_s;
+        QTest::newRow("30 at 200") << WrapInjectedCase{thirty, 200.0, thirty.left(20) + u'\n' + thirty.mid(20)};
+        QTest::newRow("fits, line feed kept") << WrapInjectedCase{u"ab\ncd"_s, 200.0, u"ab\ncd"_s};
+        QTest::newRow("exactly the limit fits") << WrapInjectedCase{u"abcde"_s, 50.0, u"abcde"_s};
+        QTest::newRow("just over the limit") << WrapInjectedCase{u"abcde"_s, 49.0, u"abcd\ne"_s};
+        QTest::newRow("narrower than any character") << WrapInjectedCase{u"abcd"_s, 5.0, u"a\nb\nc\nd"_s};
+        QTest::newRow("emoji with modifier stays") << WrapInjectedCase{
+            u"x\U0001F44D\U0001F3FDy"_s, 35.0, u"x\n\U0001F44D\U0001F3FD\ny"_s};
+        QTest::newRow("line feed is an ordinary character") << WrapInjectedCase{u"ab\ncd"_s, 30.0, u"ab\n\ncd"_s};
     }
 
     void wrapInjected() {
-        QFETCH(QString, text);
-        QFETCH(double, width);
-        QFETCH(QString, expected);
-        QCOMPARE(wrapToWidth(text, width, &tenPerUnit), expected);
+        QFETCH(WrapInjectedCase, c);
+        QCOMPARE(wrapToWidth(c.text, c.width, &tenPerUnit), c.expected);
     }
 
     // The font path shapes a text once and reads widths off the laid-out line; it must break
@@ -151,45 +152,35 @@ private slots:
     }
 
     void noteTextHeightInjected_data() {
-        QTest::addColumn<double>("width");
-        QTest::addColumn<double>("measured");
-        QTest::addColumn<double>("expectedWidth");
-        QTest::addColumn<double>("expected");
-        QTest::newRow("rounds up") << 140.0 << 15.5 << 140.0 << 16.0;
-        QTest::newRow("narrow measured at 20") << 5.0 << 15.5 << 20.0 << 16.0;
+        QTest::addColumn<NoteTextHeightInjectedCase>("c");
+        QTest::newRow("rounds up") << NoteTextHeightInjectedCase{140.0, 15.5, 140.0, 16.0};
+        QTest::newRow("narrow measured at 20") << NoteTextHeightInjectedCase{5.0, 15.5, 20.0, 16.0};
     }
 
     void noteTextHeightInjected() {
-        QFETCH(double, width);
-        QFETCH(double, measured);
-        QFETCH(double, expectedWidth);
-        QFETCH(double, expected);
+        QFETCH(NoteTextHeightInjectedCase, c);
         double seenWidth = -1;
         QString seenText;
-        const double h = noteTextHeight(u"task"_s, width, [&](const QString& text, double w) {
+        const double h = noteTextHeight(u"task"_s, c.width, [&](const QString& text, double w) {
             seenText = text;
             seenWidth = w;
-            return measured;
+            return c.measured;
         });
-        QCOMPARE(h, expected);
-        QCOMPARE(seenWidth, expectedWidth);
+        QCOMPARE(h, c.expected);
+        QCOMPARE(seenWidth, c.expectedWidth);
         QCOMPARE(seenText, u"task"_s);
     }
 
     void vCenteredTop_data() {
-        QTest::addColumn<double>("height");
-        QTest::addColumn<QRectF>("rect");
-        QTest::addColumn<double>("expected");
-        QTest::newRow("14 in 40") << 14.0 << QRectF(0, 0, 200, 40) << 13.0;
-        QTest::newRow("60 sits on the bottom edge") << 60.0 << QRectF(0, 0, 200, 40) << -20.0;
-        QTest::newRow("offset rect") << 10.0 << QRectF(5, 100, 200, 40) << 115.0;
+        QTest::addColumn<VCenteredTopCase>("c");
+        QTest::newRow("14 in 40") << VCenteredTopCase{14.0, QRectF(0, 0, 200, 40), 13.0};
+        QTest::newRow("60 sits on the bottom edge") << VCenteredTopCase{60.0, QRectF(0, 0, 200, 40), -20.0};
+        QTest::newRow("offset rect") << VCenteredTopCase{10.0, QRectF(5, 100, 200, 40), 115.0};
     }
 
     void vCenteredTop() {
-        QFETCH(double, height);
-        QFETCH(QRectF, rect);
-        QFETCH(double, expected);
-        QCOMPARE(::vCenteredTop(height, rect), expected);
+        QFETCH(VCenteredTopCase, c);
+        QCOMPARE(::vCenteredTop(c.height, c.rect), c.expected);
     }
 
 private slots:
@@ -310,12 +301,9 @@ private slots:
 
 private slots:
     void crispAtRatio2_data() {
-        QTest::addColumn<int>("points");
-        QTest::addColumn<QImage>("one");
-        QTest::addColumn<QImage>("two");
-        QTest::addColumn<bool>("crisp");
+        QTest::addColumn<CrispAtRatio2Case>("c");
         const auto row = [](const char* name, const QIcon& icon, int points) {
-            QTest::newRow(name) << points << render(icon, points, 1) << render(icon, points, 2) << true;
+            QTest::newRow(name) << CrispAtRatio2Case{points, render(icon, points, 1), render(icon, points, 2), true};
         };
         row("tray icon", trayIcon(ICON_B64()), 18);
         row("checkbox done", checkboxIcon(true), 15);
@@ -323,25 +311,22 @@ private slots:
         for (const auto& [name, g] : {std::pair{"close", NoteGlyph::XMark}, {"pin", NoteGlyph::Pin},
                                       {"pin filled", NoteGlyph::PinFill}, {"pencil", NoteGlyph::Pencil},
                                       {"add", NoteGlyph::ArrowUpCircleFill}, {"menu", NoteGlyph::Menu}})
-            QTest::newRow(name) << 24 << renderGlyph(g, 1) << renderGlyph(g, 2) << true;
+            QTest::newRow(name) << CrispAtRatio2Case{24, renderGlyph(g, 1), renderGlyph(g, 2), true};
         // The measure itself: the tray icon drawn for ratio 1 and merely scaled up is blurry.
         const QImage small = render(trayIcon(ICON_B64()), 18, 1);
-        QTest::newRow("control: scaled up")
-            << 18 << small << small.scaled(36, 36, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-            << false;
+        QTest::newRow("control: scaled up") << CrispAtRatio2Case{
+            18, small, small.scaled(36, 36, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
+            false};
     }
 
     // Every picture at ratio 2 has as many device pixels as the ratio asks for, and an outline as
     // sharp as at ratio 1.
     void crispAtRatio2() {
-        QFETCH(int, points);
-        QFETCH(QImage, one);
-        QFETCH(QImage, two);
-        QFETCH(bool, crisp);
-        QCOMPARE(one.size(), QSize(points, points));
-        QCOMPARE(two.size(), QSize(2 * points, 2 * points));
-        const double growth = rimWidth(two) / rimWidth(one);
-        QVERIFY2((growth < 1.6) == crisp,
+        QFETCH(CrispAtRatio2Case, c);
+        QCOMPARE(c.one.size(), QSize(c.points, c.points));
+        QCOMPARE(c.two.size(), QSize(2 * c.points, 2 * c.points));
+        const double growth = rimWidth(c.two) / rimWidth(c.one);
+        QVERIFY2((growth < 1.6) == c.crisp,
                  qPrintable(QStringLiteral("the rim grew %1 times").arg(growth)));
     }
 };

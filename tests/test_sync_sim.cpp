@@ -9,16 +9,16 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
-Q_DECLARE_METATYPE(SimWeather)
+namespace {
+struct SimulateCase { quint64 seed; int ops; SimWeather weather; };
+} // namespace
 
 class TestSyncSim : public QObject {
     Q_OBJECT
 
 private slots:
     void simulate_data() {
-        QTest::addColumn<quint64>("seed");
-        QTest::addColumn<int>("ops");
-        QTest::addColumn<SimWeather>("weather");
+        QTest::addColumn<SimulateCase>("c");
         const SimWeather calm;
         const SimWeather rough{.losePercent = 0, .outagePercent = 1, .burstPercent = 2,
                                .cutOffPercent = 5, .restartPercent = 1};
@@ -27,36 +27,34 @@ private slots:
             const quint64 seed = qEnvironmentVariable("VELLOA_SIM_SEED", "1").toULongLong();
             const QString only = qEnvironmentVariable("VELLOA_SIM_WEATHER"); // calm, rough, or both
             if (only != u"rough")
-                QTest::newRow("full, calm") << seed << full << calm;
+                QTest::newRow("full, calm") << SimulateCase{seed, full, calm};
             if (only != u"calm")
-                QTest::newRow("full, rough") << seed << full << rough;
+                QTest::newRow("full, rough") << SimulateCase{seed, full, rough};
             return;
         }
         for (quint64 seed : {1, 3}) {
-            QTest::addRow("calm, seed %llu", seed) << seed << 120 << calm;
-            QTest::addRow("rough, seed %llu", seed) << seed << 200 << rough;
+            QTest::addRow("calm, seed %llu", seed) << SimulateCase{seed, 120, calm};
+            QTest::addRow("rough, seed %llu", seed) << SimulateCase{seed, 200, rough};
         }
     }
 
     void simulate() {
-        QFETCH(quint64, seed);
-        QFETCH(int, ops);
-        QFETCH(SimWeather, weather);
+        QFETCH(SimulateCase, c);
         QElapsedTimer timer;
         timer.start();
-        const SimFigures f = SyncSim(seed, weather).run(ops);
+        const SimFigures f = SyncSim(c.seed, c.weather).run(c.ops);
         qInfo("seed %llu: %d ops, %d fetches, %d posts (%d lost); flicker %d, other reverts %d, "
               "overtaken by a later message %d, added task shown twice %d, shown against the last "
               "change at the end %d; left after quiescence: %d for lost messages, %d other; %lld ms",
-              seed, f.ops, f.fetches, f.posts, f.lost, f.flicker, f.reverts, f.overtaken, f.doubled,
+              c.seed, f.ops, f.fetches, f.posts, f.lost, f.flicker, f.reverts, f.overtaken, f.doubled,
               f.divergent, f.leftLost, f.leftOther, timer.elapsed());
         qInfo("weather: %d posts on the wire, %d answered 5xx, %d answers cut off, %d outages, "
               "%d restarts; %d messages unsent at the end",
               f.sent, f.failed, f.cutOff, f.outages, f.restarts, f.unsent);
         QVERIFY2(f.problems.isEmpty(), qPrintable(f.problems.mid(0, 5).join(u'\n')));
-        QCOMPARE(f.ops, ops);
+        QCOMPARE(f.ops, c.ops);
         QCOMPARE(f.unsent, 0);
-        if (weather.losePercent == 0)
+        if (c.weather.losePercent == 0)
             QCOMPARE(f.leftLost + f.divergent, 0);
     }
 };

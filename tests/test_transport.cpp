@@ -23,7 +23,6 @@ constexpr net::Limits kLimits{
     .maxBytes = kCap, .idleTimeout = 1000ms, .deadline = 2500ms, .readBufferBytes = 64 * 1024};
 enum class Way { Get, Download, Post };
 
-// What a request must report.
 struct Report {
     int status = 0;
     qsizetype size = 0;             // of the body taken; -1: any start of what was sent
@@ -33,6 +32,11 @@ struct Report {
     bool deadlineHit = false;
 };
 
+struct WireFaultsCase {
+    Answer answer; // status 0: to a port where nobody listens
+    Way way; Report expected;
+};
+struct PostOutcomesCase { int status; bool sent; PostOutcome outcome; };
 } // namespace
 
 class TestTransport : public QObject {
@@ -46,9 +50,7 @@ private slots:
 };
 
 void TestTransport::wireFaults_data() {
-    QTest::addColumn<Answer>("answer"); // status 0: to a port where nobody listens
-    QTest::addColumn<Way>("way");
-    QTest::addColumn<Report>("expected");
+    QTest::addColumn<WireFaultsCase>("c");
 
     const QByteArray feed = R"({"updated":"u","mine_rows":[],"hers_rows":[]})";
     const QByteArray page = "<html><body><h1>Not Found</h1></body></html>";
@@ -58,7 +60,7 @@ void TestTransport::wireFaults_data() {
     const auto row = [](const char* name, const Answer& answer, const Report& expected) {
         for (const auto& [way, label] :
              {std::pair{Way::Get, "GET"}, {Way::Download, "GET into a file"}, {Way::Post, "POST"}})
-            QTest::addRow("%s, %s", name, label) << answer << way << expected;
+            QTest::addRow("%s, %s", name, label) << WireFaultsCase{answer, way, expected};
     };
     using O = PostOutcome;
     const QString closed = u"Connection closed"_s, canceled = u"Operation canceled"_s;
@@ -84,26 +86,24 @@ void TestTransport::wireFaults_data() {
 }
 
 void TestTransport::wireFaults() {
-    QFETCH(Answer, answer);
-    QFETCH(Way, way);
-    QFETCH(Report, expected);
+    QFETCH(WireFaultsCase, c);
     TestHttpServer server;
     QVERIFY(server.listen());
-    server.defaultAnswer = answer;
-    QNetworkRequest request(QUrl(answer.status ? server.url("/r") : "http://127.0.0.1:1/r"));
-    if (way == Way::Post)
+    server.defaultAnswer = c.answer;
+    QNetworkRequest request(QUrl(c.answer.status ? server.url("/r") : "http://127.0.0.1:1/r"));
+    if (c.way == Way::Post)
         request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
     QNetworkAccessManager network;
     QTemporaryDir dir;
     QFile file(dir.filePath("release.zip"));
-    QVERIFY(way != Way::Download || file.open(QIODevice::WriteOnly));
+    QVERIFY(c.way != Way::Download || file.open(QIODevice::WriteOnly));
     std::optional<net::Result> result;
     net::send(
         network,
         {.http = request,
          .limits = kLimits,
-         .postBody = way == Way::Post ? std::optional(QByteArray(R"({"id":"a"})")) : std::nullopt,
-         .sink = way == Way::Download ? &file : nullptr},
+         .postBody = c.way == Way::Post ? std::optional(QByteArray(R"({"id":"a"})")) : std::nullopt,
+         .sink = c.way == Way::Download ? &file : nullptr},
         this, [&](net::Result r) { result = std::move(r); });
     qint64 handedOver = 0; // body bytes Qt has read for us, taken or not
     bool stalled = false;
@@ -117,55 +117,51 @@ void TestTransport::wireFaults() {
     QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 20000);
 
     file.close();
-    QVERIFY(way != Way::Download || file.open(QIODevice::ReadOnly));
-    const QByteArray body = way == Way::Download ? file.readAll() : result->body;
-    QCOMPARE(result->status, expected.status);
-    QCOMPARE(result->transportError, expected.error);
-    QCOMPARE(result->oversized, expected.oversized);
-    QCOMPARE(result->deadlineHit, expected.deadlineHit);
-    QCOMPARE(result->aborted, expected.oversized || expected.deadlineHit);
+    QVERIFY(c.way != Way::Download || file.open(QIODevice::ReadOnly));
+    const QByteArray body = c.way == Way::Download ? file.readAll() : result->body;
+    QCOMPARE(result->status, c.expected.status);
+    QCOMPARE(result->transportError, c.expected.error);
+    QCOMPARE(result->oversized, c.expected.oversized);
+    QCOMPARE(result->deadlineHit, c.expected.deadlineHit);
+    QCOMPARE(result->aborted, c.expected.oversized || c.expected.deadlineHit);
     // Over the cap the body is dropped; a file keeps what was written, its user removes it.
     QVERIFY(result->received <= kCap);
-    QCOMPARE(body.size(), expected.oversized && way != Way::Download ? 0 : result->received);
-    if (!expected.oversized && expected.size >= 0)
-        QCOMPARE(body, answer.body.left(expected.size));
-    QVERIFY(answer.endless || answer.body.startsWith(body));
+    QCOMPARE(body.size(), c.expected.oversized && c.way != Way::Download ? 0 : result->received);
+    if (!c.expected.oversized && c.expected.size >= 0)
+        QCOMPARE(body, c.answer.body.left(c.expected.size));
+    QVERIFY(c.answer.endless || c.answer.body.startsWith(body));
     // Qt may have one more piece on its way when the read buffer fills. (It keeps to the read
     // buffer for a GET only; a post's answer is small, and never used.)
-    if (way != Way::Post)
+    if (c.way != Way::Post)
         QVERIFY2(handedOver <= kCap + 2 * kLimits.readBufferBytes,
                  qPrintable(QString::number(handedOver)));
     else
-        QCOMPARE(net::classifyPost(*result), expected.outcome);
+        QCOMPARE(net::classifyPost(*result), c.expected.outcome);
     // Qt sends a request again by itself when the connection closes first: never a post,
     // which the server may have taken already.
-    if (way == Way::Post)
-        QCOMPARE(server.requests.size(), answer.status ? 1 : 0);
+    if (c.way == Way::Post)
+        QCOMPARE(server.requests.size(), c.answer.status ? 1 : 0);
 }
 
 void TestTransport::postOutcomes_data() {
-    QTest::addColumn<int>("status");
-    QTest::addColumn<bool>("sent");
-    QTest::addColumn<PostOutcome>("outcome");
+    QTest::addColumn<PostOutcomesCase>("c");
     const auto rows = [](std::initializer_list<int> statuses, PostOutcome outcome) {
         for (const int status : statuses)
-            QTest::addRow("%d", status) << status << true << outcome;
+            QTest::addRow("%d", status) << PostOutcomesCase{status, true, outcome};
     };
     rows({200, 201, 204, 299}, PostOutcome::Taken);
     rows({408, 425, 429, 500, 502, 503, 599}, PostOutcome::Retry);
     rows({100, 302, 304, 400, 401, 403, 404, 409, 413, 422, 499, 600}, PostOutcome::Refused);
-    QTest::newRow("no answer, the body never went out") << 0 << false << PostOutcome::Retry;
-    QTest::newRow("no answer after the body went out") << 0 << true << PostOutcome::Unknown;
+    QTest::newRow("no answer, the body never went out") << PostOutcomesCase{0, false, PostOutcome::Retry};
+    QTest::newRow("no answer after the body went out") << PostOutcomesCase{0, true, PostOutcome::Unknown};
 }
 
 void TestTransport::postOutcomes() {
-    QFETCH(int, status);
-    QFETCH(bool, sent);
-    QFETCH(PostOutcome, outcome);
+    QFETCH(PostOutcomesCase, c);
     net::Result result;
-    result.status = status;
-    result.requestSent = sent;
-    QCOMPARE(net::classifyPost(result), outcome);
+    result.status = c.status;
+    result.requestSent = c.sent;
+    QCOMPARE(net::classifyPost(result), c.outcome);
 }
 
 QTEST_GUILESS_MAIN(TestTransport)

@@ -49,73 +49,76 @@ private:
     bool m_done = false;
 };
 
+struct VersionsCase {
+    QString a, b;
+    int order; // 1: a is newer, -1: b is newer, 0: neither
+};
+struct LocationCase {
+    QString appDir; int platform;
+    QString readOnly; // a folder that cannot be written, if any
+    QString bundle; // empty: cannot be replaced
+};
+struct DownloadPolicyCase { QString archive, manifest; bool allowed; };
+struct EntriesCase { QByteArray path; int kind; QByteArray target; bool safe; };
+struct ManifestCase {
+    QByteArray json; bool readable;
+    QString notes; // null: none
+    QByteArray sha256;
+};
 } // namespace
 
 class TestUpdate : public QObject {
     Q_OBJECT
 private slots:
     void versions_data() {
-        QTest::addColumn<QString>("a");
-        QTest::addColumn<QString>("b");
-        QTest::addColumn<int>("order"); // 1: a is newer, -1: b is newer, 0: neither
-        const auto row = [](const char* name, const QString& a, const QString& b, int order) {
-            QTest::newRow(name) << a << b << order;
-        };
-        row("2.9 < 2.10: numbers, not text", "2.10", "2.9", 1);
-        row("2.13 = 2.13.0", "2.13", "2.13.0", 0);
-        row("2.13.1 > 2.13", "2.13.1", "2.13", 1);
-        row("leading zeros", "2.013", "2.13", 0);
-        row("empty pieces dropped", ".2..13.", "2.13", 0);
-        row("empty is older", "", "2.13", -1);
-        row("3.0beta is 3.0", "3.0beta", "2.13", 1);
-        row("14beta is 0", "2.14beta", "2.13", -1);
-        row("v2 is 0", "v2.14", "1", -1);
-        row("plus sign", "2.+14", "2.13", 1);
-        row("minus sign", "2.-1", "2.0", -1);
-        row("sign alone is 0", "2.-", "2.0", 0);
-        row("two signs are 0", "2.+-5", "2.0", 0);
-        row("space is not a digit", "2. 14", "2.0", 0);
-        row("non-ASCII digit is 0", QString::fromUtf8("2.１４"), "2.0", 0);
-        row("largest 64-bit", "9223372036854775807", "9223372036854775806", 1);
-        row("overflow is 0", "9223372036854775808", "1", -1);
-        row("smallest 64-bit", "-9223372036854775808", "-9223372036854775807", -1);
-        row("negative overflow is 0", "-9223372036854775809", "-1", 1);
-        row("first difference decides", "3.0.0", "2.99.99", 1);
+        QTest::addColumn<VersionsCase>("c");
+        QTest::newRow("2.9 < 2.10: numbers, not text") << VersionsCase{"2.10", "2.9", 1};
+        QTest::newRow("2.13 = 2.13.0") << VersionsCase{"2.13", "2.13.0", 0};
+        QTest::newRow("2.13.1 > 2.13") << VersionsCase{"2.13.1", "2.13", 1};
+        QTest::newRow("leading zeros") << VersionsCase{"2.013", "2.13", 0};
+        QTest::newRow("empty pieces dropped") << VersionsCase{".2..13.", "2.13", 0};
+        QTest::newRow("empty is older") << VersionsCase{"", "2.13", -1};
+        QTest::newRow("3.0beta is 3.0") << VersionsCase{"3.0beta", "2.13", 1};
+        QTest::newRow("14beta is 0") << VersionsCase{"2.14beta", "2.13", -1};
+        QTest::newRow("v2 is 0") << VersionsCase{"v2.14", "1", -1};
+        QTest::newRow("plus sign") << VersionsCase{"2.+14", "2.13", 1};
+        QTest::newRow("minus sign") << VersionsCase{"2.-1", "2.0", -1};
+        QTest::newRow("sign alone is 0") << VersionsCase{"2.-", "2.0", 0};
+        QTest::newRow("two signs are 0") << VersionsCase{"2.+-5", "2.0", 0};
+        QTest::newRow("space is not a digit") << VersionsCase{"2. 14", "2.0", 0};
+        QTest::newRow("non-ASCII digit is 0") << VersionsCase{QString::fromUtf8("2.１４"), "2.0", 0};
+        QTest::newRow("largest 64-bit") << VersionsCase{"9223372036854775807", "9223372036854775806", 1};
+        QTest::newRow("overflow is 0") << VersionsCase{"9223372036854775808", "1", -1};
+        QTest::newRow("smallest 64-bit") << VersionsCase{"-9223372036854775808", "-9223372036854775807", -1};
+        QTest::newRow("negative overflow is 0") << VersionsCase{"-9223372036854775809", "-1", 1};
+        QTest::newRow("first difference decides") << VersionsCase{"3.0.0", "2.99.99", 1};
     }
 
     void versions() {
-        QFETCH(QString, a);
-        QFETCH(QString, b);
-        QFETCH(int, order);
-        QCOMPARE(isNewer(a, b), order > 0);
-        QCOMPARE(isNewer(b, a), order < 0);
+        QFETCH(VersionsCase, c);
+        QCOMPARE(isNewer(c.a, c.b), c.order > 0);
+        QCOMPARE(isNewer(c.b, c.a), c.order < 0);
     }
 
     void manifest_data();
 
     void manifest() {
-        QFETCH(QByteArray, json);
-        QFETCH(bool, readable);
-        QFETCH(QString, notes);
-        QFETCH(QByteArray, sha256);
-        const std::optional<UpdateInfo> info = decodeUpdateInfo(json);
-        QCOMPARE(info.has_value(), readable);
+        QFETCH(ManifestCase, c);
+        const std::optional<UpdateInfo> info = decodeUpdateInfo(c.json);
+        QCOMPARE(info.has_value(), c.readable);
         if (!info)
             return;
         QCOMPARE(info->version, QStringLiteral("2.14"));
-        QCOMPARE(info->notes.has_value(), !notes.isNull());
-        QCOMPARE(info->notes.value_or(QString()), notes);
-        QCOMPARE(info->sha256, sha256);
+        QCOMPARE(info->notes.has_value(), !c.notes.isNull());
+        QCOMPARE(info->notes.value_or(QString()), c.notes);
+        QCOMPARE(info->sha256, c.sha256);
     }
 
     void location_data() {
-        QTest::addColumn<QString>("appDir");
-        QTest::addColumn<int>("platform");
-        QTest::addColumn<QString>("readOnly"); // a folder that cannot be written, if any
-        QTest::addColumn<QString>("bundle");   // empty: cannot be replaced
+        QTest::addColumn<LocationCase>("c");
         const auto row = [](const char* name, const QString& dir, const QString& readOnly,
                             const QString& bundle, UpdatePlatform platform = UpdatePlatform::Linux) {
-            QTest::newRow(name) << dir << int(platform) << readOnly << bundle;
+            QTest::newRow(name) << LocationCase{dir, int(platform), readOnly, bundle};
         };
         row("portable folder", "/home/u/apps/Velloa.app/", "", "/home/u/apps/Velloa.app");
         row("not a Velloa.app folder", "/home/u/build/app", "", "");
@@ -130,21 +133,16 @@ private slots:
     }
 
     void location() {
-        QFETCH(QString, appDir);
-        QFETCH(int, platform);
-        QFETCH(QString, readOnly);
-        QFETCH(QString, bundle);
+        QFETCH(LocationCase, c);
         const InstallLocation found = InstallLocation::locate(
-            appDir, UpdatePlatform(platform), [&](const QString& path) { return path != readOnly; });
-        QCOMPARE(found.bundlePath, bundle);
+            c.appDir, UpdatePlatform(c.platform), [&](const QString& path) { return path != c.readOnly; });
+        QCOMPARE(found.bundlePath, c.bundle);
     }
 
     void downloadPolicy_data() {
-        QTest::addColumn<QString>("archive");
-        QTest::addColumn<QString>("manifest");
-        QTest::addColumn<bool>("allowed");
+        QTest::addColumn<DownloadPolicyCase>("c");
         const auto row = [](const char* name, const char* archive, const char* manifest, bool ok) {
-            QTest::newRow(name) << archive << manifest << ok;
+            QTest::newRow(name) << DownloadPolicyCase{archive, manifest, ok};
         };
         row("https, https manifest", "https://cdn.example/v.zip", "https://example/version.json", true);
         row("https, http manifest", "https://cdn.example/v.zip", "http://127.0.0.1/version.json", true);
@@ -158,21 +156,16 @@ private slots:
     }
 
     void downloadPolicy() {
-        QFETCH(QString, archive);
-        QFETCH(QString, manifest);
-        QFETCH(bool, allowed);
-        QCOMPARE(downloadAllowed(QUrl(archive), QUrl(manifest)), allowed);
+        QFETCH(DownloadPolicyCase, c);
+        QCOMPARE(downloadAllowed(QUrl(c.archive), QUrl(c.manifest)), c.allowed);
     }
 
     void entries_data() {
         using Kind = Unpacker::Kind;
-        QTest::addColumn<QByteArray>("path");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QByteArray>("target");
-        QTest::addColumn<bool>("safe");
+        QTest::addColumn<EntriesCase>("c");
         const auto row = [](const char* name, const char* path, Kind kind, const char* target,
                             bool safe) {
-            QTest::newRow(name) << QByteArray(path) << int(kind) << QByteArray(target) << safe;
+            QTest::newRow(name) << EntriesCase{QByteArray(path), int(kind), QByteArray(target), safe};
         };
         row("file", "Velloa.app/velloa", Kind::File, "", true);
         row("dot pieces", "./Velloa.app//resources/", Kind::Directory, "", true);
@@ -196,11 +189,8 @@ private slots:
     }
 
     void entries() {
-        QFETCH(QByteArray, path);
-        QFETCH(int, kind);
-        QFETCH(QByteArray, target);
-        QFETCH(bool, safe);
-        QCOMPARE(Unpacker::entryStaysInside(path, Unpacker::Kind(kind), target, {"a/f"}), safe);
+        QFETCH(EntriesCase, c);
+        QCOMPARE(Unpacker::entryStaysInside(c.path, Unpacker::Kind(c.kind), c.target, {"a/f"}), c.safe);
     }
 
 private slots:
@@ -346,13 +336,10 @@ private:
 };
 
 void TestUpdate::manifest_data() {
-    QTest::addColumn<QByteArray>("json");
-    QTest::addColumn<bool>("readable");
-    QTest::addColumn<QString>("notes"); // null: none
-    QTest::addColumn<QByteArray>("sha256");
+    QTest::addColumn<ManifestCase>("c");
     const auto whole = [](const char* name, const QByteArray& json, bool readable,
                           const QString& notes = {}, const QByteArray& sha256 = {}) {
-        QTest::newRow(name) << json << readable << notes << sha256;
+        QTest::newRow(name) << ManifestCase{json, readable, notes, sha256};
     };
     const auto row = [&](const char* name, const QByteArray& members, bool readable,
                          const QString& notes = {}, const QByteArray& sha256 = {}) {

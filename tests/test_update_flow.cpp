@@ -47,6 +47,10 @@ QByteArray sha256(const QByteArray& data) {
     return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
 }
 
+struct CheckCase {
+    QString answer; // a manifest for the hub, or how the server fails
+    bool manual; QStringList calls;
+};
 } // namespace
 
 class TestUpdateFlow : public QObject {
@@ -353,9 +357,7 @@ private:
 };
 
 void TestUpdateFlow::check_data() {
-    QTest::addColumn<QString>("answer"); // a manifest for the hub, or how the server fails
-    QTest::addColumn<bool>("manual");
-    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<CheckCase>("c");
 
     const QString failed = alertCall(text::kCheckFailedTitle, text::kCheckFailedText);
     const QString upToDate = alertCall(text::kUpToDateTitle, "当前 v2.13，没有更新的版本～");
@@ -366,8 +368,8 @@ void TestUpdateFlow::check_data() {
                                                  "可以手动装：http://127.0.0.1/v.zip");
     for (const bool manual : {false, true}) {
         const auto row = [manual](const char* name, const QString& answer, const QString& call) {
-            QTest::addRow("%s, %s", name, manual ? "manual" : "silent")
-                << answer << manual << (call.isEmpty() ? QStringList() : QStringList{call});
+            QTest::addRow("%s, %s", name, manual ? "manual" : "silent") << CheckCase{
+                answer, manual, (call.isEmpty() ? QStringList() : QStringList{call})};
         };
         const QString failure = manual ? failed : QString();
         row("UPDATE_URL not a URL", "not a URL", {});
@@ -384,30 +386,28 @@ void TestUpdateFlow::check_data() {
 }
 
 void TestUpdateFlow::check() {
-    QFETCH(QString, answer);
-    QFETCH(bool, manual);
-    QFETCH(QStringList, calls);
+    QFETCH(CheckCase, c);
 
     QSignalSpy handled(updater.get(), &Updater::checkHandled);
-    if (answer == "not a URL") {
+    if (c.answer == "not a URL") {
         updater->updateUrl = QStringLiteral("velloa version");
-    } else if (answer == "time-out") {
+    } else if (c.answer == "time-out") {
         server->defaultAnswer = {200, "{}", "application/json", 60000};
         updater->updateUrl = server->url("/version.json");
         updater->checkTimeout = 200ms;
-    } else if (answer == "unreplaceable") {
+    } else if (c.answer == "unreplaceable") {
         updater->location = {};
         writeManifest(R"({"version":"2.13.1","url":"http://127.0.0.1/v.zip","notes":"修了两处\n更快"})");
-    } else if (!answer.isEmpty()) {
-        writeManifest(answer.toUtf8());
+    } else if (!c.answer.isEmpty()) {
+        writeManifest(c.answer.toUtf8());
     }
-    updater->checkForUpdate(manual);
-    if (answer == "not a URL")
+    updater->checkForUpdate(c.manual);
+    if (c.answer == "not a URL")
         QVERIFY(noRepliesLeft());
     else
         QVERIFY(handled.wait(20000));
-    QCOMPARE(ui->calls, calls);
-    QCOMPARE(updater->updatePrompted(), calls.value(0).contains("新版本"));
+    QCOMPARE(ui->calls, c.calls);
+    QCOMPARE(updater->updatePrompted(), c.calls.value(0).contains("新版本"));
 }
 
 void TestUpdateFlow::offerOncePerRun() {

@@ -46,7 +46,6 @@ public:
     // The panel's row showing `label`, if any: its index, and its widget when it has one.
     qsizetype rowIndex(const QString& label);
     NoteRow* row(const QString& label);
-    // The inbox messages received so far with this action.
     QList<QJsonObject> posted(const QString& action) const;
     // Posts a probe and waits until it arrived: a message wrongly sent before it would most
     // likely be there too (posts may overtake each other, so expected ones are waited for).
@@ -56,5 +55,4 @@ private:
     std::unique_ptr<AppDelegate> m_app;
 };
 
-// The menu's items of one kind, in order.
 QList<QAction*> menuItems(QMenu* menu, MenuEntry::Kind kind);

@@ -18,7 +18,6 @@ public:
     void every(Delay interval, QObject* context, std::function<void()> call) override;
 
     void setNow(const QDateTime& at) { m_now = at; }
-    // Moves time forward by `by`, running what falls due.
     void advance(Delay by);
 
     // Every schedule() and every() call, in order: "once 4000" or "every 30000"; and a hook

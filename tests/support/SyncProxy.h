@@ -21,7 +21,6 @@ public:
 
     bool listen() { return server.listen(); }
     QString url(const QString& path) const { return server.url(path); }
-    // Requests that have arrived so far.
     qsizetype received() const { return server.requests.size(); }
 
     QList<Exchange> waiting;  // arrived, not passed on yet, in arrival order
@@ -32,7 +31,6 @@ public:
     bool forward(qsizetype i);
     // Drops waiting[i] as a relay that lost it would: it says "ok" and never passes it on.
     void lose(qsizetype i);
-    // Sends answered[i] to the app.
     void deliver(qsizetype i);
 
 private:

@@ -58,7 +58,6 @@ public:
 
     QList<Request> requests;
 
-    // Spins the event loop until `count` requests have arrived or `timeoutMs` passed.
     bool waitForRequests(qsizetype count, int timeoutMs = 10000);
 
 signals:
