@@ -58,8 +58,13 @@ void AppDelegate::chooseList() {
 }
 
 void AppDelegate::stateChanged() {
+    const Shown now{m_store.revision(), m_sync.lastError(), m_sync.outbox().overdue(),
+                    m_sync.outbox().refused()};
+    if (now == m_shown)
+        return;
+    m_shown = now;
     rebuildMenu();
-    m_note.setUnsent(m_sync.outbox().overdue() > 0);
+    m_note.setUnsent(now.overdue > 0);
     m_note.stateChanged();
 }
 

@@ -73,6 +73,16 @@ private:
     // Every change of what the lists show, from the user or from a refresh, reaches both views.
     void stateChanged();
 
+    // What the views last showed; a refresh that changes none of it leaves them alone.
+    struct Shown {
+        quint64 revision = 0;
+        std::optional<QString> error;
+        qsizetype overdue = 0;
+        qsizetype refused = 0;
+        bool operator==(const Shown&) const = default;
+    };
+    std::optional<Shown> m_shown;
+
     Clock& m_clock;
     // The process's one network manager, declared before the feed client that uses it.
     QNetworkAccessManager m_network;

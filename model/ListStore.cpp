@@ -13,6 +13,7 @@ const ListSnapshot& ListStore::snapshot() const {
     if (!m_snapshot || m_snapshotDay != today) {
         m_snapshot = makeSnapshot(today);
         m_snapshotDay = today;
+        ++m_revision;
     }
     return *m_snapshot;
 }
@@ -170,10 +171,12 @@ void ListStore::toggleCollapse(const QString& label) {
     if (!m_collapsedCats.remove(label))
         m_collapsedCats.insert(label);
     // Only the panel's rows fold: the items and the menu's rows stay as they are.
-    if (m_snapshot && m_snapshotDay == todayStr())
+    if (m_snapshot && m_snapshotDay == todayStr()) {
         m_snapshot->foldedRows = m_collapsedCats.isEmpty() ? m_snapshot->rows : makeDisplayRows(*m_snapshot, true);
-    else
+        ++m_revision;
+    } else {
         changed();
+    }
 }
 
 void ListStore::postSent(const OverlayFloors::Entry& entry) {
@@ -276,11 +279,24 @@ void ListStore::addPending(Row row) {
 }
 
 void ListStore::applyFeed(Payload feed, quint64 fetch) {
+    // An idle app fetches the same feed every 30 s: when it is the one shown and no overlay
+    // entry ends, the snapshot stays and the views have nothing to do.
+    const bool sameFeed = m_payload && *m_payload == feed;
+    const qsizetype overlay = overlayEntries();
     m_payload = std::move(feed);
     reconcileDoneAndText(fetch);
     reconcilePendingAdds(fetch);
     reconcileOrderOverride(fetch);
-    changed();
+    if (!sameFeed || overlayEntries() != overlay)
+        changed();
+}
+
+// Reconciling only ever ends entries, so a count tells whether it ended any.
+qsizetype ListStore::overlayEntries() const {
+    qsizetype pending = 0;
+    for (const QList<Row>& rows : m_pendingAdd)
+        pending += rows.size();
+    return m_localDone.size() + m_localText.size() + pending + m_orderOverride.size();
 }
 
 void ListStore::reconcileDoneAndText(quint64 fetch) {

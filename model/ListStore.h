@@ -57,6 +57,12 @@ public:
     // The views, from the snapshot of the current state (made again after a change, and when
     // the day has changed, since tasks done on an earlier day are not shown).
     const ListSnapshot& snapshot() const;
+    // Moves on whenever the snapshot changes (a change, a fold, a new day), so a view that drew
+    // revision N shows the state as it is while the revision is still N.
+    quint64 revision() const {
+        snapshot();
+        return m_revision;
+    }
     const QString& currentTitle() const { return snapshot().title; }
     const QStringList& sectionLabels() const { return snapshot().sectionLabels; }
     const QList<OrderedItem>& orderedItems() const { return snapshot().items; }
@@ -113,6 +119,7 @@ private:
     void reconcileDoneAndText(quint64 fetch);
     void reconcilePendingAdds(quint64 fetch);
     void reconcileOrderOverride(quint64 fetch);
+    qsizetype overlayEntries() const;
     bool feedShowsOrder(const QList<OrderEntry>& entries) const;
 
     const Clock* m_clock;
@@ -127,4 +134,5 @@ private:
     // The snapshot of the state as it is, and the day it was made on.
     mutable std::optional<ListSnapshot> m_snapshot;
     mutable QString m_snapshotDay;
+    mutable quint64 m_revision = 0;
 };
