@@ -85,11 +85,7 @@ QList<MenuEntry> entriesFrom(const QString& shorthand) {
     return out;
 }
 
-struct CommandsCase {
-    Action action;
-    int key; // 0: the item is clicked
-    bool inSwitcher; QString outcome;
-};
+struct CommandsCase { Action action; int key /* 0: the item is clicked */; bool inSwitcher; QString outcome; };
 struct TicksCase { QString task; bool shownDone, doneAfter; QStringList sent; };
 } // namespace
 
@@ -210,34 +206,6 @@ private slots:
         QVERIFY(menuItems(h->menu(), Kind::Task).isEmpty());
         QCOMPARE(menuItems(h->menu(), Kind::Header).size(), 2);
         QCOMPARE(menuItems(h->menu(), Kind::Command).size(), 5);
-    }
-
-    // A change the relay has not taken for a minute puts the gold dot in the panel's title;
-    // it goes once the outbox is empty.
-    void unsentDot() {
-        AppDelegate* delegate = &h->app();
-        delegate->applicationDidFinishLaunching();
-        const auto taken = std::exchange(h->server.handler, [&](const TestHttpServer::Request& r) {
-            return TestHttpServer::Answer{r.method == "GET" ? 200 : 503, h->feed};
-        });
-        const auto goldPixels = [&] {
-            QCoreApplication::processEvents();
-            const QImage title = delegate->note().panel()->title()->grab().toImage();
-            qsizetype gold = 0;
-            for (int y = 0; y < title.height(); ++y)
-                for (int x = 0; x < title.width(); ++x)
-                    gold += title.pixel(x, y) == C_VL_GOLD.rgb();
-            return gold;
-        };
-        delegate->listActions().toggle(QStringLiteral("a"), false);
-        QTRY_VERIFY(h->server.waitForRequests(2)); // the first fetch and the post
-        QCOMPARE(goldPixels(), 0);
-        h->clock.advance(std::chrono::seconds(61));
-        QTRY_VERIFY(goldPixels() > 0);
-        h->server.handler = taken;
-        delegate->refresh();
-        QTRY_VERIFY(delegate->feedSync().outbox().outbox().isEmpty());
-        QTRY_COMPARE(goldPixels(), 0);
     }
 
     // "开机启动" shows what the autostart file says after every choice, also when it could not be

@@ -365,6 +365,35 @@ private slots:
         QCOMPARE(qRed(below) + qGreen(below) + qBlue(below), 0);
     }
 
+    // A change the relay has not taken for a minute puts the gold dot in the panel's title;
+    // it goes once the outbox is empty.
+    void unsentDot() {
+        h->feed = feedJson();
+        AppDelegate* delegate = &h->app();
+        delegate->applicationDidFinishLaunching();
+        const auto taken = std::exchange(h->server.handler, [&](const TestHttpServer::Request& r) {
+            return TestHttpServer::Answer{r.method == "GET" ? 200 : 503, h->feed};
+        });
+        const auto goldPixels = [&] {
+            QCoreApplication::processEvents();
+            const QImage title = delegate->note().panel()->title()->grab().toImage();
+            qsizetype gold = 0;
+            for (int y = 0; y < title.height(); ++y)
+                for (int x = 0; x < title.width(); ++x)
+                    gold += title.pixel(x, y) == C_VL_GOLD.rgb();
+            return gold;
+        };
+        delegate->listActions().toggle(QStringLiteral("a"), false);
+        QTRY_VERIFY(h->server.waitForRequests(2)); // the first fetch and the post
+        QCOMPARE(goldPixels(), 0);
+        h->clock.advance(std::chrono::seconds(61));
+        QTRY_VERIFY(goldPixels() > 0);
+        h->server.handler = taken;
+        delegate->refresh();
+        QTRY_VERIFY(delegate->feedSync().outbox().outbox().isEmpty());
+        QTRY_COMPARE(goldPixels(), 0);
+    }
+
 private:
     void show(const QByteArray& feed = feedJson());
     // Made on first use, so that a test can store settings first.

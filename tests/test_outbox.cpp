@@ -1,5 +1,6 @@
 // The outbox as plain code: a file and a clock in, messages out.
 #include "disk/Outbox.h"
+#include "model/InboxMessage.h"
 #include "tests/support/ManualClock.h"
 
 #include <QTemporaryDir>
@@ -28,6 +29,24 @@ class TestOutbox : public QObject {
     Q_OBJECT
 
 private slots:
+    // A message written straight from its fields is byte for byte what Qt's writer makes of it,
+    // escapes and all.
+    void writtenAsQtWritesIt_data() {
+        using inbox::Action;
+        QTest::addColumn<inbox::Message>("message");
+        const QString odd = QStringLiteral("a\"b\\c\td\n\x01\x1f/é中😀\uFEFF") + QChar(0xD800) + u'x';
+        QTest::newRow("done") << inbox::Message{"mine", Action::Done, 1765000000, "t1", {}, {}};
+        QTest::newRow("undone") << inbox::Message{"hers", Action::Undone, -3, "t\"1", {}, {}};
+        QTest::newRow("edit, every escape") << inbox::Message{"mine", Action::Edit, 7, odd, odd, {}};
+        QTest::newRow("add") << inbox::Message{"mine", Action::Add, 0, {}, QStringLiteral("新任务"), {}};
+        QTest::newRow("reorder") << inbox::Message{"mine", Action::Reorder, 9, {}, {}, {{"a", "工作"}, {odd, odd}}};
+        QTest::newRow("empty reorder") << inbox::Message{"hers", Action::Reorder, 9, {}, {}, {}};
+    }
+    void writtenAsQtWritesIt() {
+        QFETCH(inbox::Message, message);
+        QCOMPARE(inbox::serialize(message), inbox::serialize(inbox::toJson(message)));
+    }
+
     void init();
     void keepsMessagesUntilTaken();
     void readsEveryForm_data();
