@@ -91,7 +91,7 @@ bool HttpRequestParser::parseHead(QByteArrayView head) {
         }
     }
     if (length && *length > kMaxBody)
-        return failHead(400, "body over 64 KiB");
+        return failHead(400, "body over 1 MiB");
     if (!length && request.method == "POST")
         return failHead(400, "a POST needs a Content-Length");
 

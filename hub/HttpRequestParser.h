@@ -22,7 +22,9 @@ struct HttpRequest {
 class HttpRequestParser {
 public:
     static constexpr qsizetype kMaxHead = 16 * 1024;
-    static constexpr qsizetype kMaxBody = 64 * 1024;
+    // Room for the largest message the app sends: a reorder names every task shown, about
+    // 40 bytes each, so a list of 10,000 tasks makes about 400 KB.
+    static constexpr qsizetype kMaxBody = 1024 * 1024;
     static constexpr qsizetype kMaxFields = 100;
 
     enum class Status { NeedMore, Ready, Invalid };

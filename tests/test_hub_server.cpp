@@ -214,19 +214,27 @@ private slots:
     }
 
     void expectContinue_data() {
+        QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QByteArray>("length");
         QTest::addColumn<QList<int>>("statuses");
+        const QByteArray toggle = inbox::serialize(inbox::toggle("hers", "h5", true, 1));
         QTest::newRow("a body that fits: go on, then the answer")
-            << QByteArray() << QList<int>{100, 200};
+            << toggle << QByteArray() << QList<int>{100, 200};
+        QList<inbox::OrderItem> order;
+        for (int i = 0; i < 10000; ++i)
+            order.append({QStringLiteral("task-%1").arg(i), QStringLiteral("section %1").arg(i / 500)});
+        QTest::newRow("a reorder of 10,000 tasks: taken")
+            << inbox::serialize(inbox::reorder("hers", order, 1)) << QByteArray() << QList<int>{100, 200};
         // Refused from the head alone: the client is spared sending the body at all.
-        QTest::newRow("a body over 64 KiB: refused at once") << QByteArray("65537") << QList<int>{400};
+        QTest::newRow("a body over 1 MiB: refused at once")
+            << toggle << QByteArray("1048577") << QList<int>{400};
     }
 
     // A client that asks before sending its body gets a go-ahead, and then the answer.
     void expectContinue() {
+        QFETCH(QByteArray, body);
         QFETCH(QByteArray, length);
         QFETCH(QList<int>, statuses);
-        const QByteArray body = inbox::serialize(inbox::toggle("hers", "h5", true, 1));
         HttpClient client(m_hub.port());
         client.send("POST " + topicPath() + " HTTP/1.1\r\nHost: 127.0.0.1\r\nExpect: 100-continue\r\n" +
                     "Content-Length: " + (length.isEmpty() ? QByteArray::number(body.size()) : length) +
@@ -425,8 +433,8 @@ void TestHubServer::refusesBadRequests_data() {
          R"({"list":"mine","action":"add","text":"a\ud800b","ts":1})");
     post("order of strings", "order[0]: expected object",
          R"({"list":"mine","action":"reorder","order":["m1"],"ts":1})");
-    post("body over 64 KiB", "64 KiB",
-         R"({"list":"mine","action":"add","ts":1,"text":")" + QByteArray(65536, 'x') + "\"}");
+    post("body over 1 MiB", "1 MiB",
+         R"({"list":"mine","action":"add","ts":1,"text":")" + QByteArray(1024 * 1024, 'x') + "\"}");
     const QByteArray done = R"({"list":"mine","action":"done","id":"m1","ts":1})";
     // A second framing of the body, or a line break hidden in a value, is how a request gets
     // read one way here and another way by a proxy in front.
