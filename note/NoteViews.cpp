@@ -25,12 +25,6 @@ void WindowDragger::move(QWidget* widget, const QPointF& globalPos) {
         widget->window()->move((globalPos - m_grab).toPoint());
 }
 
-namespace {
-
-// A soft black shadow of `path` drawn into an image the size of `size`: the shape filled at
-// `opacity`, moved by `offset` and blurred by three box blurs (close to a Gaussian of
-// `radius`). Black needs only the alpha channel: one byte a pixel, a quarter of a colour image
-// the panel's size, which it keeps for as long as it is shown.
 QImage shadowImage(const QSize& size, double ratio, const QPainterPath& path, const QPointF& offset,
                    double radius, double opacity) {
     QImage image(size * ratio, QImage::Format_Alpha8);
@@ -44,31 +38,65 @@ QImage shadowImage(const QSize& size, double ratio, const QPainterPath& path, co
     }
     const int box = std::max(1, int(radius * ratio / 2));
     const int w = image.width(), h = image.height();
-    QList<quint32> line(std::max(w, h));
-    uchar* bits = image.bits();
+    if (w == 0 || h == 0)
+        return image;
     const int stride = int(image.bytesPerLine());
-    const auto blur = [&](int count, int step, uchar* start) {
-        for (int i = 0; i < count; ++i)
-            line[i] = start[i * step];
+    uchar* bits = image.bits();
+    // A window's sum divided by its width as a multiplication and a shift, exact for every sum
+    // of fewer than 256 bytes: the division was most of the blur's work, and the blur most of
+    // the work before the panel first shows.
+    const int span = 2 * box + 1;
+    Q_ASSERT(span < 256);
+    const quint32 reciprocal = (quint32(1) << 24) / quint32(span) + 1;
+    const auto divide = [reciprocal](quint32 sum) { return uchar((sum * reciprocal) >> 24); };
+    QList<quint32> line(std::max(w, 1));
+    quint32* from = line.data();
+    const auto blurRow = [&](uchar* row) {
+        std::copy(row, row + w, from);
         quint32 sum = 0;
-        const int span = 2 * box + 1;
         for (int i = -box; i <= box; ++i)
-            sum += line[std::clamp(i, 0, count - 1)];
-        for (int i = 0; i < count; ++i) {
-            start[i * step] = uchar(sum / quint32(span));
-            sum += line[std::min(i + box + 1, count - 1)];
-            sum -= line[std::max(i - box, 0)];
+            sum += from[std::clamp(i, 0, w - 1)];
+        for (int i = 0; i < w; ++i) {
+            row[i] = divide(sum);
+            sum += from[std::min(i + box + 1, w - 1)];
+            sum -= from[std::max(i - box, 0)];
+        }
+    };
+    // Columns are blurred all at once, a row at a time, with one running sum per column, so the
+    // pass reads memory in order instead of a byte per row.
+    QList<uchar> copy(qsizetype(stride) * h);
+    QList<quint32> sums(std::max(w, 1));
+    const auto blurColumns = [&] {
+        const uchar* src = copy.constData();
+        std::copy(bits, bits + copy.size(), copy.data());
+        quint32* sum = sums.data();
+        std::fill(sum, sum + w, 0u);
+        for (int i = -box; i <= box; ++i) {
+            const uchar* row = src + qsizetype(std::clamp(i, 0, h - 1)) * stride;
+            for (int x = 0; x < w; ++x)
+                sum[x] += row[x];
+        }
+        for (int y = 0; y < h; ++y) {
+            uchar* out = bits + qsizetype(y) * stride;
+            const uchar* enter = src + qsizetype(std::min(y + box + 1, h - 1)) * stride;
+            const uchar* leave = src + qsizetype(std::max(y - box, 0)) * stride;
+            for (int x = 0; x < w; ++x) {
+                out[x] = divide(sum[x]);
+                sum[x] += enter[x];
+                sum[x] -= leave[x];
+            }
         }
     };
     for (int pass = 0; pass < 3; ++pass) {
         for (int y = 0; y < h; ++y)
-            blur(w, 1, bits + y * stride);
-        for (int x = 0; x < w; ++x)
-            blur(h, stride, bits + x);
+            blurRow(bits + qsizetype(y) * stride);
+        blurColumns();
     }
     image.setDevicePixelRatio(ratio);
     return image;
 }
+
+namespace {
 
 QPainterPath roundedPath(const QRectF& rect, double radius) {
     QPainterPath path;

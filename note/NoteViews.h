@@ -5,9 +5,12 @@
 #include "support/TextRules.h"
 
 #include <QAbstractButton>
+#include <QImage>
 #include <QLineEdit>
 #include <QPointer>
 #include <QWidget>
+
+class QPainterPath;
 
 // Moves the window of a widget while the user drags a part of it nobody else claims: through
 // the window manager where it can (startSystemMove), else by following the pointer.
@@ -21,6 +24,13 @@ private:
     bool m_following = false;
     QPointF m_grab;
 };
+
+// A soft black shadow of `path` drawn into an image the size of `size`: the shape filled at
+// `opacity`, moved by `offset` and blurred by three box blurs (close to a Gaussian of
+// `radius`). Black needs only the alpha channel: one byte a pixel, a quarter of a colour image
+// the panel's size, which the panel keeps for as long as it is shown.
+QImage shadowImage(const QSize& size, double ratio, const QPainterPath& path, const QPointF& offset,
+                   double radius, double opacity);
 
 // The panel's content: the rounded card with its shadow in the transparent margin, the
 // background picture, dimming, a gradient darker towards the bottom, and a thin gold edge.

@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QPainterPath>
 #include <QtTest>
 
 namespace {
@@ -363,6 +364,34 @@ private slots:
         QVERIFY2(qAlpha(below) > 40 && qAlpha(below) > qAlpha(above) + 10,
                  qPrintable(QStringLiteral("below %1, above %2").arg(qAlpha(below)).arg(qAlpha(above))));
         QCOMPARE(qRed(below) + qGreen(below) + qBlue(below), 0);
+    }
+
+    // A blur spreads a shape's darkness without adding any or moving it: its middle keeps the
+    // fill's opacity, nothing far outside, and at any distance the darkness just outside and
+    // just inside a straight edge add up to the fill's.
+    void shadowIsAnEvenBlur_data() {
+        QTest::addColumn<double>("ratio");
+        QTest::newRow("1x") << 1.0;
+        QTest::newRow("2x") << 2.0;
+    }
+    void shadowIsAnEvenBlur() {
+        QFETCH(double, ratio);
+        QPainterPath square;
+        square.addRect(QRectF(50, 40, 100, 120)); // moved 10 down: its left edge at x 50, top at y 50
+        const QImage shadow = shadowImage(QSize(200, 200), ratio, square, QPointF(0, 10), 16, 0.42);
+        const auto alpha = [&](int x, int y) { return int(shadow.constScanLine(y)[x]); };
+        const int fill = int(0.42 * 255), edge = int(50 * ratio), middle = int(110 * ratio);
+        QVERIFY(std::abs(alpha(middle - int(10 * ratio), middle) - fill) <= 1);
+        QCOMPARE(alpha(middle, int(195 * ratio)), 0);
+        QCOMPARE(alpha(int(5 * ratio), middle), 0);
+        for (int d = 1; d < int(20 * ratio); ++d) {
+            const int across = alpha(edge + d - 1, middle) + alpha(edge - d, middle);
+            const int down = alpha(middle, edge + d - 1) + alpha(middle, edge - d);
+            // Each of the six passes rounds down, so a pair may come out a little lighter.
+            const auto even = [fill](int sum) { return sum <= fill && sum >= fill - 6; };
+            QVERIFY2(even(across) && even(down),
+                     qPrintable(QStringLiteral("%1 px from the edge: %2 across, %3 down").arg(d).arg(across).arg(down)));
+        }
     }
 
     // A change the relay has not taken for a minute puts the gold dot in the panel's title;
