@@ -16,7 +16,8 @@
 # The app asks which list to show at every start; the probe answers with Return (the first
 # list) the moment the question maps, so "panel" is exec to the note panel mapped, less the
 # time the answer took to send. Memory is from /proc/PID/status, CPU time and wake-ups (times a
-# thread was put on a CPU) are summed over /proc/PID/task/*/schedstat.
+# thread was put on a CPU) are summed over /proc/PID/task/*/schedstat; each round also prints
+# the app's share of them thread by thread.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh
@@ -127,7 +128,7 @@ statusKb() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/status"; }
 # (Qt's pooled threads end after 30 idle seconds), so the threads are sampled every second and
 # each one's last counts are kept: a thread ending between samples loses at most a second of
 # being idle.
-declare -A threadNs threadRuns
+declare -A threadNs threadRuns threadName startNs startRuns
 sampleThreads() {
     local pid=$1 file tid ns runs
     for file in /proc/"$pid"/task/*/schedstat; do
@@ -136,6 +137,27 @@ sampleThreads() {
         read -r ns _ runs <"$file" 2>/dev/null || continue
         threadNs[$pid:$tid]=$ns
         threadRuns[$pid:$tid]=$runs
+        [ -n "${threadName[$pid:$tid]:-}" ] ||
+            threadName[$pid:$tid]=$(cat "/proc/$pid/task/$tid/comm" 2>/dev/null || echo "?")
+    done
+}
+# The counts of every thread seen so far, as the start of the idle window.
+markThreads() {
+    local key
+    for key in "${!threadNs[@]}"; do
+        startNs[$key]=${threadNs[$key]}
+        startRuns[$key]=${threadRuns[$key]}
+    done
+}
+# What each of a program's threads spent in the idle window (one born in it starts from 0), so
+# a wake-up can be put down to the thread that took it.
+printThreads() {
+    local pid=$1 key
+    for key in "${!threadNs[@]}"; do
+        [ "${key%%:*}" = "$pid" ] || continue
+        printf '        thread %-8s %-18s %8s ms %4s runs\n' "${key#*:}" "${threadName[$key]}" \
+            "$(awk -v a="${startNs[$key]:-0}" -v b="${threadNs[$key]}" 'BEGIN { printf "%.3f", (b - a) / 1e6 }')" \
+            "$((threadRuns[$key] - ${startRuns[$key]:-0}))"
     done
 }
 # Totals over every thread seen: "NS RUNS".
@@ -177,6 +199,7 @@ for round in $(seq "$rounds"); do
             [ "$which" = required ] && stop "$launchPid"
         done
         for which in app bare; do sampleThreads "${pidOf[$which]}"; done
+        markThreads
         read -r appNs appRuns < <(threadTotals "${pidOf[app]}")
         read -r bareNs bareRuns < <(threadTotals "${pidOf[bare]}")
         for _ in $(seq "$idle"); do
@@ -187,6 +210,7 @@ for round in $(seq "$rounds"); do
         read -r bareNs2 bareRuns2 < <(threadTotals "${pidOf[bare]}")
         record "$size" app idle_cpu_ms_per_min "$(awk -v a="$appNs" -v b="$appNs2" -v s="$idle" 'BEGIN { printf "%.2f", (b - a) / 1e6 * 60 / s }')"
         record "$size" bare idle_cpu_ms_per_min "$(awk -v a="$bareNs" -v b="$bareNs2" -v s="$idle" 'BEGIN { printf "%.2f", (b - a) / 1e6 * 60 / s }')"
+        printThreads "${pidOf[app]}"
         record "$size" app idle_wakeups_per_min "$(awk -v a="$appRuns" -v b="$appRuns2" -v s="$idle" 'BEGIN { printf "%.1f", (b - a) * 60 / s }')"
         record "$size" bare idle_wakeups_per_min "$(awk -v a="$bareRuns" -v b="$bareRuns2" -v s="$idle" 'BEGIN { printf "%.1f", (b - a) * 60 / s }')"
         record "$size" app rssanon_after_idle_kib "$(statusKb "${pidOf[app]}" RssAnon)"
@@ -194,7 +218,7 @@ for round in $(seq "$rounds"); do
         stop "${pidOf[app]}"
         stop "${pidOf[bare]}"
         running=()
-        threadNs=() threadRuns=()
+        threadNs=() threadRuns=() threadName=() startNs=() startRuns=()
     done
 done
 

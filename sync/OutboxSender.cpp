@@ -140,6 +140,8 @@ void OutboxSender::leave(qint64 seq, bool refused) {
 }
 
 void OutboxSender::retryLater() {
+    if (m_watchNetwork)
+        startNetworkWatch();
     m_retryWaiting = true;
     const quint64 round = ++m_retryRound;
     m_clock.schedule(m_backoff, this, [this, round] {
@@ -236,6 +238,17 @@ void OutboxSender::watchOverdue() {
 }
 
 void OutboxSender::watchNetwork() {
+    m_watchNetwork = true;
+    if (m_retryWaiting)
+        startNetworkWatch();
+}
+
+void OutboxSender::startNetworkWatch() {
+    if (m_networkWatched)
+        return;
+    m_networkWatched = true;
+    // Connected after loading: the state the backend finds at first is no change, so a resend
+    // waits its delay as before.
     if (!QNetworkInformation::loadDefaultBackend())
         return;
     QNetworkInformation* info = QNetworkInformation::instance();

@@ -58,8 +58,12 @@ public:
     void feedFetched(quint64 fetch);
     // Sends what waits now, without waiting out the retry delay.
     void resendNow();
-    // Resends at once whenever the platform says the network is back (where it can tell).
+    // Resends at once whenever the platform says the network is back (where it can tell), from
+    // the first post that fails on: before that nothing waits for the network, and the platform's
+    // watch (a system-bus or netlink connection) would only wake an idle app for nothing.
     void watchNetwork();
+    // Whether the platform's watch has been asked for: a post has failed since watchNetwork().
+    bool watchingNetwork() const { return m_networkWatched; }
 
     // The count of messages waiting, while any has waited longer than a minute; else 0.
     qsizetype overdue() const;
@@ -84,6 +88,7 @@ private:
     void retryLater();
     void adoptShownTexts();
     void watchOverdue();
+    void startNetworkWatch();
     bool shows(const Outbox::Entry& entry) const;
     std::optional<OverlayFloors::Entry> aboutOf(const Outbox::Entry& entry) const;
 
@@ -96,6 +101,8 @@ private:
     QString m_error;
     qint64 m_inFlight = 0; // the message whose post is under way, if any
     bool m_retryWaiting = false;
+    bool m_watchNetwork = false;   // watchNetwork() was called
+    bool m_networkWatched = false; // and a post has failed since: the watch is on
     quint64 m_retryRound = 0; // a wait whose round has passed is void
     Delay m_backoff = kFirstRetry;
     qsizetype m_refused = 0;

@@ -34,6 +34,7 @@ struct App {
         : clock(clock) {
         sync.inboxUrl = inboxUrl;
         sync.dataUrl = dataUrl;
+        sync.outbox().watchNetwork();
         QString error;
         if (!sync.openOutbox(outbox, &error))
             qWarning("%s", qPrintable(error));
@@ -138,6 +139,7 @@ void TestOutboxDelivery::answers() {
     QSignalSpy handled(&app->sync.outbox(), &OutboxSender::noticeChanged);
     const qsizetype before = handled.size();
     app->actions.toggle(QStringLiteral("a"), false);
+    QVERIFY(!app->sync.outbox().watchingNetwork()); // nothing has failed yet
     auto wait = 5000ms;
     for (qsizetype i = 1; i <= statuses.size(); ++i) {
         waitAnswers(handled, before + i);
@@ -154,6 +156,8 @@ void TestOutboxDelivery::answers() {
     for (const TestHttpServer::Request& request : std::as_const(m_server->requests))
         QCOMPARE(request.body, m_server->requests.first().body);
     QVERIFY(app->sync.outbox().outbox().isEmpty());
+    // The platform's network watch starts with the first post to be sent again, not before.
+    QCOMPARE(app->sync.outbox().watchingNetwork(), !refused);
     QCOMPARE(app->store.localDone().contains(QStringLiteral("a")), !refused);
     QCOMPARE(app->menuLines().contains(QStringLiteral("⚠️ 有 1 项改动被拒收")), refused);
     if (refused) {
