@@ -25,7 +25,8 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_CXX_FLAGS=-O1 -DVELLOA_BUILD_FUZZ=ON -DVELLOA_BUILD_TESTS=OFF \
     -DVELLOA_BUILD_BENCH=OFF >/dev/null
 velloa_log "Building the fuzz targets"
-cmake --build "$build" -j "$(nproc)" --target $(printf 'velloa-fuzz-%s ' $targets)
+TIMEFORMAT="    %R s wall, %U s user, %S s system"
+time cmake --build "$build" -j "$(nproc)" --target $(printf 'velloa-fuzz-%s ' $targets)
 
 testdata=${VELLOA_TESTDATA_DIR:-}
 if [ -z "$testdata" ]; then
