@@ -90,6 +90,53 @@ function(velloa_collect_targets dir outVar)
     set(${outVar} ${targets} PARENT_SCOPE)
 endfunction()
 
+# AUTOMOC costs every target a scan step and a compiled file even when it has nothing for moc,
+# so it is left on only for targets whose own sources declare a Qt meta-object. Called once,
+# after every target is defined. The libraries include their moc output at the end of the
+# matching .cpp, where it compiles with that file's precompiled header instead of in a file of
+# its own without one.
+function(velloa_automoc_where_needed)
+    velloa_collect_targets(${PROJECT_SOURCE_DIR} targets)
+    foreach(target IN LISTS targets)
+        get_target_property(automoc ${target} AUTOMOC)
+        get_target_property(type ${target} TYPE)
+        if(NOT automoc OR type STREQUAL "INTERFACE_LIBRARY")
+            continue()
+        endif()
+        get_target_property(sources ${target} SOURCES)
+        get_target_property(dir ${target} SOURCE_DIR)
+        set(needed FALSE)
+        foreach(source IN LISTS sources)
+            get_filename_component(path "${source}" ABSOLUTE BASE_DIR "${dir}")
+            if(NOT EXISTS "${path}")
+                continue()
+            endif()
+            file(STRINGS "${path}" hits REGEX "Q_(OBJECT|GADGET|NAMESPACE)" LIMIT_COUNT 1)
+            if(hits)
+                set(needed TRUE)
+                break()
+            endif()
+        endforeach()
+        if(NOT needed)
+            set_target_properties(${target} PROPERTIES AUTOMOC OFF)
+        endif()
+    endforeach()
+endfunction()
+
+# Each of a library's files pays for the precompiled header's load and compiles the same inline
+# Qt code again, so a library of several files is compiled as one or two unity files instead.
+# Programs are left alone: a test is one file, or two whose classes would then share one file's
+# anonymous namespace. Called once, after every target is defined.
+function(velloa_unity_libraries)
+    velloa_collect_targets(${PROJECT_SOURCE_DIR} targets)
+    foreach(target IN LISTS targets)
+        get_target_property(type ${target} TYPE)
+        if(type STREQUAL "STATIC_LIBRARY")
+            set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
+        endif()
+    endforeach()
+endfunction()
+
 set(VELLOA_PCH_SOURCE "${CMAKE_BINARY_DIR}/generated/pch_host.cpp")
 file(CONFIGURE OUTPUT "${VELLOA_PCH_SOURCE}" CONTENT "// Makes the precompiled Qt headers.\n")
 
@@ -143,6 +190,7 @@ function(velloa_precompile_qt_headers)
         else()
             string(REPLACE ";" "_" leader "velloa_pch_${modules_${key}}")
             add_library(${leader} STATIC "${VELLOA_PCH_SOURCE}")
+            set_target_properties(${leader} PROPERTIES AUTOMOC OFF)
             list(TRANSFORM "modules_${key}" PREPEND "Qt6::" OUTPUT_VARIABLE qtTargets)
             target_link_libraries(${leader} PRIVATE ${qtTargets})
         endif()

@@ -247,3 +247,5 @@ void OutboxSender::watchNetwork() {
                     resendNow();
             });
 }
+
+#include "moc_OutboxSender.cpp"
