@@ -8,7 +8,7 @@
 # precompiled headers are in use (without that it compiles every such file uncached).
 
 find_program(VELLOA_CCACHE ccache)
-if(NOT CMAKE_CXX_COMPILER_LAUNCHER AND VELLOA_CCACHE AND NOT VELLOA_BUILD_FUZZ)
+if(NOT CMAKE_CXX_COMPILER_LAUNCHER AND VELLOA_CCACHE)
     set(CMAKE_CXX_COMPILER_LAUNCHER "${VELLOA_CCACHE}")
 endif()
 if(CMAKE_CXX_COMPILER_LAUNCHER MATCHES "ccache$")
@@ -20,7 +20,7 @@ endif()
 # lld links the many test programs several times faster than the default linker.
 include(CheckLinkerFlag)
 check_linker_flag(CXX "-fuse-ld=lld" VELLOA_HAVE_LLD)
-if(VELLOA_HAVE_LLD AND NOT VELLOA_BUILD_FUZZ)
+if(VELLOA_HAVE_LLD)
     add_link_options(-fuse-ld=lld)
 endif()
 
