@@ -15,6 +15,10 @@ if(CMAKE_CXX_COMPILER_LAUNCHER MATCHES "ccache$")
     set(CMAKE_CXX_COMPILER_LAUNCHER "${CMAKE_COMMAND}" -E env
         "CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime"
         ${CMAKE_CXX_COMPILER_LAUNCHER})
+    # clang writes the header's time into a precompiled header, which ccache cannot hash.
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        add_compile_options("SHELL:-Xclang -fno-pch-timestamp")
+    endif()
 endif()
 
 # lld links the many test programs several times faster than the default linker.
