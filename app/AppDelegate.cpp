@@ -127,3 +127,5 @@ void AppDelegate::showNote() {
 void AppDelegate::refreshNote() {
     m_note.refreshNote();
 }
+
+#include "moc_AppDelegate.cpp"

@@ -77,3 +77,5 @@ bool SingleInstance::handOver(std::chrono::milliseconds timeout) {
         QThread::msleep(100);
     }
 }
+
+#include "moc_SingleInstance.cpp"

@@ -160,19 +160,19 @@ std::optional<inbox::Message> scanMessage(Scanner& s) {
     return message;
 }
 
-constexpr unsigned kSeq = 1, kAt = 2, kBeside = 4, kPending = 8, kShown = 16;
+constexpr unsigned kSeenSeq = 1, kSeenAt = 2, kSeenBeside = 4, kSeenPending = 8, kSeenShown = 16;
 
 // One member of the line before its message; false where the line leaves the plain form.
 bool scanHeaderMember(Scanner& s, QByteArrayView name, Outbox::Entry* entry, unsigned* seen) {
     QByteArrayView text;
     if (name == "seq")
-        return !seenBefore(seen, kSeq) && s.integer(&entry->seq) && entry->seq > 0;
+        return !seenBefore(seen, kSeenSeq) && s.integer(&entry->seq) && entry->seq > 0;
     if (name == "at")
-        return !seenBefore(seen, kAt) && s.integer(&entry->madeMs);
+        return !seenBefore(seen, kSeenAt) && s.integer(&entry->madeMs);
     if (name == "beside")
-        return !seenBefore(seen, kBeside) && s.stringList(&entry->beside);
+        return !seenBefore(seen, kSeenBeside) && s.stringList(&entry->beside);
     QString* out = name == "pending" ? &entry->pendingId : &entry->shownText;
-    const unsigned bit = name == "pending" ? kPending : name == "shown" ? kShown : 0u;
+    const unsigned bit = name == "pending" ? kSeenPending : name == "shown" ? kSeenShown : 0u;
     if (bit == 0 || seenBefore(seen, bit) || !s.string(&text))
         return false;
     *out = QString::fromUtf8(text);
@@ -202,7 +202,7 @@ std::optional<Outbox::Entry> scanPlainEntry(QByteArrayView line) {
     }
     const char* body = s.at();
     std::optional<inbox::Message> message = scanMessage(s);
-    if (!message || (seen & (kSeq | kAt)) != (kSeq | kAt) || s.at() != line.data() + line.size() - 1)
+    if (!message || (seen & (kSeenSeq | kSeenAt)) != (kSeenSeq | kSeenAt) || s.at() != line.data() + line.size() - 1)
         return std::nullopt;
     entry.body = QByteArray(body, s.at() - body);
     entry.message = std::move(*message);

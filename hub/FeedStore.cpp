@@ -273,3 +273,5 @@ Clock::Delay FeedStore::rewritePause() const {
     const qsizetype rows = m_feed.mine_rows.size() + m_feed.hers_rows.size();
     return std::max(kRewriteEvery, Clock::Delay(rows / kRowsPerPauseMs));
 }
+
+#include "moc_FeedStore.cpp"

@@ -244,3 +244,5 @@ void HubConnection::checkTimers() {
         due = std::min(due, m_requestStartMs + m_limits.requestDeadline.count());
     watch(due);
 }
+
+#include "moc_HubConnection.cpp"

@@ -52,3 +52,5 @@ bool HubServer::evictOne() {
     victim->drop();
     return true;
 }
+
+#include "moc_HubServer.cpp"

@@ -73,3 +73,5 @@ void MenuController::trayActivated(QSystemTrayIcon::ActivationReason reason) {
         menu->popup(QCursor::pos());
 #endif
 }
+
+#include "moc_MenuController.cpp"

@@ -176,3 +176,5 @@ QSize MenuStyle::sizeFromContents(ContentsType type, const QStyleOption* option,
     // Room for the submenu arrow of the title line as well.
     return QSize(iconColumn + cached->width() + 3 * kPadX + 16, cached->height() + 2 * kPadY);
 }
+
+#include "moc_MenuStyle.cpp"

@@ -119,3 +119,5 @@ void StatusItem::applyPending() {
 DrawnMenu* StatusItem::menu() const {
     return m_menu;
 }
+
+#include "moc_StatusItem.cpp"

@@ -60,3 +60,5 @@ void ListActions::toggleCollapse(const QString& label) {
     m_store.toggleCollapse(label);
     emit changed();
 }
+
+#include "moc_ListActions.cpp"

@@ -74,3 +74,5 @@ void NoteController::gestureFinished() {
     if (m_pendingRefresh && !m_editing.editingRow() && !m_dragging.draggingRow())
         refreshNote();
 }
+
+#include "moc_NoteController.cpp"

@@ -167,3 +167,5 @@ void NoteDragging::abandon() {
 NoteRow* NoteDragging::draggingRow() const {
     return m_row;
 }
+
+#include "moc_NoteDragging.cpp"

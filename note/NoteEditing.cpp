@@ -128,3 +128,5 @@ void NoteEditing::submitTask() {
 NoteRow* NoteEditing::editingRow() const {
     return m_row;
 }
+
+#include "moc_NoteEditing.cpp"

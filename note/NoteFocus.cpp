@@ -202,3 +202,5 @@ void NoteFocus::moveTask(qsizetype from, int step) {
     m_rows.relayout();
     setFocusedRow(m_index);
 }
+
+#include "moc_NoteFocus.cpp"

@@ -185,3 +185,5 @@ void NotePanel::layoutViews() {
     place(m_scroll, f.scroll);
     m_stack->resize(int(NOTE_LIST_W), std::max(m_stack->height(), m_scroll->viewport()->height()));
 }
+
+#include "moc_NotePanel.cpp"

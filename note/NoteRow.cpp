@@ -300,3 +300,5 @@ void NoteRow::mouseReleaseEvent(QMouseEvent*) {
     setDragging(false);
     emit dragEnded(this);
 }
+
+#include "moc_NoteRow.cpp"

@@ -289,3 +289,5 @@ void NoteRows::releaseView(Slot& slot) {
     view->hide();
     m_spare.append(view);
 }
+
+#include "moc_NoteRows.cpp"

@@ -297,3 +297,5 @@ void EditField::end(bool commit) {
     m_ended = true;
     emit editingEnded(commit);
 }
+
+#include "moc_NoteViews.cpp"

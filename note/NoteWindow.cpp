@@ -120,3 +120,5 @@ void NoteWindow::setTitle(const QString& title, const std::optional<QString>& up
         text.append(QStringLiteral(" \u25CF"), noteFont(8), C_VL_GOLD);
     m_panel->title()->setText(text);
 }
+
+#include "moc_NoteWindow.cpp"

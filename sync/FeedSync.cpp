@@ -137,3 +137,5 @@ void FeedSync::postInboxReorder(const QList<inbox::OrderItem>& order) {
     m_outbox.enqueue(inbox::Message{m_store.choice(), inbox::Action::Reorder, m_clock.secondsSinceEpoch(),
                                     {}, {}, std::move(named)});
 }
+
+#include "moc_FeedSync.cpp"

@@ -260,3 +260,5 @@ void OutboxSender::startNetworkWatch() {
                     resendNow();
             });
 }
+
+#include "moc_OutboxSender.cpp"

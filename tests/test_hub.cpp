@@ -249,7 +249,8 @@ private slots:
             QVERIFY2(!ended || shown(held) == shownHeld, qPrintable(where));
             QSet<QString> named;
             bool once = true;
-            for (const auto& [id, cat] : std::as_const(order)) {
+            for (const inbox::OrderItem& item : std::as_const(order)) {
+                const QString& id = item.id; // clang 14 lambdas cannot capture a binding
                 const auto visible = std::ranges::count_if(
                     rows, [&](const Row& row) { return rules::isVisibleItem(row, kToday) && row.id == id; });
                 once = once && visible == 1 && !named.contains(id);

@@ -31,13 +31,14 @@ velloa_install_packages() {
 VELLOA_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config lld ccache qt6-base-dev qt6-base-dev-tools
     qt6-translations-l10n libxkbcommon-dev libgl-dev libsimdjson-dev libarchive-dev
     fonts-noto-cjk fonts-noto-color-emoji)
-# What the tests and benchmarks add: Google Benchmark, font files for the asset tests,
+# What the tests and benchmarks add: clang with its sanitizer and libFuzzer runtimes (the test
+# command builds with clang, faster than gcc), Google Benchmark, font files for the asset tests,
 # ShellCheck for the update's apply script, dpkg-dev (dpkg-shlibdeps computes the package's
 # dependencies), desktop-file-utils for the package test and libxcb1-dev for the benchmark that
 # times windows appearing. Widget tests draw offscreen, so the suite needs no X server.
-VELLOA_TEST_PACKAGES=(libbenchmark-dev fonts-dejavu-core shellcheck dpkg-dev desktop-file-utils
-    libxcb1-dev)
+VELLOA_TEST_PACKAGES=(clang libclang-rt-14-dev libbenchmark-dev fonts-dejavu-core shellcheck
+    dpkg-dev desktop-file-utils libxcb1-dev)
 # Only bench/desktop.sh: a virtual X server with a tray host to run the app and its yardstick on.
 VELLOA_DESKTOP_BENCH_PACKAGES=(xvfb xauth trayer)
-# Only tools/fuzz.sh: clang and its libFuzzer and sanitizer runtimes.
+# tools/fuzz.sh on its own: clang and its libFuzzer and sanitizer runtimes.
 VELLOA_FUZZ_PACKAGES=(clang libclang-rt-14-dev)

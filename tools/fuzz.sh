@@ -4,11 +4,13 @@
 #   tools/fuzz.sh [SECONDS]          each target for SECONDS (default 60)
 #   VELLOA_FUZZ_RUNS=N tools/fuzz.sh [SECONDS]   stops at N executions too, whichever comes first
 #   VELLOA_FUZZ_TARGETS="feed http" tools/fuzz.sh   only these (feed, manifest, inbox, http)
+#   VELLOA_FUZZ_BUILD=build/sanitize tools/fuzz.sh   the targets of that build (configured with
+#                                    clang and VELLOA_BUILD_FUZZ=ON; tools/test.sh's in CI)
 #
 # Seeds are made here on every run, never committed: the JSONTestSuite corpus (found as the
 # tests find it) for the three JSON readers, plus a few hand-made inputs for each. New inputs
-# a run finds are kept in build/fuzz/corpus/NAME; a crash leaves build/fuzz/crashes/NAME-*
-# and makes the script fail.
+# a run finds are kept in BUILD/corpus/NAME; a crash leaves BUILD/crashes/NAME-* and makes the
+# script fail (BUILD is build/fuzz unless VELLOA_FUZZ_BUILD names another).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh
@@ -16,16 +18,19 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 runs=${VELLOA_FUZZ_RUNS:-}
 targets=${VELLOA_FUZZ_TARGETS:-feed manifest inbox http}
-build=build/fuzz
+build=${VELLOA_FUZZ_BUILD:-build/fuzz}
 
 velloa_install_packages "${VELLOA_BUILD_PACKAGES[@]}" "${VELLOA_FUZZ_PACKAGES[@]}"
 
-velloa_log "Configuring $build with clang"
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-    -DCMAKE_CXX_FLAGS=-O1 -DVELLOA_BUILD_FUZZ=ON -DVELLOA_BUILD_TESTS=OFF \
-    -DVELLOA_BUILD_BENCH=OFF >/dev/null
-velloa_log "Building the fuzz targets"
-cmake --build "$build" -j "$(nproc)" --target $(printf 'velloa-fuzz-%s ' $targets)
+if [ -z "${VELLOA_FUZZ_BUILD:-}" ]; then
+    velloa_log "Configuring $build with clang"
+    cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+        -DCMAKE_CXX_FLAGS=-O1 -DVELLOA_BUILD_FUZZ=ON -DVELLOA_BUILD_TESTS=OFF \
+        -DVELLOA_BUILD_BENCH=OFF >/dev/null
+fi
+velloa_log "Building the fuzz targets (nothing to do when $build has them)"
+TIMEFORMAT="    %R s wall, %U s user, %S s system"
+time cmake --build "$build" -j "$(nproc)" --target $(printf 'velloa-fuzz-%s ' $targets)
 
 testdata=${VELLOA_TESTDATA_DIR:-}
 if [ -z "$testdata" ]; then

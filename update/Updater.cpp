@@ -193,3 +193,5 @@ void Updater::installUpdate(const QString& zip, const UpdateInfo& info) {
         return failed(update_text::cannotStartScript(shell));
     emit quitRequested();
 }
+
+#include "moc_Updater.cpp"

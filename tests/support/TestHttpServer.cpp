@@ -155,3 +155,5 @@ void TestHttpServer::send(QTcpSocket* socket, const Answer& a) {
 bool TestHttpServer::waitForRequests(qsizetype count, int timeoutMs) {
     return QTest::qWaitFor([&] { return requests.size() >= count; }, timeoutMs);
 }
+
+#include "moc_TestHttpServer.cpp"
