@@ -388,7 +388,7 @@ private slots:
             const int across = alpha(edge + d - 1, middle) + alpha(edge - d, middle);
             const int down = alpha(middle, edge + d - 1) + alpha(middle, edge - d);
             // Each of the six passes rounds down, so a pair may come out a little lighter.
-            const auto even = [fill](int sum) { return sum <= fill && sum >= fill - 6; };
+            const auto even = [&](int sum) { return sum <= fill && sum >= fill - 6; };
             QVERIFY2(even(across) && even(down),
                      qPrintable(QStringLiteral("%1 px from the edge: %2 across, %3 down").arg(d).arg(across).arg(down)));
         }
