@@ -25,6 +25,76 @@ void WindowDragger::move(QWidget* widget, const QPointF& globalPos) {
         widget->window()->move((globalPos - m_grab).toPoint());
 }
 
+namespace {
+
+// A box blur of an alpha image, in place. A window's sum is divided by its width as a
+// multiplication and a shift, exact for every sum of fewer than 256 bytes: the division was most
+// of the blur's work, and the blur most of the work before the panel first shows.
+class BoxBlur {
+public:
+    BoxBlur(QImage& image, int box)
+        : m_bits(image.bits()), m_w(image.width()), m_h(image.height()),
+          m_stride(int(image.bytesPerLine())), m_box(box),
+          m_reciprocal((quint32(1) << 24) / quint32(2 * box + 1) + 1), m_line(std::max(m_w, 1)),
+          m_copy(qsizetype(m_stride) * m_h), m_sums(std::max(m_w, 1)) {
+        Q_ASSERT(2 * box + 1 < 256);
+    }
+
+    void rows() {
+        for (int y = 0; y < m_h; ++y)
+            blurRow(m_bits + qsizetype(y) * m_stride);
+    }
+
+    // Columns are blurred all at once, a row at a time, with one running sum per column, so the
+    // pass reads memory in order instead of a byte per row.
+    void columns() {
+        const uchar* src = m_copy.constData();
+        std::copy(m_bits, m_bits + m_copy.size(), m_copy.data());
+        quint32* sum = m_sums.data();
+        std::fill(sum, sum + m_w, 0u);
+        for (int i = -m_box; i <= m_box; ++i) {
+            const uchar* row = src + qsizetype(std::clamp(i, 0, m_h - 1)) * m_stride;
+            for (int x = 0; x < m_w; ++x)
+                sum[x] += row[x];
+        }
+        for (int y = 0; y < m_h; ++y) {
+            uchar* out = m_bits + qsizetype(y) * m_stride;
+            const uchar* enter = src + qsizetype(std::min(y + m_box + 1, m_h - 1)) * m_stride;
+            const uchar* leave = src + qsizetype(std::max(y - m_box, 0)) * m_stride;
+            for (int x = 0; x < m_w; ++x) {
+                out[x] = divide(sum[x]);
+                sum[x] += enter[x];
+                sum[x] -= leave[x];
+            }
+        }
+    }
+
+private:
+    uchar divide(quint32 sum) const { return uchar((sum * m_reciprocal) >> 24); }
+
+    void blurRow(uchar* row) {
+        quint32* from = m_line.data();
+        std::copy(row, row + m_w, from);
+        quint32 sum = 0;
+        for (int i = -m_box; i <= m_box; ++i)
+            sum += from[std::clamp(i, 0, m_w - 1)];
+        for (int i = 0; i < m_w; ++i) {
+            row[i] = divide(sum);
+            sum += from[std::min(i + m_box + 1, m_w - 1)];
+            sum -= from[std::max(i - m_box, 0)];
+        }
+    }
+
+    uchar* m_bits;
+    int m_w, m_h, m_stride, m_box;
+    quint32 m_reciprocal;
+    QList<quint32> m_line;
+    QList<uchar> m_copy;
+    QList<quint32> m_sums;
+};
+
+} // namespace
+
 QImage shadowImage(const QSize& size, double ratio, const QPainterPath& path, const QPointF& offset,
                    double radius, double opacity) {
     QImage image(size * ratio, QImage::Format_Alpha8);
@@ -36,61 +106,12 @@ QImage shadowImage(const QSize& size, double ratio, const QPainterPath& path, co
         p.translate(offset);
         p.fillPath(path, QColor::fromRgbF(0, 0, 0, float(opacity)));
     }
-    const int box = std::max(1, int(radius * ratio / 2));
-    const int w = image.width(), h = image.height();
-    if (w == 0 || h == 0)
-        return image;
-    const int stride = int(image.bytesPerLine());
-    uchar* bits = image.bits();
-    // A window's sum divided by its width as a multiplication and a shift, exact for every sum
-    // of fewer than 256 bytes: the division was most of the blur's work, and the blur most of
-    // the work before the panel first shows.
-    const int span = 2 * box + 1;
-    Q_ASSERT(span < 256);
-    const quint32 reciprocal = (quint32(1) << 24) / quint32(span) + 1;
-    const auto divide = [reciprocal](quint32 sum) { return uchar((sum * reciprocal) >> 24); };
-    QList<quint32> line(std::max(w, 1));
-    quint32* from = line.data();
-    const auto blurRow = [&](uchar* row) {
-        std::copy(row, row + w, from);
-        quint32 sum = 0;
-        for (int i = -box; i <= box; ++i)
-            sum += from[std::clamp(i, 0, w - 1)];
-        for (int i = 0; i < w; ++i) {
-            row[i] = divide(sum);
-            sum += from[std::min(i + box + 1, w - 1)];
-            sum -= from[std::max(i - box, 0)];
+    if (!image.isNull()) {
+        BoxBlur blur(image, std::max(1, int(radius * ratio / 2)));
+        for (int pass = 0; pass < 3; ++pass) {
+            blur.rows();
+            blur.columns();
         }
-    };
-    // Columns are blurred all at once, a row at a time, with one running sum per column, so the
-    // pass reads memory in order instead of a byte per row.
-    QList<uchar> copy(qsizetype(stride) * h);
-    QList<quint32> sums(std::max(w, 1));
-    const auto blurColumns = [&] {
-        const uchar* src = copy.constData();
-        std::copy(bits, bits + copy.size(), copy.data());
-        quint32* sum = sums.data();
-        std::fill(sum, sum + w, 0u);
-        for (int i = -box; i <= box; ++i) {
-            const uchar* row = src + qsizetype(std::clamp(i, 0, h - 1)) * stride;
-            for (int x = 0; x < w; ++x)
-                sum[x] += row[x];
-        }
-        for (int y = 0; y < h; ++y) {
-            uchar* out = bits + qsizetype(y) * stride;
-            const uchar* enter = src + qsizetype(std::min(y + box + 1, h - 1)) * stride;
-            const uchar* leave = src + qsizetype(std::max(y - box, 0)) * stride;
-            for (int x = 0; x < w; ++x) {
-                out[x] = divide(sum[x]);
-                sum[x] += enter[x];
-                sum[x] -= leave[x];
-            }
-        }
-    };
-    for (int pass = 0; pass < 3; ++pass) {
-        for (int y = 0; y < h; ++y)
-            blurRow(bits + qsizetype(y) * stride);
-        blurColumns();
     }
     image.setDevicePixelRatio(ratio);
     return image;
