@@ -36,12 +36,7 @@ protected:
         // same CJK font.
         QFont font(QStringLiteral("Noto Sans CJK SC"));
         font.setPixelSize(8);
-        painter.setFont(font);
-        const int rowHeight = height() / 50;
-        for (int i = 0; i < 50; ++i) {
-            const QRect row(8, i * rowHeight, width() - 16, rowHeight);
-            painter.drawText(row, Qt::AlignVCenter, QStringLiteral("第 %1 件事：整理房间").arg(i + 1));
-        }
+        paintRows(painter, font, 0);
     }
 
 private:
@@ -66,10 +61,14 @@ private:
         painter.drawText(QRect(20, 14, 260, 24), Qt::AlignVCenter, QStringLiteral("阿蓁的 To-do 12-07 09:05"));
         painter.setFont(systemFont(15, QFont::DemiBold));
         painter.drawText(QRect(20, 40, 260, 22), Qt::AlignVCenter, QStringLiteral("工作 Work"));
-        painter.setFont(systemFont(8, QFont::Normal));
-        const int rowHeight = (height() - 64) / 50;
+        paintRows(painter, systemFont(8, QFont::Normal), 64);
+    }
+
+    void paintRows(QPainter& painter, const QFont& font, int top) {
+        painter.setFont(font);
+        const int rowHeight = (height() - top) / 50;
         for (int i = 0; i < 50; ++i) {
-            const QRect row(8, 64 + i * rowHeight, width() - 16, rowHeight);
+            const QRect row(8, top + i * rowHeight, width() - 16, rowHeight);
             painter.drawText(row, Qt::AlignVCenter, QStringLiteral("第 %1 件事：整理房间").arg(i + 1));
         }
     }
